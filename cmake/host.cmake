@@ -1,0 +1,15 @@
+# Host tree: the core on the host platform layer, with its tests and tools.
+file(GLOB HOST_PLATFORM_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/host/*.cpp)
+add_library(brevant_core STATIC ${CORE_SOURCES} ${HOST_PLATFORM_SOURCES})
+target_include_directories(brevant_core PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_compile_options(brevant_core PRIVATE -Wall -Wextra)
+if(BREVANT_SANITIZE)
+    target_compile_options(brevant_core PUBLIC -fsanitize=address,undefined -fno-omit-frame-pointer)
+    target_link_options(brevant_core PUBLIC -fsanitize=address,undefined)
+endif()
+
+foreach(dir tools/pack tests/host bench fuzz)
+    if(EXISTS ${PROJECT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+        add_subdirectory(${dir})
+    endif()
+endforeach()

@@ -1,0 +1,48 @@
+// Finding what was appended to the image, and walking the ZIP local entries.
+//
+// Image layout: the stub, the configuration header ("JAVA", CRC-32, size) with
+// its raw-deflate block, then ZIP local entries, then the rest of the archive,
+// which is never read. Both signatures must begin within the first
+// SCAN_LIMIT bytes. Signatures are always handled as two 16-bit halves so that
+// the stub itself never holds one whole.
+#pragma once
+
+#include <stdint.h>
+
+#define SCAN_LIMIT 60000
+
+#define CONFIG_SIG_LOW 0x414A   // "JA"
+#define CONFIG_SIG_HIGH 0x4156  // "VA"
+#define LOCAL_SIG_LOW 0x4B50    // "PK"
+#define LOCAL_SIG_HIGH 0x0403   // "\3\4"
+
+#define MAX_NAME_LENGTH 250
+#define LOCAL_HEADER_SIZE 30
+
+// The 26 bytes of a ZIP local header that follow its signature, as read.
+struct LocalHeader {
+    uint16_t VersionNeeded;
+    uint16_t GeneralFlags;
+    uint16_t Method;
+    uint16_t ModTime;
+    uint16_t ModDate;
+    uint32_t Crc32;
+    uint32_t CompressedSize;
+    uint32_t UncompressedSize;
+    uint16_t NameLength;
+    uint16_t ExtraLength;
+};
+
+// Offset of the first occurrence of the signature among the image's first
+// SCAN_LIMIT bytes, or -1.
+int32_t FindSignature(uint16_t low, uint16_t high);
+
+// Reads the local header at offset into header. False when there is no
+// local header there (short read or another signature).
+bool ReadLocalHeader(uint32_t offset, LocalHeader *header);
+
+// Offset of the next local header after the entry at offset (the walk rule).
+uint32_t NextHeaderOffset(uint32_t offset, const LocalHeader *header);
+
+// Sum of UncompressedSize over the entries reached by the walk from first.
+uint32_t CountTotalSize(uint32_t first);

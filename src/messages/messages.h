@@ -1,0 +1,33 @@
+// Texts, message boxes, prompts and the fatal exit.
+//
+// Every report is a modal message box owned by MainWindow with the caption
+// MessageCaption. A fatal condition is reported here and the process ends
+// here with exit code 1: callers never see ShowFatal or FatalString return.
+#pragma once
+
+#include <stdint.h>
+
+#include "../platform/platform.h"
+#include "../resources/resource.h"
+
+extern WindowHandle MainWindow;       // owner of every box; null until the dialog exists
+extern const char *MessageCaption;    // caption of every box; "" until the dialog sets it
+extern char *InternalErrorText;       // text of IDS_INTERNAL_ERROR, loaded at start-up
+
+// A fresh heap string with the text of string id; null when memory runs out.
+char *LoadResString(uint16_t id);
+// A fresh heap string with the text of id, "%1" replaced by argument.
+char *FormatResString(uint16_t id, const char *argument);
+
+// Shows text (when not null) in a warning box, then ends the process with
+// exit code 1. A null text ends it silently.
+[[noreturn]] void ShowFatal(const char *text);
+[[noreturn]] void FatalString(uint16_t id);
+
+// "%1 exists. Replace?": true to replace, false to keep the file.
+// Cancel ends the process silently with exit code 1.
+bool AskReplace(const char *name);
+// "Couldn't create %1...": returns on OK (skip the entry); Cancel ends the process.
+void AskCreateFailed(const char *name);
+// "Couldn't verify %1.": returns when the box is closed.
+void ReportBadEntry(const char *name);

@@ -1,0 +1,84 @@
+// The one layer through which the program reaches the operating system.
+//
+// Everything above this header (messages, archive, inflate, extract) is written
+// against these few operations, so that the core also builds natively for unit
+// tests, fuzzers and benchmarks. The Win32 implementation (win32/) is the
+// product; the host implementation (host/) serves the native build.
+#pragma once
+
+#include <stdint.h>
+
+typedef void *FileHandle;      // HANDLE in the Win32 build
+typedef void *WindowHandle;    // HWND
+typedef void *ModuleHandle;    // HINSTANCE / HMODULE
+
+#define INVALID_FILE ((FileHandle)(intptr_t)-1)
+#define PATH_CHARS 260         // every path buffer of the program
+
+// Process-wide handles: the program has exactly one of each.
+extern ModuleHandle ModuleInstance;  // the program's own module
+extern FileHandle ImageFile;         // the program's own image, open for reading
+
+// ---- Files --------------------------------------------------------------
+// Opens an existing file for reading, sharing read and write with others.
+FileHandle OpenReadShared(const char *path);
+// Reads up to count bytes; the number read, 0 at the end or on any failure.
+uint32_t ReadBytes(FileHandle file, void *buffer, uint32_t count);
+// Moves the file position to offset bytes from the start of the file.
+void SeekTo(FileHandle file, uint32_t offset);
+// Writes count bytes; the number actually written (less on failure).
+uint32_t WriteBytes(FileHandle file, const void *buffer, uint32_t count);
+void CloseFile(FileHandle file);
+
+// ---- Heap -----------------------------------------------------------------
+// Creates the program's heap; the process entry calls it before anything else.
+void CreateProgramHeap();
+// One private, growable heap. A request for 0 bytes is served as 1 byte.
+// Blocks are not cleared. Null when the heap is exhausted.
+void *HeapAllocBlock(uint32_t size);
+void HeapFreeBlock(void *block);
+
+// ---- Memory and strings (the stub has no C runtime) ------------------------
+void CopyBytes(void *to, const void *from, uint32_t count);
+uint32_t StringLength(const char *text);
+// Copies text into a fresh heap block; null when the heap is exhausted.
+char *HeapCopyString(const char *text);
+
+// ---- Module -----------------------------------------------------------------
+// The full path of the running image into a PATH_CHARS buffer; its length.
+uint32_t GetImagePath(char *buffer);
+// Restricts the DLL search of this process to the system folder, where the
+// platform offers that; a no-op on systems without it.
+void RestrictDllSearch();
+// Loads a DLL by name from the system folder only; null when it is not there.
+ModuleHandle LoadSystemLibrary(const char *name);
+
+// ---- Texts and message boxes ----------------------------------------------
+// Loads string resource id into buffer (size characters, always terminated);
+// the length copied.
+uint32_t LoadStringText(uint16_t id, char *buffer, int size);
+// A fresh heap string: pattern with every "%1" replaced by argument, which is
+// inserted unchanged. Null when memory runs out.
+char *FormatWithArgument(const char *pattern, const char *argument);
+// A modal message box; the button chosen, 0 when the box could not be shown.
+int ShowMessageBox(WindowHandle owner, const char *text, const char *caption,
+                   unsigned type);
+// Repaints a window at once (no message loop needed).
+void RepaintWindow(WindowHandle window);
+
+// ---- Process ----------------------------------------------------------------
+// Ends the process with the exit code. Never returns.
+[[noreturn]] void EndProcess(unsigned code);
+
+// Message box types and answers, with the platform's own values. Defined here
+// for the code that does not include the platform's headers.
+#ifndef MB_OK
+#define MB_OK 0x00
+#define MB_OKCANCEL 0x01
+#define MB_YESNOCANCEL 0x03
+#define MB_ICONWARNING 0x30
+#define IDOK 1
+#define IDCANCEL 2
+#define IDYES 6
+#define IDNO 7
+#endif

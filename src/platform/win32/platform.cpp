@@ -1,0 +1,153 @@
+// Win32 implementation of the platform layer: the only code of the program
+// that calls the kernel, and the user services that the core needs (string
+// resources, message boxes, repaint).
+#include "../platform.h"
+
+#include <windows.h>
+
+ModuleHandle ModuleInstance;
+FileHandle ImageFile = INVALID_FILE;
+
+static HANDLE ProgramHeap;
+
+void CreateProgramHeap()
+{
+    // Private to this one thread (no serialisation), growable.
+    ProgramHeap = HeapCreate(HEAP_NO_SERIALIZE, 4096, 0);
+}
+
+FileHandle OpenReadShared(const char *path)
+{
+    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+uint32_t ReadBytes(FileHandle file, void *buffer, uint32_t count)
+{
+    DWORD got = 0;
+    if (!ReadFile(file, buffer, count, &got, nullptr))
+        return 0;
+    return got;
+}
+
+void SeekTo(FileHandle file, uint32_t offset)
+{
+    // Offsets are 32-bit unsigned: pass the high part so that offsets of
+    // 2 GiB and more are not taken as negative distances.
+    LONG high = 0;
+    SetFilePointer(file, (LONG)offset, &high, FILE_BEGIN);
+}
+
+uint32_t WriteBytes(FileHandle file, const void *buffer, uint32_t count)
+{
+    DWORD put = 0;
+    if (!WriteFile(file, buffer, count, &put, nullptr))
+        return 0;
+    return put;
+}
+
+void CloseFile(FileHandle file) { CloseHandle(file); }
+
+void *HeapAllocBlock(uint32_t size) { return HeapAlloc(ProgramHeap, 0, size ? size : 1); }
+
+void HeapFreeBlock(void *block)
+{
+    if (block)
+        HeapFree(ProgramHeap, 0, block);
+}
+
+void CopyBytes(void *to, const void *from, uint32_t count)
+{
+    uint8_t *t = (uint8_t *)to;
+    const uint8_t *f = (const uint8_t *)from;
+    if (t < f) {
+        while (count--)
+            *t++ = *f++;
+    } else {
+        while (count--)
+            t[count] = f[count];
+    }
+}
+
+uint32_t StringLength(const char *text) { return (uint32_t)lstrlenA(text); }
+
+char *HeapCopyString(const char *text)
+{
+    uint32_t length = StringLength(text);
+    char *copy = (char *)HeapAllocBlock(length + 1);
+    if (copy)
+        CopyBytes(copy, text, length + 1);
+    return copy;
+}
+
+uint32_t GetImagePath(char *buffer)
+{
+    return GetModuleFileNameA((HMODULE)ModuleInstance, buffer, PATH_CHARS);
+}
+
+// A self-extractor usually runs from a downloads folder, where anyone may
+// have left a DLL named after one that the process loads. Where the system
+// offers it (Windows 7 with KB2533623 and later), the search for DLLs is
+// limited to the system folder. Looked up at run time so that older systems
+// still start.
+void RestrictDllSearch()
+{
+    typedef BOOL(WINAPI * SetDirsProc)(DWORD);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    SetDirsProc setDirs =
+        kernel ? (SetDirsProc)(void *)GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+    if (setDirs)
+        setDirs(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+// Loads name by its full path in the system folder, so that no other folder
+// is ever searched, whatever the system's search rules are.
+ModuleHandle LoadSystemLibrary(const char *name)
+{
+    char path[PATH_CHARS];
+    UINT length = GetSystemDirectoryA(path, PATH_CHARS);
+    if (length == 0 || length + 1 + (UINT)lstrlenA(name) >= PATH_CHARS)
+        return nullptr;
+    if (path[length - 1] != '\\')
+        lstrcatA(path, "\\");
+    lstrcatA(path, name);
+    return LoadLibraryA(path);
+}
+
+uint32_t LoadStringText(uint16_t id, char *buffer, int size)
+{
+    int length = LoadStringA((HINSTANCE)ModuleInstance, id, buffer, size);
+    if (length <= 0) {
+        buffer[0] = 0;
+        length = 0;
+    }
+    return (uint32_t)length;
+}
+
+char *FormatWithArgument(const char *pattern, const char *argument)
+{
+    if (!pattern)
+        return nullptr;
+    char *formatted = nullptr;
+    DWORD_PTR arguments[1] = {(DWORD_PTR)argument};
+    // The argument is inserted as it is: a "%1" inside it is not expanded.
+    if (!FormatMessageA(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                            FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                        pattern, 0, 0, (LPSTR)&formatted, 0, (va_list *)arguments))
+        return nullptr;
+    char *copy = HeapCopyString(formatted);
+    LocalFree(formatted);
+    return copy;
+}
+
+int ShowMessageBox(WindowHandle owner, const char *text, const char *caption, unsigned type)
+{
+    return MessageBoxA((HWND)owner, text, caption, type);
+}
+
+void RepaintWindow(WindowHandle window) { UpdateWindow((HWND)window); }
+
+void EndProcess(unsigned code)
+{
+    ExitProcess(code);
+}

@@ -1,0 +1,42 @@
+// Start-up: the shared state is prepared in a fixed order, then the
+// configuration is loaded. A fatal condition on the way ends the process
+// (exit code 1) inside the messages layer and never comes back here.
+#include "startup.h"
+
+#include "../archive/config.h"
+#include "../inflate/inflate.h"
+#include "../messages/messages.h"
+
+char ImageDir[PATH_CHARS];
+
+// Cuts a full path at its last backslash, in place; without a backslash the
+// path becomes empty. "C:\setup.exe" becomes "C:".
+static void CutAtLastBackslash(char *path)
+{
+    char *cut = path;
+    for (char *p = path; *p; p++) {
+        if (*p == '\\')
+            cut = p;
+    }
+    *cut = 0;
+}
+
+int SfxMain(ModuleHandle instance)
+{
+    // Before anything can load a DLL: never from the image's own folder.
+    RestrictDllSearch();
+
+    ModuleInstance = instance;
+    GetImagePath(ImageDir);
+    InternalErrorText = LoadResString(IDS_INTERNAL_ERROR);
+    MessageCaption = "";
+    // Not tested here: an image that cannot be opened yields nothing to the
+    // scan, and the configuration load reports it.
+    ImageFile = OpenReadShared(ImageDir);
+    CutAtLastBackslash(ImageDir);
+    MakeCrcTable();
+    OutputWindow = (uint8_t *)HeapAllocBlock(WINDOW_SIZE);
+    InputBuffer = (uint8_t *)HeapAllocBlock(INPUT_SIZE);
+    LoadConfig();
+    return 0;
+}

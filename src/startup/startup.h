@@ -1,0 +1,10 @@
+// The program's main function.
+#pragma once
+
+#include "../platform/platform.h"
+
+extern char ImageDir[PATH_CHARS];  // the image's folder, without a trailing backslash
+
+// Prepares the shared state in its fixed order, loads the configuration and
+// runs the main dialog. Returns the exit code, 0.
+int SfxMain(ModuleHandle instance);

@@ -1,0 +1,194 @@
+// The signature scan and the walk over ZIP local headers.
+#include <gtest/gtest.h>
+
+#include "archive/archive.h"
+#include "test_image.h"
+
+namespace {
+
+std::vector<uint8_t> Filler(size_t size) { return std::vector<uint8_t>(size, 0x11); }
+
+void PutAt(std::vector<uint8_t> &image, size_t at, const char *bytes, size_t n)
+{
+    if (image.size() < at + n)
+        image.resize(at + n, 0x11);
+    std::copy(bytes, bytes + n, image.begin() + at);
+}
+
+int32_t FindConfig() { return FindSignature(CONFIG_SIG_LOW, CONFIG_SIG_HIGH); }
+
+TEST(FindSignature, FindsASignatureStartingAtTheLastOffsetScanned)
+{
+    auto image = Filler(70000);
+    PutAt(image, 59996, "JAVA", 4);
+    TempImage file(image);
+    EXPECT_EQ(FindConfig(), 59996);
+}
+
+TEST(FindSignature, MissesASignatureStartingOneByteLater)
+{
+    auto image = Filler(70000);
+    PutAt(image, 59997, "JAVA", 4);
+    TempImage file(image);
+    EXPECT_EQ(FindConfig(), -1);
+}
+
+TEST(FindSignature, TheFirstOccurrenceWins)
+{
+    auto image = Filler(5000);
+    PutAt(image, 3000, "JAVA", 4);
+    PutAt(image, 1000, "JAVA", 4);
+    TempImage file(image);
+    EXPECT_EQ(FindConfig(), 1000);
+}
+
+TEST(FindSignature, FindsSignaturesAtTheStartAndAcrossReadPieces)
+{
+    {
+        auto image = Filler(100);
+        PutAt(image, 0, "JAVA", 4);
+        TempImage file(image);
+        EXPECT_EQ(FindConfig(), 0);
+    }
+    for (size_t at : {509u, 510u, 511u, 1022u}) {
+        auto image = Filler(2000);
+        PutAt(image, at, "PK\3\4", 4);
+        TempImage file(image);
+        EXPECT_EQ(FindSignature(LOCAL_SIG_LOW, LOCAL_SIG_HIGH), (int32_t)at) << at;
+    }
+}
+
+TEST(FindSignature, AShortImageWithoutTheSignatureYieldsMinusOne)
+{
+    auto image = Filler(700);
+    PutAt(image, 696, "JAV", 3);  // cut off by the end of the image
+    TempImage file(image);
+    EXPECT_EQ(FindConfig(), -1);
+}
+
+TEST(FindSignature, TellsTheTwoSignaturesApart)
+{
+    auto image = Filler(3000);
+    PutAt(image, 200, "PK\1\2", 4);  // central directory: same low half
+    PutAt(image, 900, "PK\3\4", 4);
+    PutAt(image, 400, "JAVA", 4);
+    TempImage file(image);
+    EXPECT_EQ(FindSignature(LOCAL_SIG_LOW, LOCAL_SIG_HIGH), 900);
+    EXPECT_EQ(FindConfig(), 400);
+}
+
+TEST(FindSignature, AnUnopenedImageYieldsMinusOne)
+{
+    ImageFile = INVALID_FILE;
+    EXPECT_EQ(FindConfig(), -1);
+}
+
+// One local entry: header, name, extra field and data.
+void AddEntry(std::vector<uint8_t> &image, const std::string &name, uint32_t uncompressed,
+              uint32_t dataSize, uint16_t extraSize = 0)
+{
+    const char sig[] = "PK\3\4";
+    image.insert(image.end(), sig, sig + 4);
+    Put16(image, 20);             // version needed
+    Put16(image, 0);              // flags
+    Put16(image, 8);              // method
+    Put16(image, 0x6000);         // time
+    Put16(image, 0x5A21);         // date
+    Put32(image, 0x12345678);     // CRC-32
+    Put32(image, dataSize);
+    Put32(image, uncompressed);
+    Put16(image, (uint16_t)name.size());
+    Put16(image, extraSize);
+    image.insert(image.end(), name.begin(), name.end());
+    image.insert(image.end(), extraSize, 0x22);
+    image.insert(image.end(), dataSize, 0x33);
+}
+
+void AddCentralDirectory(std::vector<uint8_t> &image)
+{
+    const char sig[] = "PK\1\2";
+    image.insert(image.end(), sig, sig + 4);
+    image.insert(image.end(), 42, 0);
+}
+
+TEST(LocalHeader, FieldsAreReadLittleEndian)
+{
+    std::vector<uint8_t> image = Filler(64);
+    AddEntry(image, "docs/readme.txt", 1000, 77, 5);
+    TempImage file(image);
+    LocalHeader h;
+    ASSERT_TRUE(ReadLocalHeader(64, &h));
+    EXPECT_EQ(h.Method, 8);
+    EXPECT_EQ(h.ModTime, 0x6000);
+    EXPECT_EQ(h.ModDate, 0x5A21);
+    EXPECT_EQ(h.Crc32, 0x12345678u);
+    EXPECT_EQ(h.CompressedSize, 77u);
+    EXPECT_EQ(h.UncompressedSize, 1000u);
+    EXPECT_EQ(h.NameLength, 15);
+    EXPECT_EQ(h.ExtraLength, 5);
+    EXPECT_EQ(NextHeaderOffset(64, &h), 64u + 30 + 15 + 5 + 77);
+    EXPECT_FALSE(ReadLocalHeader(65, &h));
+}
+
+TEST(CountTotalSize, SumsEveryEntryUpToTheCentralDirectory)
+{
+    std::vector<uint8_t> image = Filler(10);
+    AddEntry(image, "a.txt", 100, 40);
+    AddEntry(image, "docs/", 0, 0);
+    AddEntry(image, "docs/b.bin", 5000, 300, 9);  // extra field stepped over
+    AddCentralDirectory(image);
+    TempImage file(image);
+    EXPECT_EQ(CountTotalSize(10), 5100u);
+}
+
+TEST(CountTotalSize, TheLastEntryMayEndTheImage)
+{
+    std::vector<uint8_t> withDirectory, bare;
+    AddEntry(withDirectory, "only.txt", 1234, 10);
+    AddEntry(bare, "only.txt", 1234, 10);
+    AddCentralDirectory(withDirectory);
+    {
+        TempImage file(withDirectory);
+        EXPECT_EQ(CountTotalSize(0), 1234u);
+    }
+    {
+        TempImage file(bare);
+        EXPECT_EQ(CountTotalSize(0), 1234u);
+    }
+    std::vector<uint8_t> cut;
+    AddEntry(cut, "one.txt", 7, 1);
+    AddEntry(cut, "two.txt", 9, 1);
+    cut.resize(cut.size() - 20);  // the second header cannot be read whole
+    TempImage file(cut);
+    EXPECT_EQ(CountTotalSize(0), 7u);
+}
+
+TEST(CountTotalSize, ANameOf250BytesIsWalkedAnd251StopsTheWalk)
+{
+    std::vector<uint8_t> image;
+    AddEntry(image, std::string(250, 'n'), 10, 3);
+    AddEntry(image, "after.txt", 20, 3);
+    AddEntry(image, std::string(251, 'n'), 40, 3);
+    AddEntry(image, "never.txt", 80, 3);
+    TempImage file(image);
+    EXPECT_EQ(CountTotalSize(0), 30u);
+}
+
+TEST(CountTotalSize, ASizeThatWrapsAroundEndsTheWalk)
+{
+    // The second entry's size leads back to the first header: without a
+    // guard the walk would go round for ever.
+    std::vector<uint8_t> image;
+    AddEntry(image, "a", 5, 0);
+    uint32_t second = (uint32_t)image.size();
+    AddEntry(image, "b", 6, 0);
+    uint32_t back = (uint32_t)(0u - (second + 30 + 1));  // second + 31 + back == 0
+    image[second + 18] = (uint8_t)back;
+    image[second + 19] = (uint8_t)(back >> 8);
+    image[second + 20] = (uint8_t)(back >> 16);
+    image[second + 21] = (uint8_t)(back >> 24);
+    TempImage file(image);
+    EXPECT_EQ(CountTotalSize(0), 11u);
+}
+
+}  // namespace
