@@ -1,6 +1,9 @@
 # Host tree: the core on the host platform layer, with its tests and tools.
 file(GLOB HOST_PLATFORM_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/host/*.cpp)
-add_library(brevant_core STATIC ${CORE_SOURCES} ${HOST_PLATFORM_SOURCES})
+# SfxMain itself is portable: the host build runs it in tests. The process
+# entry (startup/entry.cpp) is Win32 only.
+add_library(brevant_core STATIC ${CORE_SOURCES} ${HOST_PLATFORM_SOURCES}
+    ${PROJECT_SOURCE_DIR}/src/startup/startup.cpp)
 target_include_directories(brevant_core PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_compile_options(brevant_core PRIVATE -Wall -Wextra)
 if(BREVANT_SANITIZE)

@@ -5,6 +5,7 @@ enable_language(RC)
 # runtime support (no exceptions, no RTTI, no unwind tables).
 set(STUB_CXX_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -fno-stack-protector -ffunction-sections -fdata-sections -fno-threadsafe-statics
+    -fno-tree-loop-distribute-patterns
     -Wall -Wextra)
 
 file(GLOB WIN32_PLATFORM_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/win32/*.cpp)
@@ -22,7 +23,7 @@ add_executable(brevant-stub WIN32 ${STUB_SOURCES} ${PROJECT_SOURCE_DIR}/src/reso
 set_source_files_properties(${PROJECT_SOURCE_DIR}/src/resources/stub.rc PROPERTIES
     COMPILE_FLAGS "-c 65001")
 target_compile_options(brevant-stub PRIVATE
-    $<$<COMPILE_LANGUAGE:CXX>:${STUB_CXX_FLAGS} -fno-tree-loop-distribute-patterns>)
+    $<$<COMPILE_LANGUAGE:CXX>:${STUB_CXX_FLAGS}>)
 # Libraries after the objects: the three system DLLs, then libgcc for the
 # compiler's own helpers.
 target_link_libraries(brevant-stub PRIVATE brevant_core user32 gdi32 kernel32 gcc)

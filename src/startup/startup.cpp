@@ -9,9 +9,8 @@
 
 char ImageDir[PATH_CHARS];
 
-// Cuts a full path at its last backslash, in place; without a backslash the
-// path becomes empty. "C:\setup.exe" becomes "C:".
-static void CutAtLastBackslash(char *path)
+// "C:\setup.exe" becomes "C:", the drive's root without its backslash.
+void CutAtLastBackslash(char *path)
 {
     char *cut = path;
     for (char *p = path; *p; p++) {

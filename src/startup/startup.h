@@ -5,6 +5,10 @@
 
 extern char ImageDir[PATH_CHARS];  // the image's folder, without a trailing backslash
 
+// Cuts a full path at its last backslash, in place; a path without one
+// becomes empty.
+void CutAtLastBackslash(char *path);
+
 // Prepares the shared state in its fixed order, loads the configuration and
 // runs the main dialog. Returns the exit code, 0.
 int SfxMain(ModuleHandle instance);

@@ -40,5 +40,8 @@ void HostResetBoxes();
 extern long HostLiveBlocks;
 extern long HostAllocsUntilFailure;
 
+// The path GetImagePath reports; empty: the test program's own path.
+extern std::string HostImagePath;
+
 // Windows repainted through RepaintWindow, in order.
 extern std::vector<void *> HostRepaints;

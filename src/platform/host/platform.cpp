@@ -106,8 +106,15 @@ char *HeapCopyString(const char *text)
     return copy;
 }
 
+std::string HostImagePath;
+
 uint32_t GetImagePath(char *buffer)
 {
+    if (!HostImagePath.empty()) {
+        size_t n = HostImagePath.copy(buffer, PATH_CHARS - 1);
+        buffer[n] = 0;
+        return (uint32_t)n;
+    }
     ssize_t n = readlink("/proc/self/exe", buffer, PATH_CHARS - 1);
     if (n < 0)
         n = 0;

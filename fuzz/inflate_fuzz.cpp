@@ -1,0 +1,132 @@
+// Arbitrary bytes as the image, inflated into memory or into a file under the
+// entry budget: no crash, no undefined behaviour, no table left allocated, no
+// byte taken past the budget, and where zlib decodes the same bytes, the same
+// output and CRC.
+//
+// The first input byte picks the sink; the rest is the stream. The image is
+// the stream followed by a few bytes, as in an archive, so the budget and not
+// the end of the file ends a runaway stream.
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <vector>
+
+#include "inflate/inflate_internal.h"
+#include "messages/messages.h"
+#include "platform/host/host_testing.h"
+
+#define SINK_SIZE (1u << 20)
+
+static int ImageFd = -1;
+static int NullFd = -1;
+static uint8_t Window[WINDOW_SIZE];
+static uint8_t Input[INPUT_SIZE];
+static std::vector<uint8_t> Sink(SINK_SIZE);
+static std::vector<uint8_t> Expected(SINK_SIZE + 1);
+
+static void Setup()
+{
+    ImageFd = memfd_create("image", 0);
+    NullFd = open("/dev/null", O_WRONLY);
+    if (ImageFd < 0 || NullFd < 0)
+        abort();
+    OutputWindow = Window;
+    InputBuffer = Input;
+    MakeCrcTable();
+    HostThrowOnExit();
+    InternalErrorText = LoadResString(IDS_INTERNAL_ERROR);
+}
+
+// zlib's raw inflate of the same bytes: the output length, or -1 when zlib
+// does not reach the stream's end within the sink's size.
+static long ZlibReference(const uint8_t *data, size_t size)
+{
+    z_stream z = {};
+    if (inflateInit2(&z, -15) != Z_OK)
+        abort();
+    z.next_in = const_cast<uint8_t *>(data);
+    z.avail_in = (uInt)size;
+    z.next_out = Expected.data();
+    z.avail_out = (uInt)Expected.size();
+    int rc = inflate(&z, Z_FINISH);
+    long n = rc == Z_STREAM_END && z.total_out <= SINK_SIZE ? (long)z.total_out : -1;
+    inflateEnd(&z);
+    return n;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (ImageFd < 0)
+        Setup();
+    if (size < 1)
+        return 0;
+    bool toMemory = data[0] & 1;
+    data++;
+    size--;
+
+    static const uint8_t tail[4] = {0x50, 0x4B, 0x01, 0x02};
+    if (ftruncate(ImageFd, 0) != 0 || pwrite(ImageFd, data, size, 0) != (ssize_t)size ||
+        pwrite(ImageFd, tail, sizeof tail, (off_t)size) != (ssize_t)sizeof tail)
+        abort();
+    lseek(ImageFd, 0, SEEK_SET);
+    ImageFile = (FileHandle)(intptr_t)ImageFd;
+    memset(Window, 0, sizeof Window);  // deterministic far back-references
+    HostResetBoxes();
+
+    long live = HostLiveBlocks;
+    uint32_t budget = (uint32_t)size + 4;
+    InputBudget = budget;
+    bool fatal = false;
+    uint16_t result = 0xFFFF;
+    try {
+        if (toMemory) {
+            MemorySinkNext = Sink.data();
+            MemorySinkEnd = Sink.data() + SINK_SIZE;
+        } else {
+            MemorySinkNext = nullptr;
+            OutputFile = (FileHandle)(intptr_t)NullFd;
+        }
+        result = InflateStream();
+    } catch (const HostExit &) {
+        fatal = true;  // the process would end here; its tables with it
+    }
+    size_t produced = toMemory && MemorySinkNext ? (size_t)(MemorySinkNext - Sink.data()) : 0;
+    MemorySinkNext = nullptr;
+
+    if (result > INFLATE_NO_MEMORY && !fatal)
+        abort();  // not a result code
+    if (!fatal && HostLiveBlocks != live)
+        abort();  // a decoding table was not freed
+    if (InputBudget > budget)
+        abort();  // the budget wrapped: bytes were taken past it
+    if (fatal) {
+        // Only the sink overflow can end the run: the image never ends first.
+        if (!toMemory || HostBoxes.size() != 1 || HostBoxes[0].text != InternalErrorText)
+            abort();
+        return 0;
+    }
+
+    long reference = ZlibReference(data, size);
+    if (toMemory && reference >= 0) {
+        // zlib reads the stream: so must we, identically. The two differ only
+        // in which odd code sets they accept: zlib also takes a literal/length
+        // code of one single one-bit code, we also take incomplete distance
+        // codes and a leading repeat of zeros.
+        if (result != INFLATE_OK) {
+            if (result != INFLATE_BAD_DATA)
+                abort();
+            return 0;
+        }
+        if (produced != (size_t)reference || memcmp(Sink.data(), Expected.data(), produced) != 0)
+            abort();
+        uint32_t crc = (uint32_t)crc32(0, Expected.data(), (uInt)produced);
+        if (RunningCrc != ~crc)
+            abort();
+    }
+    return 0;
+}

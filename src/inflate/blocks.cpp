@@ -1,0 +1,345 @@
+// The block decoder: one raw deflate stream (RFC 1951), block by block,
+// stored, fixed and dynamic, into the output window.
+//
+// Format notes.
+//   Stored blocks start on a byte boundary: the bits left of a partly used
+//   byte are dropped, while whole bytes already in the bit buffer are still
+//   the block's next bytes (a fill may have taken up to 7 bits more than it
+//   was asked for, and a dynamic table lookup looks ahead by its width).
+//
+//   A back-reference copies length bytes from distance bytes back, front to
+//   back one byte at a time, so a distance shorter than the length repeats
+//   the last distance bytes. Source and destination both wrap at the window's
+//   end; the copy is cut into chunks that end where either would pass it, so
+//   no byte of the inner copy needs a wrap test, and a destination that
+//   reaches the end flushes the full window in the middle of the copy. A
+//   distance is not checked against the output made so far: reaching back
+//   before the stream's start copies what an earlier stream left in the
+//   window, and the caller's CRC comparison catches it. A distance of 32768
+//   names the byte at the destination itself.
+//
+//   A block whose distance lengths are all zero has no distance code: RFC
+//   1951 lets such a block hold only literals, and encoders write exactly that
+//   for blocks without matches. A length symbol in it fails the block.
+#include "inflate_internal.h"
+
+const uint8_t CodeLengthOrder[19] = {
+    16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+// Symbols 257 to 287; 286 and 287 must not occur (99 extra bits: OP_INVALID).
+const uint16_t LengthBase[31] = {
+    3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 23, 27, 31,
+    35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0, 0};
+const uint8_t LengthExtra[31] = {
+    0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
+    3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, OP_INVALID, OP_INVALID};
+
+const uint16_t DistanceBase[30] = {
+    1, 2, 3, 4, 5, 7, 9, 13, 17, 25, 33, 49, 65, 97, 129, 193,
+    257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+const uint8_t DistanceExtra[30] = {
+    0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6,
+    7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+#define MAX_LIT_CODES 286
+#define MAX_DIST_CODES 30
+#define FIXED_LIT_CODES 288
+
+static_assert(FIXED_LIT_CODES - 257 == sizeof(LengthBase) / sizeof(LengthBase[0]),
+              "LengthBase covers symbols 257 to 287");
+static_assert(24577 + (1 << 13) - 1 == WINDOW_SIZE, "the longest distance is one window");
+
+uint16_t CopyStoredBlock()
+{
+    DropBits(BitCount % 8);
+    uint32_t len = TakeBits(16);
+    uint32_t nlen = TakeBits(16);
+    if (len != (~nlen & 0xFFFF))
+        return INFLATE_BAD_DATA;  // the lengths are not complements
+    CopyInputToWindow(len);
+    return INFLATE_OK;
+}
+
+uint16_t DecodeFixedBlock()
+{
+    uint16_t lengths[FIXED_LIT_CODES + MAX_DIST_CODES];
+    unsigned s = 0;
+    for (; s < 144; s++)
+        lengths[s] = 8;
+    for (; s < 256; s++)
+        lengths[s] = 9;
+    for (; s < 280; s++)
+        lengths[s] = 7;
+    for (; s < FIXED_LIT_CODES; s++)
+        lengths[s] = 8;
+    for (; s < FIXED_LIT_CODES + MAX_DIST_CODES; s++)
+        lengths[s] = 5;
+    return DecodeWithLengths(7, lengths, FIXED_LIT_CODES, 5, MAX_DIST_CODES);
+}
+
+uint16_t DecodeDynamicBlock()
+{
+    uint16_t lengths[MAX_LIT_CODES + MAX_DIST_CODES];
+    unsigned litCount = TakeBits(5) + 257;
+    unsigned distCount = TakeBits(5) + 1;
+    unsigned clCount = TakeBits(4) + 4;
+    if (litCount > MAX_LIT_CODES || distCount > MAX_DIST_CODES)
+        return INFLATE_BAD_DATA;  // too many codes announced
+
+    unsigned i = 0;
+    for (; i < clCount; i++)
+        lengths[CodeLengthOrder[i]] = (uint16_t)TakeBits(3);
+    for (; i < 19; i++)
+        lengths[CodeLengthOrder[i]] = 0;
+
+    CodeEntry *clTable;
+    uint16_t clWidth = 7;
+    uint16_t result = BuildCodeTable(lengths, 19, 19, nullptr, nullptr, &clTable, &clWidth);
+    if (result != INFLATE_OK) {
+        if (result == INFLATE_BAD_DATA)
+            FreeCodeTable(clTable);  // incomplete code-length code
+        return result;
+    }
+
+    // Code-length codes are at most 7 bits and the root is as wide as the
+    // longest of them, so one lookup decodes each.
+    unsigned total = litCount + distCount;
+    unsigned have = 0;
+    uint16_t previous = 0;
+    while (have < total) {
+        FillBits(clWidth);
+        const CodeEntry &entry = clTable[BitBuffer & BitMask(clWidth)];
+        DropBits(entry.bits);
+        unsigned symbol = entry.value;
+        if (symbol < 16) {
+            lengths[have++] = (uint16_t)symbol;
+            previous = (uint16_t)symbol;
+            continue;
+        }
+        unsigned repeat;
+        uint16_t length = 0;
+        if (symbol == 16) {
+            repeat = TakeBits(2) + 3;
+            length = previous;
+        } else if (symbol == 17) {
+            repeat = TakeBits(3) + 3;
+        } else {
+            repeat = TakeBits(7) + 11;
+        }
+        if (have + repeat > total) {
+            FreeCodeTable(clTable);
+            return INFLATE_BAD_DATA;  // a repeat runs past the last length
+        }
+        while (repeat--)
+            lengths[have++] = length;
+        previous = length;
+    }
+    FreeCodeTable(clTable);
+
+    return DecodeWithLengths(9, lengths, (uint16_t)litCount, 6, (uint16_t)distCount);
+}
+
+static bool AllZero(const uint16_t *lengths, unsigned count)
+{
+    for (unsigned i = 0; i < count; i++)
+        if (lengths[i] != 0)
+            return false;
+    return true;
+}
+
+uint16_t DecodeWithLengths(uint16_t litWidth, const uint16_t *lengths, uint16_t litCount,
+                           uint16_t distWidth, uint16_t distCount)
+{
+    CodeEntry *litTable;
+    uint16_t result = BuildCodeTable(lengths, litCount, 257, LengthBase, LengthExtra,
+                                     &litTable, &litWidth);
+    if (result != INFLATE_OK) {
+        if (result == INFLATE_BAD_DATA)
+            FreeCodeTable(litTable);  // incomplete literal/length code
+        return result;
+    }
+
+    // An incomplete distance code (the fixed one, or a single code of one
+    // bit) is usable; an empty one leaves the block without distances.
+    CodeEntry *distTable = nullptr;
+    if (!AllZero(lengths + litCount, distCount)) {
+        result = BuildCodeTable(lengths + litCount, distCount, 0, DistanceBase, DistanceExtra,
+                                &distTable, &distWidth);
+        if (result == INFLATE_BAD_CODES || result == INFLATE_NO_MEMORY) {
+            FreeCodeTable(litTable);
+            return result;
+        }
+    }
+
+    result = DecodeSymbols(litTable, distTable, litWidth, distWidth);
+    FreeCodeTable(litTable);
+    FreeCodeTable(distTable);
+    return result == INFLATE_OK ? INFLATE_OK : INFLATE_BAD_DATA;
+}
+
+// The symbol loop keeps the bit input and the window position in locals and
+// takes input bytes straight from InputBuffer while they can be taken without
+// a read or a refusal of the budget; otherwise FillBits does the fill. Either
+// way a fill takes whole bytes only until it holds the bits asked for, so the
+// stream takes exactly the bytes that TakeBits would.
+#define LOAD_BITS()                                  \
+    do {                                             \
+        bitBuffer = BitBuffer;                       \
+        bitCount = BitCount;                         \
+        in = InputNext;                              \
+        inEnd = in + SafeInputBytes();               \
+    } while (0)
+
+#define SAVE_BITS()                                  \
+    do {                                             \
+        uint32_t taken = (uint32_t)(in - InputNext); \
+        InputLeft -= taken;                          \
+        InputBudget -= taken;                        \
+        InputNext = in;                              \
+        BitBuffer = bitBuffer;                       \
+        BitCount = (uint16_t)bitCount;               \
+    } while (0)
+
+#define FAIL()                                       \
+    do {                                             \
+        SAVE_BITS();                                 \
+        WindowPos = (uint16_t)pos;                   \
+        return INFLATE_BAD_DATA;                     \
+    } while (0)
+
+// Makes the locals hold at least n bits; a refused fill fails the stream.
+#define NEED(n)                                                \
+    do {                                                       \
+        while (bitCount < (n)) {                               \
+            if (in == inEnd) {                                 \
+                SAVE_BITS();                                   \
+                FillBits(n);                                   \
+                LOAD_BITS();                                   \
+                if (InputSpent)                                \
+                    FAIL(); /* the budget is spent */          \
+                break;                                         \
+            }                                                  \
+            bitBuffer |= (uint32_t)*in++ << bitCount;          \
+            bitCount += 8;                                     \
+        }                                                      \
+    } while (0)
+
+#define DROP(n)                                      \
+    do {                                             \
+        bitBuffer >>= (n);                           \
+        bitCount -= (n);                             \
+    } while (0)
+
+uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
+                       uint16_t litWidth, uint16_t distWidth)
+{
+    uint32_t bitBuffer;
+    unsigned bitCount;
+    const uint8_t *in;
+    const uint8_t *inEnd;
+    LOAD_BITS();
+    uint8_t *const window = OutputWindow;
+    unsigned pos = WindowPos;
+
+    for (;;) {
+        NEED(litWidth);
+        const CodeEntry *entry = &litTable[bitBuffer & BitMask(litWidth)];
+        while (entry->op > OP_LITERAL) {
+            if (entry->op == OP_INVALID)
+                FAIL();  // a code without a symbol
+            DROP(entry->bits);
+            unsigned n = entry->op - OP_LINK;
+            NEED(n);
+            entry = &entry->table[bitBuffer & BitMask(n)];
+        }
+        DROP(entry->bits);
+
+        if (entry->op == OP_LITERAL) {
+            window[pos++] = (uint8_t)entry->value;
+            if (pos == WINDOW_SIZE) {
+                WindowPos = (uint16_t)pos;
+                FlushWindow();
+                pos = 0;
+            }
+            continue;
+        }
+        if (entry->op == OP_END_OF_BLOCK) {
+            SAVE_BITS();
+            WindowPos = (uint16_t)pos;
+            return INFLATE_OK;
+        }
+
+        unsigned extra = entry->op;
+        NEED(extra);
+        unsigned length = (uint16_t)(entry->value + (bitBuffer & BitMask(extra)));
+        DROP(extra);
+
+        if (!distTable)
+            FAIL();  // a length in a block without distance codes
+        NEED(distWidth);
+        entry = &distTable[bitBuffer & BitMask(distWidth)];
+        while (entry->op > OP_LITERAL) {
+            if (entry->op == OP_INVALID)
+                FAIL();  // a code without a symbol
+            DROP(entry->bits);
+            unsigned n = entry->op - OP_LINK;
+            NEED(n);
+            entry = &entry->table[bitBuffer & BitMask(n)];
+        }
+        DROP(entry->bits);
+        extra = entry->op;
+        NEED(extra);
+        unsigned distance = (uint16_t)(entry->value + (bitBuffer & BitMask(extra)));
+        DROP(extra);
+
+        unsigned source = pos - distance;
+        while (length != 0) {
+            source &= WINDOW_SIZE - 1;
+            unsigned chunk = WINDOW_SIZE - (source > pos ? source : pos);
+            if (chunk > length)
+                chunk = length;
+            length -= chunk;
+            uint8_t *to = window + pos;
+            const uint8_t *from = window + source;
+            pos += chunk;
+            source += chunk;
+            do
+                *to++ = *from++;
+            while (--chunk);
+            if (pos == WINDOW_SIZE) {
+                WindowPos = (uint16_t)pos;
+                FlushWindow();
+                pos = 0;
+            }
+        }
+    }
+}
+
+uint16_t InflateStream()
+{
+    ResetDecoder();
+    uint32_t last;
+    do {
+        last = TakeBits(1);
+        uint16_t result;
+        switch (TakeBits(2)) {
+        case 0:
+            result = CopyStoredBlock();
+            break;
+        case 1:
+            result = DecodeFixedBlock();
+            break;
+        case 2:
+            result = DecodeDynamicBlock();
+            break;
+        default:
+            return INFLATE_BAD_CODES;  // block type 3
+        }
+        if (result == INFLATE_OK && InputSpent)
+            result = INFLATE_BAD_DATA;  // the block ran past the stream's budget
+        if (result != INFLATE_OK)
+            return result;
+    } while (!last);
+    FlushWindow();
+    return INFLATE_OK;
+}

@@ -1,0 +1,108 @@
+// Bit input: bytes from ImageFile through InputBuffer, handed out bit by bit,
+// least significant bit first, under the stream's byte budget.
+//
+// Format notes: the budget.
+//   An archive entry's stream may take at most CompressedSize + 3 bytes: the
+//   caller sets InputBudget to CompressedSize + 4, and every byte costs one
+//   unit, charged before the byte is taken. The charge lowers the budget by
+//   one modulo 2^32; a result of zero refuses the byte. Set to B, the budget
+//   therefore allows B - 1 bytes, and the budget of zero left at start-up
+//   allows 2^32 - 1, which is how the configuration stream runs unlimited.
+//   A valid stream looks at most one byte past its end, so it is never
+//   refused. After a refusal the stream has spent its budget: no later fill
+//   takes a byte (InputSpent), the missing bits read as zero, and the block
+//   decoder fails the stream rather than decode zeros for ever. Stored
+//   entries are bounded by their size and simply receive zeros.
+#include "inflate_internal.h"
+
+#include "../messages/messages.h"
+
+uint8_t *InputBuffer;
+uint32_t InputBudget;
+uint32_t BitBuffer;
+uint16_t BitCount;
+const uint8_t *InputNext;
+uint32_t InputLeft;
+bool InputSpent;
+
+static_assert(INPUT_SIZE == 4096, "the input side reads 4096 bytes per call");
+
+// Charges the budget for one byte; false when it refuses the byte.
+static bool ChargeByte()
+{
+    if (InputSpent)
+        return false;
+    if (--InputBudget == 0) {
+        InputSpent = true;
+        return false;
+    }
+    return true;
+}
+
+static void ReadInput()
+{
+    InputLeft = ReadBytes(ImageFile, InputBuffer, INPUT_SIZE);
+    if (InputLeft == 0)
+        FatalString(IDS_READ_ERROR);  // end of the image, or an unusable handle
+    InputNext = InputBuffer;
+}
+
+void FillBits(unsigned n)
+{
+    while (BitCount < n) {
+        if (!ChargeByte())
+            return;
+        if (InputLeft == 0)
+            ReadInput();
+        BitBuffer |= (uint32_t)*InputNext++ << BitCount;
+        InputLeft--;
+        BitCount += 8;
+    }
+}
+
+uint32_t SafeInputBytes()
+{
+    if (InputSpent)
+        return 0;
+    uint32_t allowed = InputBudget - 1;  // the charge that reaches zero is refused
+    return allowed < InputLeft ? allowed : InputLeft;
+}
+
+void CopyInputToWindow(uint32_t count)
+{
+    while (count != 0) {
+        uint32_t run = BitCount == 0 ? SafeInputBytes() : 0;
+        if (run == 0) {
+            // Bytes still held in the bit buffer, a read, or the budget's end.
+            StoreByte((uint8_t)TakeBits(8));
+            count--;
+            continue;
+        }
+        uint32_t room = WINDOW_SIZE - WindowPos;
+        if (run > room)
+            run = room;
+        if (run > count)
+            run = count;
+        CopyBytes(OutputWindow + WindowPos, InputNext, run);
+        InputNext += run;
+        InputLeft -= run;
+        InputBudget -= run;
+        count -= run;
+        WindowPos = (uint16_t)(WindowPos + run);
+        if (WindowPos == WINDOW_SIZE) {
+            FlushWindow();
+            WindowPos = 0;
+        }
+    }
+}
+
+void ResetDecoder()
+{
+    RunningCrc = 0xFFFFFFFF;
+    WindowPos = 0;
+    BitCount = 0;
+    BitBuffer = 0;
+    InputLeft = 0;
+    InputSpent = false;
+    OutputWriteFailed = false;
+}
