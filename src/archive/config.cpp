@@ -1,0 +1,88 @@
+// The configuration block: found by the signature scan, inflated into memory
+// by the program's own decoder, verified by its CRC-32 and then checked for
+// consistency before anything reads a field of it.
+#include "config.h"
+
+#include "archive.h"
+#include "../inflate/inflate.h"
+#include "../messages/messages.h"
+#include "../resources/resource.h"
+
+ConfigBlock *SfxConfig;
+uint32_t ConfigSize;
+
+static uint32_t Get32(const uint8_t *p)
+{
+    return p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+// Length of the zero-terminated string at offset, or size - offset when no
+// zero ends it inside the block. The caller has checked offset < size.
+static uint32_t BoundedLength(const uint8_t *block, uint32_t offset, uint32_t size)
+{
+    uint32_t n = offset;
+    while (n < size && block[n] != 0)
+        n++;
+    return n - offset;
+}
+
+// A block whose CRC-32 matches may still have been built wrongly. Every later
+// reader trusts the offsets and the terminating zeros, so they are checked
+// once here: the fixed part is whole, every offset lies inside the block,
+// every string slot ends inside it, and a fixed destination fits the path
+// buffer that the start command copies it into.
+static bool ConfigIsConsistent(const uint8_t *block, uint32_t size)
+{
+    if (size < CONFIG_FIXED_SIZE)
+        return false;  // no room for Flags, DestKind and the offsets
+    const ConfigBlock *config = (const ConfigBlock *)block;
+    for (int slot = 0; slot < CONFIG_SLOTS; slot++) {
+        uint32_t offset = config->Offsets[slot];
+        if (offset >= size)
+            return false;  // points at or past the end
+        if (slot != CFG_ICON && BoundedLength(block, offset, size) == size - offset)
+            return false;  // string runs off the end
+    }
+    if (config->DestKind == DEST_FIXED &&
+        BoundedLength(block, config->Offsets[CFG_FIXED_DIR], size) >= PATH_CHARS)
+        return false;  // no room for the terminating zero in a path buffer
+    return true;
+}
+
+void LoadConfig()
+{
+    int32_t at = FindSignature(CONFIG_SIG_LOW, CONFIG_SIG_HIGH);
+    if (at < 0)
+        ShowFatal(InternalErrorText);
+
+    // Magic, Crc32, Size. The file position then rests on the compressed
+    // stream, where the decoder's first fill starts reading.
+    uint8_t header[CONFIG_HEADER_SIZE];
+    SeekTo(ImageFile, (uint32_t)at);
+    if (ReadBytes(ImageFile, header, CONFIG_HEADER_SIZE) != CONFIG_HEADER_SIZE)
+        FatalString(IDS_READ_ERROR);  // the image ends inside the header
+    uint32_t crc = Get32(header + 4);
+    ConfigSize = Get32(header + 8);
+
+    uint8_t *block = (uint8_t *)HeapAllocBlock(ConfigSize);
+    if (!block)
+        ShowFatal(InternalErrorText);  // a size no download can mean
+    SfxConfig = (ConfigBlock *)block;
+
+    // The stream runs with whatever budget start-up left (none set, so in
+    // effect unlimited): its end is found by the stream itself.
+    MemorySinkNext = block;
+    MemorySinkEnd = block + ConfigSize;
+    uint16_t result = InflateStream();
+    bool filled = MemorySinkNext == MemorySinkEnd;
+    MemorySinkNext = nullptr;
+
+    if (result != INFLATE_OK || RunningCrc != ~crc)
+        ShowFatal(InternalErrorText);
+    // A stream shorter than Size leaves the rest of the block uninitialised;
+    // a matching CRC over fewer bytes is no proof of the block either.
+    if (!filled || !ConfigIsConsistent(block, ConfigSize))
+        ShowFatal(InternalErrorText);
+}
+
+const char *ConfigString(int slot) { return (const char *)SfxConfig + SfxConfig->Offsets[slot]; }

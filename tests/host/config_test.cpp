@@ -1,0 +1,334 @@
+// LoadConfig and ConfigString: blocks built by the packer load in every
+// stream form; corrupt and inconsistent blocks end the process with the
+// internal-error box and exit code 1.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include "archive/archive.h"
+#include "archive/config.h"
+#include "inflate/inflate.h"
+#include "messages/messages.h"
+#include "pack_test_util.h"
+#include "platform/host/host_testing.h"
+#include "test_image.h"
+
+using namespace packtest;
+using pack::Coder;
+using pack::Encoding;
+
+namespace {
+
+class LoadConfigTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        pack::PrepareStubDecoder();
+        HostThrowOnExit();
+        HostResetBoxes();
+        InputBudget = 0;  // as start-up leaves it
+        MemorySinkNext = nullptr;
+        SfxConfig = nullptr;
+        ConfigSize = 0;
+    }
+
+    // Loads the image; the exit code of a fatal end, or -1 when it loaded.
+    int Load(const Bytes &image)
+    {
+        TempImage file(image);
+        try {
+            LoadConfig();
+        } catch (const HostExit &exit) {
+            return (int)exit.code;
+        }
+        return -1;
+    }
+
+    void ExpectInternalError(const Bytes &image)
+    {
+        EXPECT_EQ(Load(image), 1);
+        ASSERT_EQ(HostBoxes.size(), 1u);
+        EXPECT_EQ(HostBoxes[0].text, "Internal error. Bad download?");
+        EXPECT_EQ(HostBoxes[0].caption, "");
+        EXPECT_EQ(HostBoxes[0].owner, nullptr);
+        EXPECT_EQ(HostBoxes[0].type, (unsigned)(MB_OK | MB_ICONWARNING));
+    }
+
+    static pack::ConfigSettings Settings()
+    {
+        pack::ConfigSettings settings;
+        settings.flags = SFX_AUTOSTART | SFX_OVERWRITE;
+        settings.destKind = DEST_FIXED;
+        const char *texts[] = {"Start", "Init", "About\r\nus", "Description", "C:\\Target", "setup.exe /q",
+                               "setup.log"};
+        for (int i = 0; i < 7; i++)
+            settings.texts[i] = texts[i];
+        return settings;
+    }
+
+    static Bytes BlockWith(uint32_t destKind, int slot, uint32_t offset)
+    {
+        pack::ConfigSettings settings = Settings();
+        settings.destKind = destKind;
+        Bytes block = pack::BuildConfigBlock(settings);
+        for (int i = 0; i < 4; i++)
+            block[8 + 4 * slot + i] = (uint8_t)(offset >> (8 * i));
+        return block;
+    }
+
+    void ExpectSettingsLoaded(const pack::ConfigSettings &settings)
+    {
+        ASSERT_NE(SfxConfig, nullptr);
+        EXPECT_EQ(SfxConfig->Flags, settings.flags);
+        EXPECT_EQ(SfxConfig->DestKind, settings.destKind);
+        for (int slot = 0; slot < 7; slot++)
+            EXPECT_STREQ(ConfigString(slot), settings.texts[slot].c_str()) << slot;
+        EXPECT_EQ(MemorySinkNext, nullptr);
+        EXPECT_TRUE(HostBoxes.empty());
+    }
+};
+
+// ---- Images built by the packer ------------------------------------------------
+
+pack::BuiltImage Build(const pack::ConfigSettings &settings, std::vector<Encoding> encodings)
+{
+    pack::ImagePlan plan;
+    plan.stub = FakeStub();
+    plan.config = settings;
+    plan.configEncodings = std::move(encodings);
+    std::ostringstream log;
+    plan.entries.push_back(pack::MakeEntry("a.txt", Bytes(100, 'a'), 0x58210000, 12, log));
+    return pack::BuildImage(plan);
+}
+
+TEST_F(LoadConfigTest, LoadsABlockOfStoredDeflateBlocks)
+{
+    auto built = Build(Settings(), {{Coder::Stored, 0}});
+    EXPECT_EQ(built.bytes[built.configOffset + 12] >> 1 & 3, 0);
+    EXPECT_EQ(Load(built.bytes), -1);
+    ExpectSettingsLoaded(Settings());
+    EXPECT_EQ(ConfigSize, built.configSize);
+}
+
+TEST_F(LoadConfigTest, LoadsABlockOfFixedCodes)
+{
+    auto built = Build(Settings(), {{Coder::ZlibFixed, 9}});
+    EXPECT_EQ(built.bytes[built.configOffset + 12] >> 1 & 3, 1);
+    EXPECT_EQ(Load(built.bytes), -1);
+    ExpectSettingsLoaded(Settings());
+}
+
+TEST_F(LoadConfigTest, LoadsABlockOfDynamicCodes)
+{
+    pack::ConfigSettings settings = Settings();
+    for (int i = 0; i < 80; i++)
+        settings.texts[CFG_DESCRIPTION] += "Dynamic Huffman codes pay off for longer texts. ";
+    auto built = Build(settings, {});
+    EXPECT_EQ(built.bytes[built.configOffset + 12] >> 1 & 3, 2);
+    EXPECT_EQ(Load(built.bytes), -1);
+    ExpectSettingsLoaded(settings);
+}
+
+TEST_F(LoadConfigTest, TheIconSlotRunsToTheEndOfTheBlock)
+{
+    pack::ConfigSettings settings = Settings();
+    settings.icon = Bytes{1, 2, 3, 4, 5};
+    auto built = Build(settings, {});
+    ASSERT_EQ(Load(built.bytes), -1);
+    EXPECT_EQ(ConfigSize - SfxConfig->Offsets[CFG_ICON], 5u);
+    EXPECT_EQ(memcmp(ConfigString(CFG_ICON), "\1\2\3\4\5", 5), 0);
+}
+
+TEST_F(LoadConfigTest, WithoutAnIconSlotSevenIsOneZeroByte)
+{
+    auto built = Build(Settings(), {});
+    ASSERT_EQ(Load(built.bytes), -1);
+    EXPECT_EQ(SfxConfig->Offsets[CFG_ICON], ConfigSize - 1);
+    EXPECT_EQ(*ConfigString(CFG_ICON), 0);
+}
+
+TEST_F(LoadConfigTest, AllEmptyTextsShareOneZeroByte)
+{
+    pack::ConfigSettings settings;
+    settings.destKind = DEST_TEMP;
+    auto built = Build(settings, {});
+    ASSERT_EQ(Load(built.bytes), -1);
+    EXPECT_EQ(ConfigSize, 41u);
+    for (int slot = 0; slot < 8; slot++)
+        EXPECT_EQ(SfxConfig->Offsets[slot], 40u);
+}
+
+TEST_F(LoadConfigTest, FlagBitsAboveBitFourAreKept)
+{
+    pack::ConfigSettings settings = Settings();
+    settings.flags = 0xFFFFFFE0 | SFX_EXTRACTOR_UI;
+    EXPECT_EQ(Load(ImageAround(pack::BuildConfigBlock(settings))), -1);
+    EXPECT_EQ(SfxConfig->Flags, settings.flags);
+}
+
+TEST_F(LoadConfigTest, AFixedFolderOf259CharactersFits)
+{
+    pack::ConfigSettings settings = Settings();
+    settings.texts[CFG_FIXED_DIR] = "C:\\" + std::string(256, 'd');
+    EXPECT_EQ(Load(ImageAround(pack::BuildConfigBlock(settings))), -1);
+    EXPECT_EQ(strlen(ConfigString(CFG_FIXED_DIR)), 259u);
+}
+
+TEST_F(LoadConfigTest, ALongTextOutsideTheFixedDestinationIsFine)
+{
+    pack::ConfigSettings settings = Settings();
+    settings.destKind = DEST_TEMP;
+    settings.texts[CFG_FIXED_DIR] = std::string(1000, 'd');  // unused with kind 1
+    EXPECT_EQ(Load(ImageAround(pack::BuildConfigBlock(settings))), -1);
+}
+
+TEST_F(LoadConfigTest, AHeaderAtTheLastScannedOffsetIsFound)
+{
+    Bytes block = pack::BuildConfigBlock(Settings());
+    Bytes image = ImageAround(FakeStub(59996), block, Crc(block), (uint32_t)block.size());
+    EXPECT_EQ(Load(image), -1);
+}
+
+// ---- Corrupt blocks ------------------------------------------------------------------
+
+TEST_F(LoadConfigTest, AHeaderOneBytePastTheScanLimitIsMissing)
+{
+    Bytes block = pack::BuildConfigBlock(Settings());
+    Bytes image = ImageAround(FakeStub(59997), block, Crc(block), (uint32_t)block.size());
+    {
+        TempImage file(image);
+        EXPECT_EQ(FindSignature(CONFIG_SIG_LOW, CONFIG_SIG_HIGH), -1);
+    }
+    ExpectInternalError(image);
+}
+
+TEST_F(LoadConfigTest, AnImageWithoutHeaderEndsWithTheInternalError)
+{
+    ExpectInternalError(FakeStub(70000));
+    HostResetBoxes();
+    ExpectInternalError(Bytes());
+}
+
+TEST_F(LoadConfigTest, ACrcOffByOneBitEndsWithTheInternalError)
+{
+    Bytes block = pack::BuildConfigBlock(Settings());
+    ExpectInternalError(ImageAround(FakeStub(), block, Crc(block) ^ 1, (uint32_t)block.size()));
+}
+
+TEST_F(LoadConfigTest, AStreamLongerThanSizeEndsWithoutWritingPastTheBlock)
+{
+    Bytes block = pack::BuildConfigBlock(Settings());
+    ExpectInternalError(ImageAround(FakeStub(), block, Crc(block), (uint32_t)block.size() - 1));
+}
+
+TEST_F(LoadConfigTest, AStreamShorterThanSizeEndsWithTheInternalError)
+{
+    // The CRC matches the bytes the stream yields; the rest of the block
+    // would be left uninitialised.
+    Bytes block = pack::BuildConfigBlock(Settings());
+    ExpectInternalError(ImageAround(FakeStub(), block, Crc(block), (uint32_t)block.size() + 1));
+}
+
+TEST_F(LoadConfigTest, ACorruptStreamEndsWithTheInternalError)
+{
+    Bytes block = pack::BuildConfigBlock(Settings());
+    Bytes image = ImageAround(block, {Coder::Libdeflate, 12});
+    image[FakeStub().size() + 12] |= 6;  // block type 3, which does not exist
+    ExpectInternalError(image);
+}
+
+TEST_F(LoadConfigTest, ATruncatedStreamEndsWithTheReadError)
+{
+    Bytes block = pack::BuildConfigBlock(Settings());
+    Bytes image = ImageAround(block, {Coder::Stored, 0});
+    image.resize(FakeStub().size() + 12 + 20);
+    EXPECT_EQ(Load(image), 1);
+    ASSERT_EQ(HostBoxes.size(), 1u);
+    EXPECT_EQ(HostBoxes[0].text, "Error reading from archive.");
+}
+
+TEST_F(LoadConfigTest, AHeaderCutShortEndsWithTheReadError)
+{
+    Bytes image = FakeStub();
+    image.insert(image.end(), {'J', 'A', 'V', 'A', 1, 2});
+    EXPECT_EQ(Load(image), 1);
+    ASSERT_EQ(HostBoxes.size(), 1u);
+    EXPECT_EQ(HostBoxes[0].text, "Error reading from archive.");
+}
+
+TEST_F(LoadConfigTest, AnUnallocatableSizeEndsWithTheInternalError)
+{
+    Bytes block = pack::BuildConfigBlock(Settings());
+    Bytes image = ImageAround(FakeStub(), block, Crc(block), (uint32_t)block.size());
+    HostAllocsUntilFailure = 0;
+    ExpectInternalError(image);
+    HostAllocsUntilFailure = -1;
+}
+
+// ---- Inconsistent blocks with a matching CRC -----------------------------------------
+
+TEST_F(LoadConfigTest, AnEmptyBlockIsRejected)
+{
+    ExpectInternalError(ImageAround(Bytes()));
+}
+
+TEST_F(LoadConfigTest, ABlockShorterThanTheFixedPartIsRejected)
+{
+    ExpectInternalError(ImageAround(Bytes(39, 0)));
+}
+
+TEST_F(LoadConfigTest, AnOffsetAtTheEndOfTheBlockIsRejected)
+{
+    Bytes block = pack::BuildConfigBlock(Settings());
+    for (int slot = 0; slot < 8; slot++) {
+        HostResetBoxes();
+        ExpectInternalError(ImageAround(BlockWith(DEST_FIXED, slot, (uint32_t)block.size())));
+    }
+}
+
+TEST_F(LoadConfigTest, AnOffsetFarBeyondTheBlockIsRejected)
+{
+    ExpectInternalError(ImageAround(BlockWith(DEST_FIXED, CFG_RUN_COMMAND, 0x80000000)));
+}
+
+TEST_F(LoadConfigTest, AnOffsetIntoTheFixedPartIsAllowedWhenTerminated)
+{
+    // Offset 4 is DestKind, whose high bytes are zero: a string of one byte.
+    EXPECT_EQ(Load(ImageAround(BlockWith(DEST_FIXED, CFG_ABOUT_TEXT, 4))), -1);
+    EXPECT_STREQ(ConfigString(CFG_ABOUT_TEXT), "\4");
+}
+
+TEST_F(LoadConfigTest, AStringWithoutTerminatorIsRejected)
+{
+    pack::ConfigSettings settings = Settings();
+    settings.icon = Bytes{'i', 'c', 'o', 'n'};
+    Bytes block = pack::BuildConfigBlock(settings);
+    uint32_t icon = Get32(block, 8 + 4 * CFG_ICON);
+    for (int i = 0; i < 4; i++)
+        block[8 + 4 * CFG_WAIT_FILE + i] = (uint8_t)(icon >> (8 * i));
+    ExpectInternalError(ImageAround(block));
+}
+
+TEST_F(LoadConfigTest, TheIconSlotNeedsNoTerminator)
+{
+    pack::ConfigSettings settings = Settings();
+    settings.icon = Bytes{'i', 'c', 'o', 'n'};
+    EXPECT_EQ(Load(ImageAround(pack::BuildConfigBlock(settings))), -1);
+}
+
+TEST_F(LoadConfigTest, AFixedFolderOf260CharactersIsRejected)
+{
+    pack::ConfigSettings settings = Settings();
+    settings.texts[CFG_FIXED_DIR] = "C:\\" + std::string(257, 'd');
+    ExpectInternalError(ImageAround(pack::BuildConfigBlock(settings)));
+}
+
+TEST_F(LoadConfigTest, ConfigStringPointsIntoTheBlock)
+{
+    Bytes block = pack::BuildConfigBlock(Settings());
+    ASSERT_EQ(Load(ImageAround(block)), -1);
+    for (int slot = 0; slot < 8; slot++)
+        EXPECT_EQ(ConfigString(slot), (const char *)SfxConfig + Get32(block, 8 + 4 * slot));
+}
+
+}  // namespace

@@ -1,0 +1,718 @@
+// brevant-pack: the configuration block's layout, the image's layout and its
+// placement rules, a ZIP that ordinary tools accept, names and code pages,
+// icons, --describe, and clear errors with no output left behind.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <sstream>
+
+#include "archive/config.h"
+#include "pack_test_util.h"
+
+using namespace packtest;
+using pack::Coder;
+using pack::Encoding;
+
+namespace {
+
+struct Result {
+    int code;
+    std::string out, err;
+};
+
+Result Pack(std::vector<std::string> args)
+{
+    std::ostringstream out, err;
+    int code = pack::PackMain(args, out, err);
+    return {code, out.str(), err.str()};
+}
+
+// A folder with a stub and a small payload, ready for the command line.
+class PackFolder : public TempDir {
+public:
+    PackFolder()
+    {
+        stub = Write("stub.exe", FakeStub(8192));
+        Write("app/readme.txt", std::string(2000, 'r'));
+        Write("app/bin/tool.dat", std::string("\x01\x02\x03", 3));
+        std::filesystem::create_directories(*this / "app/empty");
+        output = *this / "out.exe";
+    }
+    Result Run(std::vector<std::string> args) const
+    {
+        std::vector<std::string> full = {"-o", output, "--stub", stub};
+        full.insert(full.end(), args.begin(), args.end());
+        return Pack(full);
+    }
+    bool OutputExists() const { return std::filesystem::exists(output); }
+    // Nothing but the inputs: no output and no temporary file beside it.
+    bool OnlyInputsLeft() const
+    {
+        for (const std::string &name : List())
+            if (name != "stub.exe" && name != "app" && name.compare(0, 5, "input") != 0)
+                return false;
+        return true;
+    }
+    std::string stub, output;
+};
+
+// The entries of an image's central directory: name -> (method, local offset).
+struct CentralEntry {
+    std::string name;
+    uint16_t method, time, date;
+    uint32_t crc, compressed, size, local, external;
+};
+std::vector<CentralEntry> CentralDirectory(const Bytes &image)
+{
+    size_t end = image.size() - 22;
+    EXPECT_EQ(Get32(image, end), 0x06054B50u);
+    uint32_t count = Get16(image, end + 10), at = Get32(image, end + 16);
+    std::vector<CentralEntry> entries;
+    for (uint32_t i = 0; i < count; i++) {
+        EXPECT_EQ(Get32(image, at), 0x02014B50u);
+        CentralEntry e;
+        e.method = Get16(image, at + 10);
+        e.time = Get16(image, at + 12);
+        e.date = Get16(image, at + 14);
+        e.crc = Get32(image, at + 16);
+        e.compressed = Get32(image, at + 20);
+        e.size = Get32(image, at + 24);
+        uint16_t nameLength = Get16(image, at + 28), extra = Get16(image, at + 30), comment = Get16(image, at + 32);
+        e.external = Get32(image, at + 38);
+        e.local = Get32(image, at + 42);
+        e.name.assign(image.begin() + at + 46, image.begin() + at + 46 + nameLength);
+        entries.push_back(e);
+        at += 46 + nameLength + extra + comment;
+    }
+    return entries;
+}
+
+size_t Find(const Bytes &bytes, const std::string &what)
+{
+    Bytes pattern(what.begin(), what.end());  // as unsigned bytes
+    auto at = std::search(bytes.begin(), bytes.end(), pattern.begin(), pattern.end());
+    return at == bytes.end() ? std::string::npos : (size_t)(at - bytes.begin());
+}
+
+// ---- The configuration block ----------------------------------------------------------
+
+TEST(ConfigBlock, FixedPartThenTerminatedStringsThenTheIcon)
+{
+    pack::ConfigSettings settings;
+    settings.flags = SFX_EXTRACTOR_UI | SFX_CTL3D;
+    settings.destKind = DEST_IMAGE_DIR;
+    const char *texts[] = {"s", "i", "a", "d", "f", "r", "w"};
+    for (int i = 0; i < 7; i++)
+        settings.texts[i] = texts[i];
+    settings.icon = {9, 8, 7};
+    Bytes block = pack::BuildConfigBlock(settings);
+    ASSERT_EQ(block.size(), 40u + 7 * 2 + 3);
+    EXPECT_EQ(Get32(block, 0), (uint32_t)(SFX_EXTRACTOR_UI | SFX_CTL3D));
+    EXPECT_EQ(Get32(block, 4), (uint32_t)DEST_IMAGE_DIR);
+    for (int slot = 0; slot < 7; slot++) {
+        uint32_t at = Get32(block, 8 + 4 * slot);
+        EXPECT_EQ(at, 40u + 2 * slot);
+        EXPECT_EQ(block[at], (uint8_t)texts[slot][0]);
+        EXPECT_EQ(block[at + 1], 0);
+    }
+    EXPECT_EQ(Get32(block, 36), 54u);
+    EXPECT_EQ(Bytes(block.begin() + 54, block.end()), (Bytes{9, 8, 7}));
+}
+
+TEST(ConfigBlock, PaddingGoesBetweenTheStringsAndTheIcon)
+{
+    pack::ConfigSettings settings;
+    settings.icon = {1};
+    Bytes plain = pack::BuildConfigBlock(settings);
+    Bytes padded = pack::BuildConfigBlock(settings, 5);
+    EXPECT_EQ(padded.size(), plain.size() + 5);
+    EXPECT_EQ(Get32(padded, 36), Get32(plain, 36) + 5);
+    EXPECT_EQ(padded.back(), 1);
+    EXPECT_NE(Crc(plain), Crc(padded));
+}
+
+TEST(ConfigBlock, ATextWithAZeroByteIsRefused)
+{
+    pack::ConfigSettings settings;
+    settings.texts[CFG_RUN_COMMAND] = std::string("a\0b", 3);
+    EXPECT_THROW(pack::BuildConfigBlock(settings), pack::PackError);
+}
+
+// ---- The image ----------------------------------------------------------------------
+
+pack::ImagePlan SmallPlan()
+{
+    pack::ImagePlan plan;
+    plan.stub = FakeStub(5000);
+    plan.config.texts[CFG_DESCRIPTION] = "A small archive";
+    std::ostringstream log;
+    plan.entries.push_back(pack::MakeEntry("dir/", Bytes(), 0x58210000, 12, log));
+    plan.entries.push_back(pack::MakeEntry("dir/a.txt", Bytes(3000, 'a'), 0x58210000, 12, log));
+    plan.entries.push_back(pack::MakeEntry("b.bin", Bytes{1, 2, 3}, 0x58210000, 12, log));
+    return plan;
+}
+
+TEST(Image, HeaderFollowsTheStubAndEntriesFollowTheStream)
+{
+    pack::ImagePlan plan = SmallPlan();
+    pack::BuiltImage built = pack::BuildImage(plan);
+    const Bytes &image = built.bytes;
+    EXPECT_EQ(Bytes(image.begin(), image.begin() + 5000), plan.stub);
+    EXPECT_EQ(built.configOffset, 5000u);
+    EXPECT_EQ(std::string(image.begin() + 5000, image.begin() + 5004), "JAVA");
+    Bytes block = pack::BuildConfigBlock(plan.config, built.configPadding);
+    EXPECT_EQ(Get32(image, 5004), Crc(block));
+    EXPECT_EQ(Get32(image, 5008), block.size());
+    EXPECT_EQ(built.firstEntryOffset, 5012 + built.configStreamSize);
+    EXPECT_EQ(Find(image, "PK\3\4"), built.firstEntryOffset);
+    EXPECT_EQ(Find(image, "JAVA"), 5000u);
+}
+
+TEST(Image, CentralDirectoryOffsetsCountFromTheStartOfTheImage)
+{
+    pack::BuiltImage built = pack::BuildImage(SmallPlan());
+    auto entries = CentralDirectory(built.bytes);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].local, built.firstEntryOffset);
+    for (const CentralEntry &e : entries) {
+        EXPECT_EQ(Get32(built.bytes, e.local), 0x04034B50u);
+        EXPECT_EQ(Get16(built.bytes, e.local + 6), 0) << "no data descriptor";
+        EXPECT_EQ(Get32(built.bytes, e.local + 14), e.crc);
+        EXPECT_EQ(Get32(built.bytes, e.local + 18), e.compressed);
+        EXPECT_EQ(Get32(built.bytes, e.local + 22), e.size);
+    }
+    EXPECT_EQ(entries[0].name, "dir/");
+    EXPECT_EQ(entries[0].external, 0x10u);
+    EXPECT_EQ(entries[1].method, 8) << "3000 equal bytes shrink";
+    EXPECT_EQ(entries[2].method, 0) << "three bytes do not";
+    EXPECT_EQ(Get32(built.bytes, built.bytes.size() - 6), built.centralOffset);
+}
+
+TEST(Image, EntriesThatDoNotShrinkAreStoredAndOthersDeflated)
+{
+    std::ostringstream log;
+    Bytes noise(5000);
+    uint32_t x = 1;
+    for (auto &b : noise)
+        b = (uint8_t)((x = x * 1103515245 + 12345) >> 24);
+    EXPECT_EQ(pack::MakeEntry("n", noise, 0, 12, log).method, 0);
+    EXPECT_EQ(pack::MakeEntry("t", Bytes(5000, 't'), 0, 12, log).method, 8);
+    EXPECT_EQ(pack::MakeEntry("t", Bytes(5000, 't'), 0, 0, log).method, 0) << "level 0 stores";
+    EXPECT_EQ(pack::MakeEntry("e", Bytes(), 0, 12, log).method, 0);
+    EXPECT_TRUE(log.str().empty());
+}
+
+TEST(Image, EveryDeflatedStreamIsAcceptedByTheStubsDecoder)
+{
+    Bytes text;
+    for (int i = 0; i < 20000; i++)
+        text.push_back((uint8_t)"abcdefgh\n"[i * 7 % 9]);
+    for (int level : {1, 6, 12})
+        EXPECT_TRUE(pack::StubDecodes(pack::Deflate(text, {Coder::Libdeflate, level}), text, true));
+    EXPECT_TRUE(pack::StubDecodes(pack::Deflate(text, {Coder::Zlib, 9}), text, true));
+    EXPECT_TRUE(pack::StubDecodes(pack::Deflate(text, {Coder::Stored, 0}), text, true));
+    Bytes wrong = text;
+    wrong[100] ^= 1;
+    EXPECT_FALSE(pack::StubDecodes(pack::Deflate(text, {Coder::Libdeflate, 12}), wrong, true));
+    Bytes cut = pack::Deflate(text, {Coder::Libdeflate, 12});
+    cut.resize(cut.size() / 2);
+    EXPECT_FALSE(pack::StubDecodes(cut, text, true));
+}
+
+TEST(Image, LibdeflateAtTwelveIsNoLargerThanZlibAtNine)
+{
+    Bytes text;
+    for (int i = 0; i < 3000; i++) {
+        std::string line = "line " + std::to_string(i * 7919 % 1000) + ": the quick brown fox\n";
+        text.insert(text.end(), line.begin(), line.end());
+    }
+    EXPECT_LE(pack::Deflate(text, {Coder::Libdeflate, 12}).size(), pack::Deflate(text, {Coder::Zlib, 9}).size());
+}
+
+TEST(Image, ASignatureInTheCompressedBlockIsAvoided)
+{
+    pack::ImagePlan plan = SmallPlan();
+    plan.config.texts[CFG_DESCRIPTION] = std::string("xx PK\3\4 xx", 10);
+    plan.configEncodings = {{Coder::Stored, 0}, {Coder::Libdeflate, 12}};
+    pack::BuiltImage built = pack::BuildImage(plan);
+    EXPECT_EQ(built.configEncoding.coder, Coder::Libdeflate);
+    EXPECT_EQ(Find(built.bytes, "PK\3\4"), built.firstEntryOffset);
+}
+
+// Four bytes that, appended to data, make its CRC-32 equal target: the CRC
+// register's last four steps run backwards.
+Bytes ForgeCrc(const Bytes &data, uint32_t target)
+{
+    uint32_t table[256];
+    for (uint32_t i = 0; i < 256; i++) {
+        uint32_t c = i;
+        for (int k = 0; k < 8; k++)
+            c = c & 1 ? c >> 1 ^ 0xEDB88320 : c >> 1;
+        table[i] = c;
+    }
+    uint32_t reg = ~target;
+    for (int step = 0; step < 4; step++) {
+        uint32_t index = 0;
+        while (table[index] >> 24 != reg >> 24)
+            index++;
+        reg = (reg ^ table[index]) << 8 | index;
+    }
+    uint32_t word = reg ^ ~Crc(data);
+    return Bytes{(uint8_t)word, (uint8_t)(word >> 8), (uint8_t)(word >> 16), (uint8_t)(word >> 24)};
+}
+
+TEST(Image, ASignatureInTheHeadersCrcIsAvoidedByPadding)
+{
+    pack::ImagePlan plan = SmallPlan();
+    Bytes icon = {'i', 'c', 'o', 'n'};
+    plan.config.icon = icon;
+    Bytes forged = ForgeCrc(pack::BuildConfigBlock(plan.config), 0x04034B50);  // "PK\3\4"
+    plan.config.icon.insert(plan.config.icon.end(), forged.begin(), forged.end());
+    ASSERT_EQ(Crc(pack::BuildConfigBlock(plan.config)), 0x04034B50u);
+
+    pack::BuiltImage built = pack::BuildImage(plan);
+    EXPECT_GT(built.configPadding, 0u);
+    EXPECT_EQ(Find(built.bytes, "PK\3\4"), built.firstEntryOffset);
+}
+
+TEST(Image, AStubHoldingASignatureIsRefused)
+{
+    for (const char *signature : {"JAVA", "PK\3\4"}) {
+        pack::ImagePlan plan = SmallPlan();
+        std::copy(signature, signature + 4, plan.stub.begin() + 3000);
+        EXPECT_THROW(pack::BuildImage(plan), pack::PackError) << signature;
+    }
+    pack::ImagePlan plan = SmallPlan();
+    plan.stub[0] = 'X';
+    EXPECT_THROW(pack::BuildImage(plan), pack::PackError);
+}
+
+TEST(Image, TheFirstEntryMustBeginWithinTheScanLimit)
+{
+    pack::ImagePlan plan = SmallPlan();
+    plan.stub = FakeStub(59000);
+    plan.config.texts[CFG_DESCRIPTION] = "short";
+    EXPECT_NO_THROW(pack::BuildImage(plan));
+    Bytes noise(2000);
+    uint32_t x = 7;
+    for (auto &b : noise)
+        b = (uint8_t)((x = x * 1103515245 + 12345) >> 24);
+    plan.config.icon = noise;
+    try {
+        pack::BuildImage(plan);
+        FAIL() << "an image whose first entry lies past 59,996 was built";
+    } catch (const pack::PackError &error) {
+        EXPECT_NE(std::string(error.what()).find("59996"), std::string::npos) << error.what();
+    }
+}
+
+TEST(Image, AStubLongerThan59996BytesIsRefused)
+{
+    pack::ImagePlan plan = SmallPlan();
+    plan.stub = FakeStub(59997);
+    EXPECT_THROW(pack::BuildImage(plan), pack::PackError);
+}
+
+TEST(Image, NamesOver250BytesAndEmptyArchivesAreRefused)
+{
+    pack::ImagePlan plan = SmallPlan();
+    std::ostringstream log;
+    plan.entries.push_back(pack::MakeEntry(std::string(251, 'n'), Bytes{1}, 0, 12, log));
+    EXPECT_THROW(pack::BuildImage(plan), pack::PackError);
+    plan.entries.clear();
+    EXPECT_THROW(pack::BuildImage(plan), pack::PackError);
+}
+
+// ---- Dates, names, code pages -----------------------------------------------------------
+
+class LocalTime : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char *tz = getenv("TZ");
+        saved_ = tz ? tz : "";
+        had_ = tz != nullptr;
+    }
+    void TearDown() override
+    {
+        if (had_)
+            setenv("TZ", saved_.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+    void Zone(const char *tz)
+    {
+        setenv("TZ", tz, 1);
+        tzset();
+    }
+    std::string saved_;
+    bool had_ = false;
+};
+
+TEST_F(LocalTime, DosDateAndTimeComeFromTheLocalTime)
+{
+    Zone("UTC0");
+    // 2024-03-15 13:45:30 UTC
+    time_t when = 1710510330;
+    uint32_t dos = pack::DosDateTime(when);
+    EXPECT_EQ(dos >> 16, (uint32_t)((2024 - 1980) << 9 | 3 << 5 | 15));
+    EXPECT_EQ(dos & 0xFFFF, (uint32_t)(13 << 11 | 45 << 5 | 15));
+    Zone("JST-9");
+    dos = pack::DosDateTime(when);
+    EXPECT_EQ(dos & 0xFFFF, (uint32_t)(22 << 11 | 45 << 5 | 15));
+}
+
+TEST_F(LocalTime, DatesBefore1980AreClampedToTheFirstDosDay)
+{
+    Zone("UTC0");
+    EXPECT_EQ(pack::DosDateTime(0), (uint32_t)(1 << 5 | 1) << 16);
+}
+
+TEST_F(LocalTime, TheArchiveCarriesTheFilesModificationTimes)
+{
+    Zone("UTC0");
+    PackFolder folder;
+    std::string file = folder.Write("input.txt", "dated");
+    struct timespec times[2] = {{1710510330, 0}, {1710510330, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    ASSERT_EQ(folder.Run({file}).code, 0);
+    auto entries = CentralDirectory(pack::ReadWholeFile(folder.output));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "input.txt");
+    EXPECT_EQ(entries[0].date, (uint16_t)((2024 - 1980) << 9 | 3 << 5 | 15));
+    EXPECT_EQ(entries[0].time, (uint16_t)(13 << 11 | 45 << 5 | 15));
+}
+
+TEST(Names, TheLimitIs250Bytes)
+{
+    EXPECT_NO_THROW(pack::CheckName(std::string(250, 'a'), std::string(250, 'a')));
+    EXPECT_THROW(pack::CheckName(std::string(251, 'a'), std::string(251, 'a')), pack::PackError);
+}
+
+TEST(Names, CharactersWindowsRefusesAreRefused)
+{
+    for (std::string name : {"a:b", "a\\b", "a*b", "a?b", "a|b", "a<b", "a\"b", "a\tb"})
+        EXPECT_THROW(pack::CheckName(name, name), pack::PackError) << name;
+}
+
+TEST(CodePages, AsciiPassesWithoutACodePage)
+{
+    pack::TextEncoder ascii;
+    EXPECT_EQ(ascii.Encode("plain.txt", "x"), "plain.txt");
+    try {
+        ascii.Encode("caf\xC3\xA9.txt", "dir/caf\xC3\xA9.txt");
+        FAIL();
+    } catch (const pack::PackError &error) {
+        std::string text = error.what();
+        EXPECT_NE(text.find("dir/caf\xC3\xA9.txt"), std::string::npos) << text;
+        EXPECT_NE(text.find("--codepage"), std::string::npos) << text;
+    }
+}
+
+TEST(CodePages, Utf8NamesAreConvertedToTheCodePage)
+{
+    pack::TextEncoder western(1252);
+    EXPECT_EQ(western.Encode("caf\xC3\xA9 \xE2\x82\xAC", "x"), "caf\xE9 \x80");
+    pack::TextEncoder japanese(932);
+    EXPECT_EQ(japanese.Encode("\xE6\x97\xA5\xE6\x9C\xAC.txt", "x"), "\x93\xFA\x96\x7B.txt");
+}
+
+TEST(CodePages, ANameTheCodePageCannotHoldIsAnErrorNamingTheFile)
+{
+    pack::TextEncoder western(1252);
+    try {
+        western.Encode("\xE6\x97\xA5.txt", "docs/\xE6\x97\xA5.txt");
+        FAIL();
+    } catch (const pack::PackError &error) {
+        EXPECT_NE(std::string(error.what()).find("docs/\xE6\x97\xA5.txt"), std::string::npos);
+    }
+    EXPECT_THROW(pack::TextEncoder(99999), pack::PackError);
+}
+
+TEST(CodePages, ConvertedNamesKeepTheirUtf8FormForZipTools)
+{
+    PackFolder folder;
+    folder.Write("app/\xE6\x97\xA5\xE6\x9C\xAC.txt", "nihon");
+    Result result = folder.Run({"--codepage", "932", folder / "app"});
+    ASSERT_EQ(result.code, 0) << result.err;
+    Bytes image = pack::ReadWholeFile(folder.output);
+    auto entries = CentralDirectory(image);
+    bool found = false;
+    for (auto &e : entries)
+        found |= e.name == "app/\x93\xFA\x96\x7B.txt";
+    EXPECT_TRUE(found);
+    EXPECT_NE(Find(image, "app/\xE6\x97\xA5\xE6\x9C\xAC.txt"), std::string::npos) << "Unicode Path field";
+    std::string output;
+    EXPECT_EQ(Shell("unzip -Z1 '" + folder.output + "'", &output), 0);
+    EXPECT_NE(output.find("\xE6\x97\xA5\xE6\x9C\xAC.txt"), std::string::npos) << output;
+}
+
+// ---- Icons ------------------------------------------------------------------------------
+
+// One icon image in the resource layout: header, colour table, XOR, AND.
+Bytes IconBitmap(int size, int bits)
+{
+    Bytes image;
+    Put32(image, 40);
+    Put32(image, (uint32_t)size);
+    Put32(image, (uint32_t)size * 2);
+    image.push_back(1), image.push_back(0);
+    image.push_back((uint8_t)bits), image.push_back(0);
+    for (int i = 0; i < 6; i++)
+        Put32(image, 0);
+    if (bits <= 8)
+        image.resize(image.size() + 4 * (1u << bits), 0x40);
+    size_t xorRow = ((size_t)size * bits + 31) / 32 * 4, andRow = ((size_t)size + 31) / 32 * 4;
+    image.resize(image.size() + xorRow * size, (uint8_t)bits);
+    image.resize(image.size() + andRow * size, 0);
+    return image;
+}
+
+Bytes PngImage(int size)
+{
+    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    for (int v : {size, size})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            png.push_back((uint8_t)(v >> shift));
+    png.insert(png.end(), {8, 6, 0, 0, 0, 0, 0, 0, 0});
+    return png;
+}
+
+Bytes IcoFile(const std::vector<Bytes> &images, const std::vector<int> &sizes)
+{
+    Bytes ico = {0, 0, 1, 0, (uint8_t)images.size(), 0};
+    uint32_t offset = 6 + 16 * (uint32_t)images.size();
+    for (size_t i = 0; i < images.size(); i++) {
+        ico.insert(ico.end(), {(uint8_t)sizes[i], (uint8_t)sizes[i], 0, 0, 1, 0, 32, 0});
+        Put32(ico, (uint32_t)images[i].size());
+        Put32(ico, offset);
+        offset += (uint32_t)images[i].size();
+    }
+    for (const Bytes &image : images)
+        ico.insert(ico.end(), image.begin(), image.end());
+    return ico;
+}
+
+TEST(Icons, The32x32ImageIsPickedFromSeveralSizes)
+{
+    Bytes ico = IcoFile({IconBitmap(16, 8), IconBitmap(32, 4), IconBitmap(48, 32), IconBitmap(32, 32)},
+                        {16, 32, 48, 32});
+    pack::IconInfo info;
+    Bytes image = pack::ExtractIcon(ico, "test.ico", &info);
+    EXPECT_EQ(image, IconBitmap(32, 32));
+    EXPECT_EQ(info.width, 32);
+    EXPECT_EQ(info.bitCount, 32);
+}
+
+TEST(Icons, WithoutA32x32ImageTheNearestLargerOneIsPicked)
+{
+    Bytes ico = IcoFile({IconBitmap(16, 8), IconBitmap(48, 8), IconBitmap(64, 32)}, {16, 48, 64});
+    EXPECT_EQ(pack::ExtractIcon(ico, "test.ico"), IconBitmap(48, 8));
+}
+
+TEST(Icons, ABitmapIsPreferredToAPngOfTheSameSize)
+{
+    Bytes ico = IcoFile({PngImage(32), IconBitmap(32, 32)}, {32, 32});
+    EXPECT_EQ(pack::ExtractIcon(ico, "test.ico"), IconBitmap(32, 32));
+    Bytes pngOnly = IcoFile({PngImage(32)}, {32});
+    pack::IconInfo info;
+    EXPECT_EQ(pack::ExtractIcon(pngOnly, "test.ico", &info), PngImage(32));
+    EXPECT_TRUE(info.png);
+}
+
+TEST(Icons, WhatIsNotAnIconIsRefused)
+{
+    EXPECT_THROW(pack::ExtractIcon(Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0}, "x"), pack::PackError);
+    EXPECT_THROW(pack::ExtractIcon(Bytes(), "x"), pack::PackError);
+    Bytes cut = IcoFile({IconBitmap(32, 32)}, {32});
+    cut.resize(cut.size() - 10);
+    EXPECT_THROW(pack::ExtractIcon(cut, "x"), pack::PackError);
+    Bytes shortImage = IconBitmap(32, 32);
+    shortImage.resize(shortImage.size() - 1);  // the mask's last byte is missing
+    EXPECT_THROW(pack::ExtractIcon(IcoFile({shortImage}, {32}), "x"), pack::PackError);
+}
+
+// ---- The command line ------------------------------------------------------------------------
+
+TEST(Command, HelpDescribesTheFolderRuleAndEveryOption)
+{
+    Result result = Pack({"--help"});
+    EXPECT_EQ(result.code, 0);
+    for (const char *option : {"--extractor", "--autostart", "--overwrite", "--delete-after", "--ctl3d",
+                               "--dest", "--start-message", "--init-message", "--about", "--description",
+                               "--run", "--wait-file", "--icon", "--stub", "--level", "--codepage",
+                               "--describe", "--flat", "below its own"})
+        EXPECT_NE(result.out.find(option), std::string::npos) << option;
+    EXPECT_EQ(Pack({}).code, 1);
+}
+
+TEST(Command, AFolderIsPackedBelowItsOwnNameWithFolderEntries)
+{
+    PackFolder folder;
+    ASSERT_EQ(folder.Run({folder / "app"}).code, 0);
+    auto entries = CentralDirectory(pack::ReadWholeFile(folder.output));
+    std::vector<std::string> names;
+    for (auto &e : entries)
+        names.push_back(e.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"app/", "app/bin/", "app/bin/tool.dat", "app/empty/",
+                                               "app/readme.txt"}));
+}
+
+TEST(Command, WithFlatAFoldersContentsGoToTheTop)
+{
+    PackFolder folder;
+    ASSERT_EQ(folder.Run({"--flat", folder / "app"}).code, 0);
+    auto entries = CentralDirectory(pack::ReadWholeFile(folder.output));
+    std::vector<std::string> names;
+    for (auto &e : entries)
+        names.push_back(e.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"bin/", "bin/tool.dat", "empty/", "readme.txt"}));
+}
+
+TEST(Command, UnzipAndSevenZipAcceptTheImageWithoutWarnings)
+{
+    PackFolder folder;
+    folder.Write("app/big.txt", std::string(100000, 'b'));
+    ASSERT_EQ(folder.Run({folder / "app"}).code, 0);
+    std::string output;
+    EXPECT_EQ(Shell("unzip -t '" + folder.output + "'", &output), 0) << output;
+    EXPECT_NE(output.find("No errors detected"), std::string::npos) << output;
+    EXPECT_EQ(output.find("warning"), std::string::npos) << output;
+    // The fake stub is no real PE file, so 7-Zip is told the type.
+    EXPECT_EQ(Shell("7z t -tzip '" + folder.output + "'", &output), 0) << output;
+    EXPECT_NE(output.find("Everything is Ok"), std::string::npos) << output;
+    EXPECT_EQ(output.find("WARNING"), std::string::npos) << output;
+    EXPECT_EQ(output.find("Warnings"), std::string::npos) << output;
+}
+
+TEST(Command, DescribeReadsBackEveryField)
+{
+    PackFolder folder;
+    std::string about = folder.Write("about.txt", "About this\nsetup\n\n");
+    std::string ico = folder.Write("icon.ico", IcoFile({IconBitmap(16, 8), IconBitmap(32, 8)}, {16, 32}));
+    Result packed = folder.Run({"--extractor", "--autostart", "--overwrite", "--delete-after", "--ctl3d",
+                                "--dest", "fixed:C:\\Apps\\Demo", "--start-message", "Hello",
+                                "--init-message", "Init", "--about", "@" + about, "--description", "Desc",
+                                "--run", "setup.exe /q", "--wait-file", "setup.log", "--icon", ico,
+                                folder / "app"});
+    ASSERT_EQ(packed.code, 0) << packed.err;
+    EXPECT_NE(packed.err.find("--delete-after"), std::string::npos) << "a warning: kind 4 deletes nothing";
+    Result described = Pack({"--describe", folder.output});
+    EXPECT_EQ(described.code, 0) << described.out << described.err;
+    for (const char *expected :
+         {"extractor", "autostart ctl3d overwrite delete-after extractor", "fixed (4)", "\"Hello\"", "\"Init\"",
+          "\"About this\\nsetup\"", "\"Desc\"", "\"C:\\\\Apps\\\\Demo\"", "\"setup.exe /q\"", "\"setup.log\"",
+          "32x32, 8 bits", "app/bin/tool.dat", "app/empty/", "5 entries", "the image checks"})
+        EXPECT_NE(described.out.find(expected), std::string::npos) << expected << "\n" << described.out;
+}
+
+TEST(Command, DescribeReportsADamagedImage)
+{
+    PackFolder folder;
+    ASSERT_EQ(folder.Run({folder / "app"}).code, 0);
+    Bytes image = pack::ReadWholeFile(folder.output);
+    image[Find(image, "JAVA") + 4] ^= 1;
+    std::string bad = folder.Write("input-bad.exe", image);
+    Result described = Pack({"--describe", bad});
+    EXPECT_EQ(described.code, 1);
+    EXPECT_NE(described.out.find("Internal error. Bad download?"), std::string::npos) << described.out;
+
+    image = pack::ReadWholeFile(folder.output);
+    size_t entry = Find(image, "app/readme.txt") + 14;  // the first entry with data
+    image[entry + 5] ^= 0xFF;
+    bad = folder.Write("input-bad2.exe", image);
+    described = Pack({"--describe", bad});
+    EXPECT_EQ(described.code, 1);
+    EXPECT_NE(described.out.find("BAD"), std::string::npos) << described.out;
+}
+
+void ExpectFailure(const PackFolder &folder, const Result &result, const std::string &message)
+{
+    EXPECT_EQ(result.code, 1);
+    EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+    EXPECT_FALSE(folder.OutputExists());
+    EXPECT_TRUE(folder.OnlyInputsLeft());
+}
+
+TEST(Command, ALongNameIsAnErrorNamingTheFile)
+{
+    PackFolder folder;
+    std::string deep = "app/" + std::string(120, 'd') + "/" + std::string(130, 'f');
+    folder.Write(deep, "x");
+    ExpectFailure(folder, folder.Run({folder / "app"}), std::string(130, 'f'));
+}
+
+TEST(Command, ANonAsciiNameWithoutACodePageIsAnError)
+{
+    PackFolder folder;
+    folder.Write("app/na\xC3\xAFve.txt", "x");
+    ExpectFailure(folder, folder.Run({folder / "app"}), "app/na\xC3\xAFve.txt");
+}
+
+TEST(Command, ABadIconIsAnError)
+{
+    PackFolder folder;
+    std::string ico = folder.Write("input.ico", "not an icon at all");
+    ExpectFailure(folder, folder.Run({"--icon", ico, folder / "app"}), "input.ico");
+}
+
+TEST(Command, AConfigurationTooLargeForTheScanLimitIsAnError)
+{
+    PackFolder folder;
+    Bytes noise(120000);
+    uint32_t x = 3;
+    for (auto &b : noise)
+        b = (uint8_t)'A' + ((x = x * 1103515245 + 12345) >> 24) % 26;
+    std::string text = folder.Write("input.txt", noise);
+    ExpectFailure(folder, folder.Run({"--description", "@" + text, folder / "app"}), "59996");
+}
+
+TEST(Command, AMissingInputIsAnError)
+{
+    PackFolder folder;
+    ExpectFailure(folder, folder.Run({folder / "app", folder / "nowhere"}), "nowhere");
+}
+
+TEST(Command, AMissingStubIsAnErrorNamingIt)
+{
+    PackFolder folder;
+    Result result = Pack({"-o", folder.output, "--stub", folder / "no-stub.exe", folder / "app"});
+    ExpectFailure(folder, result, "no-stub.exe");
+}
+
+TEST(Command, BadOptionsAreErrors)
+{
+    PackFolder folder;
+    ExpectFailure(folder, folder.Run({"--level", "13", folder / "app"}), "--level");
+    ExpectFailure(folder, folder.Run({"--dest", "elsewhere", folder / "app"}), "--dest");
+    ExpectFailure(folder, folder.Run({"--dest", "fixed:C:\\" + std::string(257, 'p'), folder / "app"}), "259");
+    ExpectFailure(folder, folder.Run({"--frobnicate", folder / "app"}), "--frobnicate");
+    ExpectFailure(folder, folder.Run({}), "no inputs");
+    ExpectFailure(folder, Pack({"--stub", folder.stub, folder / "app"}), "-o");
+}
+
+TEST(Command, NamesEqualButForCaseAreAnError)
+{
+    PackFolder folder;
+    folder.Write("app/README.TXT", "x");
+    ExpectFailure(folder, folder.Run({folder / "app"}), "readme.txt");
+}
+
+TEST(Command, AnEarlierOutputInsideAnInputIsNotPacked)
+{
+    PackFolder folder;
+    std::string inside = folder / "app/setup.exe";
+    Result first = Pack({"-o", inside, "--stub", folder.stub, folder / "app"});
+    ASSERT_EQ(first.code, 0) << first.err;
+    Result second = Pack({"-o", inside, "--stub", folder.stub, folder / "app"});
+    ASSERT_EQ(second.code, 0) << second.err;
+    for (auto &e : CentralDirectory(pack::ReadWholeFile(inside)))
+        EXPECT_NE(e.name, "app/setup.exe");
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+// Helpers shared by the configuration and packer tests: fake stubs, temporary
+// folders, and images built around a hand-made configuration block.
+#pragma once
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <zlib.h>
+
+#include "pack.h"
+
+namespace packtest {
+
+using pack::Bytes;
+
+// Something that looks like an executable to the packer: "MZ", then filler
+// that holds neither signature.
+inline Bytes FakeStub(size_t size = 4096)
+{
+    Bytes stub(size, 'x');
+    stub[0] = 'M';
+    stub[1] = 'Z';
+    for (size_t i = 2; i < 64 && i < size; i++)
+        stub[i] = 0;
+    return stub;
+}
+
+class TempDir {
+public:
+    TempDir()
+    {
+        char name[] = "/tmp/brevant-pack-test-XXXXXX";
+        path_ = mkdtemp(name);
+    }
+    ~TempDir() { std::filesystem::remove_all(path_); }
+    const std::string &path() const { return path_; }
+    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+    // Writes a file (making its folders) and returns its path.
+    std::string Write(const std::string &name, const std::string &content) const
+    {
+        std::string full = *this / name;
+        std::filesystem::create_directories(std::filesystem::path(full).parent_path());
+        std::ofstream(full, std::ios::binary) << content;
+        return full;
+    }
+    std::string Write(const std::string &name, const Bytes &content) const
+    {
+        return Write(name, std::string(content.begin(), content.end()));
+    }
+    // Names of everything directly in the folder.
+    std::vector<std::string> List() const
+    {
+        std::vector<std::string> names;
+        for (auto &entry : std::filesystem::directory_iterator(path_))
+            names.push_back(entry.path().filename());
+        return names;
+    }
+
+private:
+    std::string path_;
+};
+
+inline void Put32(Bytes &out, uint32_t v)
+{
+    for (int i = 0; i < 4; i++)
+        out.push_back((uint8_t)(v >> (8 * i)));
+}
+
+inline uint32_t Get32(const Bytes &bytes, size_t at)
+{
+    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | (uint32_t)bytes[at + 3] << 24;
+}
+
+inline uint16_t Get16(const Bytes &bytes, size_t at) { return (uint16_t)(bytes[at] | bytes[at + 1] << 8); }
+
+inline uint32_t Crc(const Bytes &bytes) { return (uint32_t)crc32(0, bytes.data(), (uInt)bytes.size()); }
+
+// stub + "JAVA" + crc + size + stream + a local header's signature and some
+// bytes: an image around any block, with any header fields.
+inline Bytes ImageAround(const Bytes &stub, const Bytes &block, uint32_t crc, uint32_t size,
+                         pack::Encoding encoding = {pack::Coder::Libdeflate, 12})
+{
+    Bytes image = stub;
+    image.insert(image.end(), {'J', 'A', 'V', 'A'});
+    Put32(image, crc);
+    Put32(image, size);
+    Bytes stream = pack::Deflate(block, encoding);
+    image.insert(image.end(), stream.begin(), stream.end());
+    image.insert(image.end(), {'P', 'K', 3, 4});
+    image.resize(image.size() + 64, 0);
+    return image;
+}
+
+inline Bytes ImageAround(const Bytes &block, pack::Encoding encoding = {pack::Coder::Libdeflate, 12})
+{
+    return ImageAround(FakeStub(), block, Crc(block), (uint32_t)block.size(), encoding);
+}
+
+// Runs the command in a shell; its output (stdout and stderr) and exit status.
+inline int Shell(const std::string &command, std::string *output)
+{
+    FILE *pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return -1;
+    char buffer[4096];
+    size_t n;
+    output->clear();
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output->append(buffer, n);
+    int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace packtest

@@ -1,0 +1,301 @@
+// The brevant-pack command line.
+#include <limits.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "pack.h"
+
+namespace pack {
+
+static const char kUsage[] =
+    "Usage: brevant-pack -o OUTPUT.exe [options] INPUT...\n"
+    "       brevant-pack --describe IMAGE.exe\n"
+    "\n"
+    "Packs files and folders into one self-extracting program for Windows: the\n"
+    "brevant stub, its configuration, and a ZIP archive of the inputs.\n"
+    "\n"
+    "Inputs:\n"
+    "  A file is packed under its own name. A folder is packed below its own\n"
+    "  name: 'brevant-pack -o x.exe app' gives app/, app/setup.exe, ... With\n"
+    "  --flat, a folder's contents go to the top of the archive instead\n"
+    "  (setup.exe, ...). Every folder, even an empty one, gets its own entry.\n"
+    "\n"
+    "Form and behaviour:\n"
+    "  --extractor          show the extractor dialog (destination field,\n"
+    "                       overwrite box); default: the installer dialog\n"
+    "  --autostart          start at once, as if Install/Extract were clicked\n"
+    "  --overwrite          replace existing files without asking (extractor:\n"
+    "                       the overwrite box starts checked)\n"
+    "  --delete-after       delete the destination after the run; only acts\n"
+    "                       with --dest unique-temp\n"
+    "  --ctl3d              use the 3D-controls library (CTL3D32.DLL)\n"
+    "  --dest KIND          where to extract: temp (the system temporary\n"
+    "                       folder), image-dir (the folder of the .exe),\n"
+    "                       unique-temp (a new folder PHnnnnn in the temporary\n"
+    "                       folder), fixed:PATH (PATH, under 260 bytes).\n"
+    "                       Default: unique-temp for the installer, image-dir\n"
+    "                       for the extractor\n"
+    "\n"
+    "Texts (each TEXT, or @FILE to read it from a file, trailing line breaks\n"
+    "removed):\n"
+    "  --start-message T    shown when the dialog starts (before autostart)\n"
+    "  --init-message T     shown before the dialog appears\n"
+    "  --about T            shown by the About button\n"
+    "  --description T      the dialog's description text\n"
+    "  --run T              command run in the destination after extraction\n"
+    "  --wait-file T        after the command ends, wait until this file (in\n"
+    "                       the destination) is released\n"
+    "\n"
+    "Other options:\n"
+    "  -o, --output FILE    the image to write (written whole or not at all)\n"
+    "  --icon FILE.ico      the dialog's icon: the 32x32 image, else the nearest\n"
+    "  --stub FILE          the stub (default: brevant-stub.exe beside this\n"
+    "                       program)\n"
+    "  --level N            compression level 0 (store) to 12 (default 12)\n"
+    "  --codepage N         the Windows ANSI code page that names and texts\n"
+    "                       are converted to from UTF-8, e.g. 1252 or 932;\n"
+    "                       default: only ASCII names and texts are accepted\n"
+    "  --flat               pack folders' contents at the top (see Inputs)\n"
+    "  --describe IMAGE     print an image's configuration and entries, read\n"
+    "                       and checked with the stub's own decoder\n"
+    "  -h, --help           this text\n"
+    "\n"
+    "Every rule of the stub is checked before anything is written: entry names\n"
+    "of at most 250 bytes, 32-bit sizes, stub and configuration within the\n"
+    "first 59,996 bytes of the image. Exit code 0 on success, 1 on any error.\n";
+
+namespace {
+
+const char *const kTextOptions[] = {"--start-message", "--init-message", "--about",
+                                    "--description", nullptr /* fixed folder */, "--run",
+                                    "--wait-file"};
+
+struct Options {
+    std::string output, stub, icon, describe, dest;
+    int level = 12, codepage = 0;
+    bool flat = false, help = false;
+    uint32_t flags = 0;
+    std::string texts[kTextSlots];
+    bool haveText[kTextSlots] = {};
+    std::vector<std::string> inputs;
+};
+
+int ParseNumber(const std::string &option, const std::string &value, int low, int high)
+{
+    char *end = nullptr;
+    long n = strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end || n < low || n > high)
+        throw PackError(option + " takes a number from " + std::to_string(low) + " to " +
+                        std::to_string(high) + ", not '" + value + "'");
+    return (int)n;
+}
+
+Options Parse(const std::vector<std::string> &args)
+{
+    static const std::map<std::string, uint32_t> kFlags = {
+        {"--autostart", 0x01}, {"--ctl3d", 0x02}, {"--overwrite", 0x04},
+        {"--delete-after", 0x08}, {"--extractor", 0x10}};
+    Options options;
+    bool onlyInputs = false;
+    for (size_t i = 0; i < args.size(); i++) {
+        std::string arg = args[i], value;
+        bool haveValue = false;
+        if (onlyInputs || arg.empty() || arg[0] != '-' || arg == "-") {
+            options.inputs.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            onlyInputs = true;
+            continue;
+        }
+        size_t equals = arg.find('=');
+        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+            arg = arg.substr(0, equals);
+            haveValue = true;
+        }
+        auto takeValue = [&]() {
+            if (haveValue)
+                return value;
+            if (i + 1 >= args.size())
+                throw PackError(arg + " needs a value");
+            return args[++i];
+        };
+        if (arg == "-h" || arg == "--help") {
+            options.help = true;
+        } else if (kFlags.count(arg)) {
+            options.flags |= kFlags.at(arg);
+        } else if (arg == "--flat") {
+            options.flat = true;
+        } else if (arg == "-o" || arg == "--output") {
+            options.output = takeValue();
+        } else if (arg == "--stub") {
+            options.stub = takeValue();
+        } else if (arg == "--icon") {
+            options.icon = takeValue();
+        } else if (arg == "--describe") {
+            options.describe = takeValue();
+        } else if (arg == "--dest") {
+            options.dest = takeValue();
+        } else if (arg == "--level") {
+            options.level = ParseNumber(arg, takeValue(), 0, 12);
+        } else if (arg == "--codepage") {
+            options.codepage = ParseNumber(arg, takeValue(), 1, 65535);
+        } else {
+            int slot = -1;
+            for (int s = 0; s < kTextSlots; s++)
+                if (kTextOptions[s] && arg == kTextOptions[s])
+                    slot = s;
+            if (slot < 0)
+                throw PackError("unknown option " + arg + " (see --help)");
+            options.texts[slot] = takeValue();
+            options.haveText[slot] = true;
+        }
+    }
+    return options;
+}
+
+// TEXT or @FILE; a file's trailing line breaks are dropped.
+std::string TextArgument(const std::string &value)
+{
+    if (value.empty() || value[0] != '@')
+        return value;
+    Bytes bytes = ReadWholeFile(value.substr(1));
+    std::string text(bytes.begin(), bytes.end());
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+std::string DefaultStub()
+{
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0)
+        return "brevant-stub.exe";
+    self[n] = 0;
+    std::string path = self;
+    return path.substr(0, path.rfind('/') + 1) + "brevant-stub.exe";
+}
+
+// The destination named or, without --dest, the default of the form.
+std::string Destination(const Options &options)
+{
+    if (!options.dest.empty())
+        return options.dest;
+    return options.flags & 0x10 ? "image-dir" : "unique-temp";
+}
+
+ConfigSettings Configure(const Options &options, const TextEncoder &encoder)
+{
+    ConfigSettings config;
+    config.flags = options.flags;
+    std::string dest = Destination(options);
+    std::string fixed;
+    if (dest == "temp")
+        config.destKind = 1;
+    else if (dest == "image-dir")
+        config.destKind = 2;
+    else if (dest == "unique-temp")
+        config.destKind = 3;
+    else if (dest.compare(0, 6, "fixed:") == 0 && dest.size() > 6) {
+        config.destKind = 4;
+        fixed = dest.substr(6);
+    } else
+        throw PackError("--dest takes temp, image-dir, unique-temp or fixed:PATH, not '" + dest + "'");
+
+    for (int slot = 0; slot < kTextSlots; slot++) {
+        if (slot == 4) {
+            config.texts[slot] = encoder.Encode(fixed, "--dest fixed:");
+            if (config.texts[slot].size() >= kPathChars)
+                throw PackError("--dest fixed: the folder is " + std::to_string(config.texts[slot].size()) +
+                                " bytes; the stub's path buffer takes at most " +
+                                std::to_string(kPathChars - 1));
+            continue;
+        }
+        if (!options.haveText[slot])
+            continue;
+        std::string text = TextArgument(options.texts[slot]);
+        if (text.find('\0') != std::string::npos)
+            throw PackError(std::string(kTextOptions[slot]) + ": the text holds a zero byte");
+        config.texts[slot] = encoder.Encode(text, kTextOptions[slot]);
+    }
+    if (!options.icon.empty())
+        config.icon = ExtractIcon(ReadWholeFile(options.icon), options.icon);
+    return config;
+}
+
+void Warn(const Options &options, std::ostream &err)
+{
+    if ((options.flags & 0x08) && Destination(options) != "unique-temp")
+        err << "brevant-pack: warning: --delete-after acts only with --dest unique-temp\n";
+    if (options.haveText[6] && !options.haveText[5])
+        err << "brevant-pack: warning: --wait-file is used only after a --run command\n";
+}
+
+int Pack(const Options &options, std::ostream &out, std::ostream &err)
+{
+    if (options.output.empty())
+        throw PackError("no output: give -o OUTPUT.exe (see --help)");
+    if (options.inputs.empty())
+        throw PackError("no inputs: name the files and folders to pack (see --help)");
+    TextEncoder encoder(options.codepage);
+    ImagePlan plan;
+    plan.level = options.level;
+    plan.config = Configure(options, encoder);
+    std::string stubPath = options.stub.empty() ? DefaultStub() : options.stub;
+    try {
+        plan.stub = ReadWholeFile(stubPath);
+    } catch (const PackError &error) {
+        throw PackError(std::string(error.what()) + " (the stub; choose one with --stub)");
+    }
+    CheckStub(plan.stub);
+    Warn(options, err);
+
+    std::vector<InputItem> items = CollectInputs(options.inputs, options.flat, encoder, options.output);
+    for (const InputItem &item : items)
+        plan.entries.push_back(MakeEntry(item, options.level, err));
+    BuiltImage image = BuildImage(plan);
+    WriteFileAtomically(options.output, image.bytes);
+
+    uint64_t stored = 0, packed = 0;
+    for (const ZipEntry &entry : plan.entries) {
+        stored += entry.uncompressedSize;
+        packed += entry.data.size();
+    }
+    out << options.output << ": " << image.bytes.size() << " bytes: stub " << plan.stub.size()
+        << ", configuration " << image.configSize << " -> " << image.configStreamSize << ", "
+        << plan.entries.size() << (plan.entries.size() == 1 ? " entry " : " entries ") << stored
+        << " -> " << packed << "; first entry at " << image.firstEntryOffset << " (limit "
+        << kLastSignatureOffset << ")\n";
+    return 0;
+}
+
+}  // namespace
+
+int PackMain(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
+{
+    try {
+        Options options = Parse(args);
+        if (options.help || args.empty()) {
+            (args.empty() ? err : out) << kUsage;
+            return args.empty() ? 1 : 0;
+        }
+        if (!options.describe.empty()) {
+            if (!options.inputs.empty() || !options.output.empty())
+                throw PackError("--describe takes one image and nothing to pack");
+            return DescribeImage(options.describe, out, err);
+        }
+        return Pack(options, out, err);
+    } catch (const PackError &error) {
+        err << "brevant-pack: " << error.what() << "\n";
+        return 1;
+    } catch (const std::bad_alloc &) {
+        err << "brevant-pack: out of memory\n";
+        return 1;
+    }
+}
+
+}  // namespace pack

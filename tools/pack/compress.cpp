@@ -1,0 +1,280 @@
+// Deflate streams for the configuration block and the entries, each checked
+// by the stub's own decoder before it is used.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include <libdeflate.h>
+#include <zlib.h>
+
+#include "pack.h"
+
+#include "inflate/inflate.h"
+#include "messages/messages.h"
+#include "platform/host/host_testing.h"
+#include "platform/platform.h"
+#include "resources/resource.h"
+
+namespace pack {
+
+const char *CoderName(Coder coder)
+{
+    switch (coder) {
+    case Coder::Libdeflate: return "libdeflate";
+    case Coder::Zlib: return "zlib";
+    case Coder::ZlibFixed: return "zlib-fixed";
+    case Coder::Stored: return "stored-blocks";
+    }
+    return "?";
+}
+
+static Bytes DeflateLibdeflate(const Bytes &data, int level)
+{
+    libdeflate_compressor *compressor = libdeflate_alloc_compressor(level);
+    if (!compressor)
+        throw PackError("libdeflate refused compression level " + std::to_string(level));
+    Bytes out(libdeflate_deflate_compress_bound(compressor, data.size()));
+    size_t n = libdeflate_deflate_compress(compressor, data.data(), data.size(), out.data(),
+                                           out.size());
+    libdeflate_free_compressor(compressor);
+    if (n == 0)
+        throw PackError("libdeflate failed");
+    out.resize(n);
+    return out;
+}
+
+static Bytes DeflateZlib(const Bytes &data, int strategy)
+{
+    z_stream z{};
+    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 9, strategy) != Z_OK)
+        throw PackError("zlib failed to start");
+    Bytes out(deflateBound(&z, data.size()) + 16);
+    z.next_in = const_cast<uint8_t *>(data.data());
+    z.avail_in = (uInt)data.size();
+    z.next_out = out.data();
+    z.avail_out = (uInt)out.size();
+    int status = deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    if (status != Z_STREAM_END)
+        throw PackError("zlib failed");
+    return out;
+}
+
+// Stored blocks of at most 65,535 bytes; the last one carries BFINAL. An
+// empty input is one empty final block.
+static Bytes DeflateStored(const Bytes &data)
+{
+    Bytes out;
+    size_t at = 0;
+    do {
+        size_t n = std::min<size_t>(data.size() - at, 65535);
+        bool last = at + n == data.size();
+        out.push_back(last ? 1 : 0);  // BFINAL, BTYPE 00, then byte-aligned
+        out.push_back((uint8_t)n);
+        out.push_back((uint8_t)(n >> 8));
+        out.push_back((uint8_t)~n);
+        out.push_back((uint8_t)(~n >> 8));
+        out.insert(out.end(), data.begin() + at, data.begin() + at + n);
+        at += n;
+    } while (at < data.size());
+    return out;
+}
+
+Bytes Deflate(const Bytes &data, Encoding encoding)
+{
+    switch (encoding.coder) {
+    case Coder::Libdeflate: return DeflateLibdeflate(data, encoding.level);
+    case Coder::Zlib: return DeflateZlib(data, Z_DEFAULT_STRATEGY);
+    case Coder::ZlibFixed: return DeflateZlib(data, Z_FIXED);
+    case Coder::Stored: return DeflateStored(data);
+    }
+    throw PackError("unknown coder");
+}
+
+int FirstBlockType(const Bytes &stream) { return stream.empty() ? -1 : (stream[0] >> 1) & 3; }
+
+// ---- The stub's decoder --------------------------------------------------------
+
+// The decoder reads from a file, as it does in the stub. Streams are written
+// to one scratch file, followed by a few bytes of slack: in the image the
+// next entry follows, and the decoder may look one byte past a stream's end.
+namespace {
+
+struct Scratch {
+    std::string path;
+    int fd = -1;
+    ~Scratch()
+    {
+        if (fd >= 0) {
+            close(fd);
+            unlink(path.c_str());
+        }
+    }
+};
+
+constexpr size_t kSlack = 8;
+
+}  // namespace
+
+void PrepareStubDecoder()
+{
+    static bool ready;
+    if (ready)
+        return;
+    MakeCrcTable();
+    if (!OutputWindow)
+        OutputWindow = (uint8_t *)HeapAllocBlock(WINDOW_SIZE);
+    if (!InputBuffer)
+        InputBuffer = (uint8_t *)HeapAllocBlock(INPUT_SIZE);
+    if (!InternalErrorText)
+        InternalErrorText = LoadResString(IDS_INTERNAL_ERROR);
+    ready = true;
+}
+
+namespace {
+
+Scratch &TheScratch()
+{
+    static Scratch scratch;
+    if (scratch.fd < 0) {
+        const char *dir = getenv("TMPDIR");
+        std::string name = std::string(dir && *dir ? dir : "/tmp") + "/brevant-pack-XXXXXX";
+        scratch.fd = mkstemp(name.data());
+        if (scratch.fd < 0)
+            throw PackError("can't create a scratch file in " + name);
+        scratch.path = name;
+    }
+    return scratch;
+}
+
+bool WriteScratch(const Bytes &stream)
+{
+    int fd = TheScratch().fd;
+    Bytes bytes(stream);
+    bytes.resize(bytes.size() + kSlack, 0);
+    if (ftruncate(fd, 0) != 0)
+        return false;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, (off_t)done);
+        if (n <= 0)
+            return false;
+        done += (size_t)n;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool StubDecodes(const Bytes &stream, const Bytes &data, bool entryBudget)
+{
+    PrepareStubDecoder();
+    if (!WriteScratch(stream))
+        throw PackError("can't write the scratch file");
+
+    FileHandle savedImage = ImageFile;
+    void (*savedHook)(unsigned) = HostExitHook;
+    size_t savedBoxes = HostBoxes.size();
+    ImageFile = OpenReadShared(TheScratch().path.c_str());
+    if (ImageFile == INVALID_FILE) {
+        ImageFile = savedImage;
+        throw PackError("can't read the scratch file");
+    }
+
+    // A fatal report inside the decoder (a read past the end, a sink overrun)
+    // would end the stub; here it only rejects the stream.
+    HostThrowOnExit();
+    Bytes out(data.size() + 1);
+    bool good = false;
+    try {
+        SeekTo(ImageFile, 0);
+        InputBudget = entryBudget ? (uint32_t)stream.size() + 4 : 0;
+        MemorySinkNext = out.data();
+        MemorySinkEnd = out.data() + data.size();
+        uint16_t result = InflateStream();
+        good = result == INFLATE_OK && MemorySinkNext == MemorySinkEnd &&
+               RunningCrc == ~(uint32_t)crc32(0, data.data(), (uInt)data.size()) &&
+               memcmp(out.data(), data.data(), data.size()) == 0;
+    } catch (const HostExit &) {
+        good = false;
+    }
+    MemorySinkNext = nullptr;
+    InputBudget = 0;
+    CloseFile(ImageFile);
+    ImageFile = savedImage;
+    HostExitHook = savedHook;
+    HostBoxes.resize(savedBoxes);
+    return good;
+}
+
+// ---- Entries -----------------------------------------------------------------------
+
+ZipEntry MakeEntry(const std::string &name, const Bytes &content, uint32_t dosDateTime,
+                   int level, std::ostream &log)
+{
+    ZipEntry entry;
+    entry.name = name;
+    entry.folder = !name.empty() && name.back() == '/';
+    entry.date = (uint16_t)(dosDateTime >> 16);
+    entry.time = (uint16_t)dosDateTime;
+    entry.uncompressedSize = (uint32_t)content.size();
+    entry.crc = (uint32_t)crc32(0, content.data(), (uInt)content.size());
+    entry.method = 0;
+    entry.coder = "stored";
+    if (entry.folder || content.empty() || level == 0) {
+        entry.data = content;
+        return entry;
+    }
+
+    const Encoding tries[] = {{Coder::Libdeflate, level}, {Coder::Zlib, 9}};
+    for (const Encoding &encoding : tries) {
+        Bytes stream = Deflate(content, encoding);
+        if (stream.size() >= content.size())
+            break;  // does not shrink: stored
+        if (StubDecodes(stream, content, true)) {
+            entry.method = 8;
+            entry.data = std::move(stream);
+            entry.coder = CoderName(encoding.coder);
+            return entry;
+        }
+        log << "brevant-pack: warning: the stub's decoder refused the " << CoderName(encoding.coder)
+            << " stream of " << name << "; trying another\n";
+    }
+    entry.data = content;
+    return entry;
+}
+
+// A name converted into a code page also goes into an Info-ZIP Unicode Path
+// field (0x7075) in UTF-8, so that ZIP tools show it right. The stub skips
+// extra fields.
+static void AddUnicodePath(ZipEntry &entry, const std::string &utf8)
+{
+    if (entry.name == utf8)
+        return;
+    uint32_t nameCrc = (uint32_t)crc32(0, (const uint8_t *)entry.name.data(), (uInt)entry.name.size());
+    size_t size = 5 + utf8.size();
+    Bytes &extra = entry.extra;
+    extra = {0x75, 0x70, (uint8_t)size, (uint8_t)(size >> 8), 1};
+    for (int i = 0; i < 4; i++)
+        extra.push_back((uint8_t)(nameCrc >> (8 * i)));
+    extra.insert(extra.end(), utf8.begin(), utf8.end());
+}
+
+ZipEntry MakeEntry(const InputItem &item, int level, std::ostream &log)
+{
+    uint32_t when = DosDateTime(item.mtime);
+    Bytes content;
+    if (!item.folder)
+        content = ReadWholeFile(item.path);
+    if (content.size() > 0xFFFFFFFFu)
+        throw PackError(item.path + ": 4 GiB or larger; entries are limited to 32-bit sizes");
+    ZipEntry entry = MakeEntry(item.name, content, when, level, log);
+    AddUnicodePath(entry, item.utf8);
+    return entry;
+}
+
+}  // namespace pack

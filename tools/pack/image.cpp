@@ -1,0 +1,268 @@
+// Laying out the image: stub, configuration header and stream, ZIP local
+// entries, central directory, end record; and every placement rule the stub
+// relies on, checked before a byte is written.
+#include <string.h>
+
+#include <algorithm>
+
+#include <zlib.h>
+
+#include "pack.h"
+
+namespace pack {
+
+static void Put16(Bytes &out, uint32_t v)
+{
+    out.push_back((uint8_t)v);
+    out.push_back((uint8_t)(v >> 8));
+}
+
+static void Put32(Bytes &out, uint32_t v)
+{
+    Put16(out, v & 0xFFFF);
+    Put16(out, v >> 16);
+}
+
+static void PutAt32(Bytes &out, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; i++)
+        out[at + i] = (uint8_t)(v >> (8 * i));
+}
+
+static const uint8_t kLocalSignature[4] = {'P', 'K', 3, 4};
+static const uint8_t kConfigSignature[4] = {'J', 'A', 'V', 'A'};
+
+static size_t Find(const Bytes &bytes, const uint8_t (&signature)[4], size_t end)
+{
+    auto stop = bytes.begin() + (ptrdiff_t)std::min(end, bytes.size());
+    auto at = std::search(bytes.begin(), stop, signature, signature + 4);
+    return at == stop ? std::string::npos : (size_t)(at - bytes.begin());
+}
+
+// ---- The configuration block ---------------------------------------------------------
+
+Bytes BuildConfigBlock(const ConfigSettings &settings, size_t padding)
+{
+    Bytes block(40, 0);
+    PutAt32(block, 0, settings.flags);
+    PutAt32(block, 4, settings.destKind);
+    uint32_t offsets[8];
+    for (int slot = 0; slot < kTextSlots; slot++) {
+        const std::string &text = settings.texts[slot];
+        if (text.find('\0') != std::string::npos)
+            throw PackError("a text holds a zero byte, which would end it early");
+        // Equal texts (most often empty ones) share their bytes.
+        int same = -1;
+        for (int earlier = 0; earlier < slot && same < 0; earlier++)
+            if (settings.texts[earlier] == text)
+                same = earlier;
+        if (same >= 0) {
+            offsets[slot] = offsets[same];
+            continue;
+        }
+        offsets[slot] = (uint32_t)block.size();
+        block.insert(block.end(), text.begin(), text.end());
+        block.push_back(0);
+    }
+    block.insert(block.end(), padding, 0);
+    if (settings.icon.empty()) {
+        // No icon: slot 7 points at a single zero byte, which no icon loader
+        // accepts, so the icon control stays empty.
+        offsets[7] = (uint32_t)block.size() - 1;
+    } else {
+        offsets[7] = (uint32_t)block.size();
+        block.insert(block.end(), settings.icon.begin(), settings.icon.end());
+    }
+    for (int slot = 0; slot < 8; slot++)
+        PutAt32(block, 8 + 4 * slot, offsets[slot]);
+    return block;
+}
+
+// ---- Checks -------------------------------------------------------------------------
+
+void CheckStub(const Bytes &stub)
+{
+    if (stub.size() < 64 || stub[0] != 'M' || stub[1] != 'Z')
+        throw PackError("the stub is not a Windows executable (no MZ header)");
+    size_t at = Find(stub, kConfigSignature, stub.size());
+    if (at != std::string::npos)
+        throw PackError("the stub holds the bytes \"JAVA\" at offset " + std::to_string(at) +
+                        "; it would find that instead of its configuration");
+    at = Find(stub, kLocalSignature, stub.size());
+    if (at != std::string::npos)
+        throw PackError("the stub holds the bytes \"PK\\3\\4\" at offset " + std::to_string(at) +
+                        "; it would take that for its first archive entry");
+    if (stub.size() > kLastSignatureOffset)
+        throw PackError("the stub is " + std::to_string(stub.size()) +
+                        " bytes; the configuration must begin at offset " +
+                        std::to_string(kLastSignatureOffset) + " or less");
+}
+
+static void CheckEntries(const std::vector<ZipEntry> &entries)
+{
+    if (entries.empty())
+        throw PackError("nothing to pack: the archive needs at least one entry");
+    if (entries.size() > 0xFFFF)
+        throw PackError("more than 65,535 entries; the archive has no room for them");
+    uint64_t total = 0;
+    for (const ZipEntry &entry : entries) {
+        if (entry.name.size() > kMaxNameLength)
+            throw PackError(entry.name + ": name longer than " + std::to_string(kMaxNameLength) + " bytes");
+        total += entry.uncompressedSize;
+    }
+    if (total > 0xFFFFFFFFu)
+        throw PackError("the entries add up to " + std::to_string(total) +
+                        " bytes; the stub counts the total in 32 bits (at most 4,294,967,295)");
+}
+
+// ---- The configuration stream and its placement -------------------------------------
+
+static std::vector<Encoding> DefaultEncodings(int level)
+{
+    std::vector<Encoding> list = {{Coder::Libdeflate, level}};
+    for (int other = 12; other >= 1; other--)
+        if (other != level)
+            list.push_back({Coder::Libdeflate, other});
+    list.push_back({Coder::Zlib, 9});
+    list.push_back({Coder::ZlibFixed, 9});
+    list.push_back({Coder::Stored, 0});
+    return list;
+}
+
+// Finds a stream for the block that the stub decodes, that keeps the first
+// local header within the scan limit, and that puts no "PK\3\4" into the
+// bytes before it. If the header's own CRC-32 and size make the bytes, no
+// coder helps: unused padding in the block changes both.
+static void PlaceConfig(const ImagePlan &plan, Bytes &prefix, BuiltImage &built)
+{
+    std::vector<Encoding> encodings =
+        plan.configEncodings.empty() ? DefaultEncodings(plan.level) : plan.configEncodings;
+    size_t smallest = SIZE_MAX;
+    for (size_t padding = 0; padding < 256; padding++) {
+        Bytes block = BuildConfigBlock(plan.config, padding);
+        bool signatureOnly = false;  // some stream fitted but held the signature
+        for (const Encoding &encoding : encodings) {
+            Bytes stream = Deflate(block, encoding);
+            if (!StubDecodes(stream, block, false))
+                continue;
+            Bytes candidate = plan.stub;
+            candidate.insert(candidate.end(), kConfigSignature, kConfigSignature + 4);
+            Put32(candidate, (uint32_t)crc32(0, block.data(), (uInt)block.size()));
+            Put32(candidate, (uint32_t)block.size());
+            candidate.insert(candidate.end(), stream.begin(), stream.end());
+            smallest = std::min(smallest, candidate.size());
+            if (candidate.size() > kLastSignatureOffset)
+                continue;
+            if (Find(candidate, kLocalSignature, candidate.size()) != std::string::npos) {
+                signatureOnly = true;
+                continue;
+            }
+            prefix = std::move(candidate);
+            built.configSize = (uint32_t)block.size();
+            built.configStreamSize = (uint32_t)stream.size();
+            built.configEncoding = encoding;
+            built.configPadding = padding;
+            return;
+        }
+        if (!signatureOnly)
+            break;  // padding only makes it larger
+    }
+    if (smallest != SIZE_MAX && smallest > kLastSignatureOffset)
+        throw PackError("the stub and the configuration take " + std::to_string(smallest) +
+                        " bytes; the first archive entry must begin at offset " +
+                        std::to_string(kLastSignatureOffset) +
+                        " or less (shorten the texts or use a smaller icon)");
+    if (smallest == SIZE_MAX)
+        throw PackError("the stub's decoder refused every configuration stream tried");
+    throw PackError("every configuration stream tried put the bytes \"PK\\3\\4\" before the first entry");
+}
+
+// ---- The archive ---------------------------------------------------------------------
+
+static void PutLocalHeader(Bytes &out, const ZipEntry &entry)
+{
+    out.insert(out.end(), kLocalSignature, kLocalSignature + 4);
+    Put16(out, 20);  // version needed: 2.0 (deflate, folders)
+    Put16(out, 0);   // flags: sizes and CRC here, no data descriptor
+    Put16(out, entry.method);
+    Put16(out, entry.time);
+    Put16(out, entry.date);
+    Put32(out, entry.crc);
+    Put32(out, (uint32_t)entry.data.size());
+    Put32(out, entry.uncompressedSize);
+    Put16(out, (uint32_t)entry.name.size());
+    Put16(out, (uint32_t)entry.extra.size());
+    out.insert(out.end(), entry.name.begin(), entry.name.end());
+    out.insert(out.end(), entry.extra.begin(), entry.extra.end());
+}
+
+static void PutCentralHeader(Bytes &out, const ZipEntry &entry, uint32_t localOffset)
+{
+    Put32(out, 0x02014B50);
+    Put16(out, 20);  // made by: MS-DOS (FAT) attributes, version 2.0
+    Put16(out, 20);
+    Put16(out, 0);
+    Put16(out, entry.method);
+    Put16(out, entry.time);
+    Put16(out, entry.date);
+    Put32(out, entry.crc);
+    Put32(out, (uint32_t)entry.data.size());
+    Put32(out, entry.uncompressedSize);
+    Put16(out, (uint32_t)entry.name.size());
+    Put16(out, (uint32_t)entry.extra.size());
+    Put16(out, 0);  // comment length
+    Put16(out, 0);  // disk number
+    Put16(out, 0);  // internal attributes
+    Put32(out, entry.folder ? 0x10 : 0x20);  // FILE_ATTRIBUTE_DIRECTORY or _ARCHIVE
+    Put32(out, localOffset);
+    out.insert(out.end(), entry.name.begin(), entry.name.end());
+    out.insert(out.end(), entry.extra.begin(), entry.extra.end());
+}
+
+BuiltImage BuildImage(const ImagePlan &plan)
+{
+    CheckStub(plan.stub);
+    CheckEntries(plan.entries);
+    if (plan.config.destKind == 4 && plan.config.texts[4].size() >= kPathChars)
+        throw PackError("the fixed destination is " + std::to_string(plan.config.texts[4].size()) +
+                        " bytes; the stub's path buffer holds at most " +
+                        std::to_string(kPathChars - 1));
+
+    BuiltImage built;
+    Bytes &out = built.bytes;
+    PlaceConfig(plan, out, built);
+    built.configOffset = (uint32_t)plan.stub.size();
+    built.firstEntryOffset = (uint32_t)out.size();
+
+    uint64_t size = out.size();
+    for (const ZipEntry &entry : plan.entries)
+        size += 30 + entry.name.size() + entry.extra.size() + entry.data.size();
+    if (size > 0xFFFFFFFFu)
+        throw PackError("the image would be " + std::to_string(size) +
+                        " bytes; offsets in the image are 32-bit (at most 4 GiB)");
+
+    std::vector<uint32_t> offsets;
+    for (const ZipEntry &entry : plan.entries) {
+        offsets.push_back((uint32_t)out.size());
+        PutLocalHeader(out, entry);
+        out.insert(out.end(), entry.data.begin(), entry.data.end());
+    }
+    built.centralOffset = (uint32_t)out.size();
+    for (size_t i = 0; i < plan.entries.size(); i++)
+        PutCentralHeader(out, plan.entries[i], offsets[i]);
+    uint32_t centralSize = (uint32_t)(out.size() - built.centralOffset);
+    if (out.size() + 22 > 0xFFFFFFFFu)
+        throw PackError("the image would be larger than 4 GiB");
+
+    Put32(out, 0x06054B50);  // end of central directory
+    Put16(out, 0);
+    Put16(out, 0);
+    Put16(out, (uint32_t)plan.entries.size());
+    Put16(out, (uint32_t)plan.entries.size());
+    Put32(out, centralSize);
+    Put32(out, built.centralOffset);
+    Put16(out, 0);
+    return built;
+}
+
+}  // namespace pack

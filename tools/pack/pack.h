@@ -1,0 +1,185 @@
+// brevant-pack: turns files and folders into one self-extracting image.
+//
+// Image layout, front to back: the stub; the configuration header ("JAVA",
+// CRC-32, size) with the raw-deflate configuration block; the ZIP local
+// entries; the central directory and the end record. The stub finds the
+// header and the first local header by scanning its own first 60,000 bytes,
+// so both must begin at offset 59,996 or less and "PK\3\4" must not occur
+// before the first local header. The ZIP offsets count from the start of the
+// image, so ordinary ZIP tools read the same file.
+//
+// Every stream is decoded by the stub's own inflater (its host build) before
+// it is accepted: an image this library writes extracts in the stub.
+#pragma once
+
+#include <stdint.h>
+#include <time.h>
+
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace pack {
+
+using Bytes = std::vector<uint8_t>;
+
+// A rule of the stub or of the input was broken; what() says which and where.
+struct PackError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+constexpr uint32_t kScanLimit = 60000;
+constexpr uint32_t kLastSignatureOffset = kScanLimit - 4;  // 59,996
+constexpr size_t kMaxNameLength = 250;
+constexpr size_t kPathChars = 260;
+constexpr int kTextSlots = 7;
+
+// ---- Compression -------------------------------------------------------------
+enum class Coder {
+    Libdeflate,  // libdeflate at the given level (0 gives stored blocks)
+    Zlib,        // zlib, best compression, default strategy
+    ZlibFixed,   // zlib with fixed Huffman codes only
+    Stored,      // stored deflate blocks, written here
+};
+struct Encoding {
+    Coder coder;
+    int level;
+};
+const char *CoderName(Coder coder);
+
+// One raw deflate stream of data.
+Bytes Deflate(const Bytes &data, Encoding encoding);
+// The block type (0 stored, 1 fixed, 2 dynamic) of a stream's first block.
+int FirstBlockType(const Bytes &stream);
+
+// Runs the stub's decoder over stream exactly as the stub would: from a file,
+// into a memory sink of data.size() bytes, with an entry's input budget when
+// entryBudget is set (the configuration stream runs without one). True when
+// it yields INFLATE_OK, fills the sink exactly, and the output and its CRC-32
+// match data.
+bool StubDecodes(const Bytes &stream, const Bytes &data, bool entryBudget);
+// Sets up what the stub's start-up prepares for its decoder (CRC table,
+// window, input buffer, InternalErrorText); once per process.
+void PrepareStubDecoder();
+
+// ---- Configuration block -------------------------------------------------------
+struct ConfigSettings {
+    uint32_t flags = 0;
+    uint32_t destKind = 3;         // DEST_UNIQUE_TEMP
+    std::string texts[kTextSlots]; // slots 0 to 6, already in the target code page
+    Bytes icon;                    // slot 7: one icon image, or empty
+};
+// The uncompressed block: fixed part, strings, icon last. padding zero bytes
+// that no slot uses go between the strings and the icon; they change the
+// block's CRC-32 and size and nothing else.
+Bytes BuildConfigBlock(const ConfigSettings &settings, size_t padding = 0);
+
+// ---- Icons ---------------------------------------------------------------------
+struct IconInfo {
+    int width = 0, height = 0, bitCount = 0;
+    bool png = false;
+};
+// Checks one icon image in the CreateIconFromResource layout (BITMAPINFOHEADER
+// of doubled height, colour table, XOR bits, AND bits) or PNG.
+bool ReadIconImage(const uint8_t *bytes, size_t size, IconInfo *info);
+// The image of an .ico file nearest to 32x32 (exactly 32x32 when there is one;
+// then the deepest colour, a bitmap before a PNG). Throws PackError.
+Bytes ExtractIcon(const Bytes &ico, const std::string &what, IconInfo *info = nullptr);
+
+// ---- Names and inputs ------------------------------------------------------------
+// Converts UTF-8 names and texts into the code page the stub passes to the
+// platform's ANSI calls. Code page 0: ASCII only.
+class TextEncoder {
+public:
+    explicit TextEncoder(int codepage = 0);
+    ~TextEncoder();
+    TextEncoder(const TextEncoder &) = delete;
+    TextEncoder &operator=(const TextEncoder &) = delete;
+    int codepage() const { return codepage_; }
+    // Throws PackError naming what when text can't be represented.
+    std::string Encode(const std::string &utf8, const std::string &what) const;
+
+private:
+    int codepage_;
+    void *iconv_;
+};
+
+struct InputItem {
+    std::string name;  // archive name, in the target code page, '/' separators
+    std::string utf8;  // the same name as found on disk
+    std::string path;  // where to read it
+    bool folder = false;
+    uint64_t size = 0;
+    time_t mtime = 0;
+};
+// Walks the inputs. A folder is packed below its own name, or with flat its
+// contents go to the top. Folders get their own entries (names ending '/').
+// Files that are the same as skip (the output image) are left out.
+std::vector<InputItem> CollectInputs(const std::vector<std::string> &inputs, bool flat,
+                                     const TextEncoder &encoder, const std::string &skip = "");
+// Checks one archive name (length, Windows-usable characters); throws.
+void CheckName(const std::string &name, const std::string &utf8);
+
+// DOS date in the high 16 bits, DOS time in the low 16 bits, local time.
+uint32_t DosDateTime(time_t when);
+
+// ---- Archive entries ---------------------------------------------------------
+struct ZipEntry {
+    std::string name;
+    bool folder = false;
+    uint16_t method = 0;
+    uint16_t time = 0, date = 0;
+    uint32_t crc = 0;
+    uint32_t uncompressedSize = 0;
+    Bytes data;  // stored bytes or the raw deflate stream
+    Bytes extra; // extra field, the same in local and central headers
+    std::string coder;  // how data was made, for reports
+};
+// Reads and compresses one input. Deflated entries that do not shrink are
+// stored; streams the stub's decoder refuses fall back to zlib, then to
+// storing. Warnings go to log.
+ZipEntry MakeEntry(const InputItem &item, int level, std::ostream &log);
+ZipEntry MakeEntry(const std::string &name, const Bytes &content, uint32_t dosDateTime,
+                   int level, std::ostream &log);
+
+// ---- The image -------------------------------------------------------------------
+struct ImagePlan {
+    Bytes stub;
+    ConfigSettings config;
+    std::vector<ZipEntry> entries;
+    int level = 12;
+    // How to try the configuration stream, in order; empty: the default list
+    // starting with libdeflate at level.
+    std::vector<Encoding> configEncodings;
+};
+struct BuiltImage {
+    Bytes bytes;
+    uint32_t configOffset = 0;      // the "JAVA" header
+    uint32_t configSize = 0;        // uncompressed block
+    uint32_t configStreamSize = 0;  // compressed block
+    uint32_t firstEntryOffset = 0;  // the first local header
+    uint32_t centralOffset = 0;
+    Encoding configEncoding{};
+    size_t configPadding = 0;
+};
+// Checks the stub for signatures and the layout rules, lays the image out and
+// returns it; throws PackError for a rule that can't be met.
+BuiltImage BuildImage(const ImagePlan &plan);
+void CheckStub(const Bytes &stub);
+
+// Writes bytes to a temporary name beside path, then renames it; on failure
+// nothing is left behind. Throws PackError.
+void WriteFileAtomically(const std::string &path, const Bytes &bytes);
+Bytes ReadWholeFile(const std::string &path);
+
+// ---- Describing an image -------------------------------------------------------
+// Prints an image's configuration and entries, reading it with the stub's own
+// routines, and checks every entry's stream; 0 when everything checks.
+int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err);
+
+// ---- The command -----------------------------------------------------------------
+// The whole command line (without the program name); the exit code.
+int PackMain(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
+
+}  // namespace pack
