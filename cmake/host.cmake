@@ -11,7 +11,14 @@ if(BREVANT_SANITIZE)
     target_link_options(brevant_core PUBLIC -fsanitize=address,undefined)
 endif()
 
-foreach(dir tools/pack tests/host bench fuzz)
+# A fuzz tree (clang, sanitizers) builds the fuzz targets and nothing else.
+option(BREVANT_FUZZ "Build only the libFuzzer targets" OFF)
+if(BREVANT_FUZZ)
+    add_subdirectory(fuzz)
+    return()
+endif()
+
+foreach(dir tools/pack tests/host bench)
     if(EXISTS ${PROJECT_SOURCE_DIR}/${dir}/CMakeLists.txt)
         add_subdirectory(${dir})
     endif()
