@@ -1,0 +1,143 @@
+// The string tables of the built stub, in English (1033) and Japanese (1041):
+// every id holds exactly the expected text. The stub is loaded as data, and
+// each language's table is read directly, whatever the user's language.
+#include <windows.h>
+
+#include "check.h"
+
+#include <set>
+#include <string>
+
+namespace {
+
+std::wstring StubPath;
+
+struct Text {
+    UINT id;
+    const char *english;
+    const char *japanese;
+};
+
+const Text Texts[] = {
+    {3, "Couldn't verify %1.", "%1 を検査することができません."},
+    {4, "Internal error. Bad download?", "内部ｴﾗｰです. ﾀﾞｳﾝﾛｰﾄﾞが失敗しています."},
+    {7, "Install Failed. Bad download?", "ｲﾝｽﾄｰﾙは失敗しました. ﾀﾞｳﾝﾛｰﾄﾞが失敗しています."},
+    {9, "Unzipping %1", "%1 を解凍中です"},
+    {10, "%1 exists. Replace?", "%1 はすでに存在します. 上書きしますか?"},
+    {12, "Couldn't create %1. Click OK to continue, or Cancel to exit immediately.",
+     "%1を作成できません. OKﾎﾞﾀﾝを押すと続行します.  ｷｬﾝｾﾙﾎﾞﾀﾝを押すとただちに終了します."},
+    {13, "Error reading from archive.", "ｱｰｶｲﾌﾞから読み込み時にｴﾗｰが発生しました."},
+};
+
+const WORD English = 1033, Japanese = 1041;
+
+std::string Utf8(const std::wstring &text)
+{
+    if (text.empty()) return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0,
+                                nullptr, nullptr);
+    std::string out(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], n, nullptr,
+                        nullptr);
+    return out;
+}
+
+// The stub, loaded as data for the length of one case.
+struct Stub {
+    Stub() { module = LoadLibraryExW(StubPath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE); }
+    ~Stub()
+    {
+        if (module) FreeLibrary(module);
+    }
+
+    // The text of id in one language's table; false when that table or the
+    // id is missing.
+    bool Load(UINT id, WORD language, std::string *text)
+    {
+        HRSRC found = FindResourceExW(module, (LPCWSTR)RT_STRING,
+                                      MAKEINTRESOURCEW(id / 16 + 1), language);
+        if (!found) return false;
+        const WCHAR *p = (const WCHAR *)LockResource(LoadResource(module, found));
+        const WCHAR *end = p + SizeofResource(module, found) / sizeof(WCHAR);
+        for (UINT i = 0; i < id % 16; i++) {
+            if (p >= end) return false;
+            p += 1 + *p;
+        }
+        if (p >= end || *p == 0 || p + 1 + *p > end) return false;
+        *text = Utf8(std::wstring(p + 1, *p));
+        return true;
+    }
+
+    HMODULE module = nullptr;
+};
+
+TEST(StringTable, EnglishTexts)
+{
+    Stub stub;
+    ASSERT_TRUE(stub.module) << "cannot load the stub as data";
+    for (const Text &t : Texts) {
+        std::string text;
+        ASSERT_TRUE(stub.Load(t.id, English, &text)) << "id " << t.id;
+        EXPECT_EQ(text, t.english) << "id " << t.id;
+    }
+}
+
+TEST(StringTable, JapaneseTexts)
+{
+    Stub stub;
+    ASSERT_TRUE(stub.module) << "cannot load the stub as data";
+    for (const Text &t : Texts) {
+        std::string text;
+        ASSERT_TRUE(stub.Load(t.id, Japanese, &text)) << "id " << t.id;
+        EXPECT_EQ(text, t.japanese) << "id " << t.id;
+    }
+}
+
+std::set<WORD> *Languages;
+
+BOOL CALLBACK AddLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR)
+{
+    Languages->insert(language);
+    return TRUE;
+}
+
+TEST(StringTable, ExactlyTheTwoLanguages)
+{
+    Stub stub;
+    ASSERT_TRUE(stub.module) << "cannot load the stub as data";
+    std::set<UINT> blocks;
+    for (const Text &t : Texts) blocks.insert(t.id / 16 + 1);
+    for (UINT block : blocks) {
+        std::set<WORD> languages;
+        Languages = &languages;
+        EnumResourceLanguagesW(stub.module, (LPCWSTR)RT_STRING, MAKEINTRESOURCEW(block),
+                               AddLanguage, 0);
+        EXPECT_TRUE(languages == (std::set<WORD>{English, Japanese}))
+            << "block " << block << ": " << languages.size() << " languages";
+    }
+}
+
+}  // namespace
+
+// Host paths (as CTest passes them) name Wine's drive Z:.
+static std::wstring WindowsPath(const char *path)
+{
+    int n = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    std::wstring out(n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path, -1, &out[0], n);
+    out.resize(n - 1);
+    if (!out.empty() && out[0] == L'/') out = L"Z:" + out;
+    for (wchar_t &c : out)
+        if (c == L'/') c = L'\\';
+    return out;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        fprintf(stderr, "usage: string_table_test STUB.exe\n");
+        return 2;
+    }
+    StubPath = WindowsPath(argv[1]);
+    return check::RunAllTests();
+}
