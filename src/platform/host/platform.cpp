@@ -97,14 +97,6 @@ void CopyBytes(void *to, const void *from, uint32_t count) { memmove(to, from, c
 
 uint32_t StringLength(const char *text) { return (uint32_t)strlen(text); }
 
-char *HeapCopyString(const char *text)
-{
-    uint32_t length = StringLength(text);
-    char *copy = (char *)HeapAllocBlock(length + 1);
-    if (copy)
-        CopyBytes(copy, text, length + 1);
-    return copy;
-}
 
 std::string HostImagePath;
 

@@ -71,14 +71,6 @@ void CopyBytes(void *to, const void *from, uint32_t count)
 
 uint32_t StringLength(const char *text) { return (uint32_t)lstrlenA(text); }
 
-char *HeapCopyString(const char *text)
-{
-    uint32_t length = StringLength(text);
-    char *copy = (char *)HeapAllocBlock(length + 1);
-    if (copy)
-        CopyBytes(copy, text, length + 1);
-    return copy;
-}
 
 uint32_t GetImagePath(char *buffer)
 {
