@@ -177,11 +177,39 @@ uint16_t DecodeWithLengths(uint16_t litWidth, const uint16_t *lengths, uint16_t 
     return result == INFLATE_OK ? INFLATE_OK : INFLATE_BAD_DATA;
 }
 
-// The symbol loop keeps the bit input and the window position in locals and
-// takes input bytes straight from InputBuffer while they can be taken without
-// a read or a refusal of the budget; otherwise FillBits does the fill. Either
-// way a fill takes whole bytes only until it holds the bits asked for, so the
-// stream takes exactly the bytes that TakeBits would.
+// Format notes: the symbol loop's input.
+//   The loop keeps the bit input and the window position in locals, its bit
+//   buffer as wide as a machine word. When it needs bits it holds too few of,
+//   it first tops the word up from InputBuffer, but only with bytes that are
+//   already there and that the budget would allow (SafeInputBytes): such a
+//   byte costs no read and cannot spend the budget. Only when those run out
+//   does FillBits fill as TakeBits would, reading or being refused at exactly
+//   the bit where the bit-by-bit decoder is. Whole bytes taken ahead and not
+//   yet needed are handed back to InputBuffer (and to the budget) whenever
+//   the locals go back to the globals: before FillBits and when the loop
+//   leaves. So the stream's reads, its refusals and every later bit are the
+//   same as if each fill had taken only the bytes it was asked for, and
+//   BitCount stays within its bound.
+//   Above its count the word may hold copies of the next input bytes, never
+//   anything else; they are masked off when the bits go back to BitBuffer.
+//   The word is the machine's unless INFLATE_BIT_WORD names another: the
+//   tests also build the loop with the 32-bit word of the Win32 stub.
+#ifndef INFLATE_BIT_WORD
+#define INFLATE_BIT_WORD uintptr_t
+#endif
+typedef INFLATE_BIT_WORD BitWord;
+#define WORD_BITS (8 * (unsigned)sizeof(BitWord))
+
+static_assert(WORD_BITS >= 32, "the word holds any fill of the bit input");
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "a loaded word is the next bytes in order");
+
+static inline BitWord LoadBitWord(const uint8_t *bytes)
+{
+    BitWord word;
+    __builtin_memcpy(&word, bytes, sizeof word);  // one unaligned load on x86
+    return word;
+}
+
 #define LOAD_BITS()                                  \
     do {                                             \
         bitBuffer = BitBuffer;                       \
@@ -190,38 +218,56 @@ uint16_t DecodeWithLengths(uint16_t litWidth, const uint16_t *lengths, uint16_t 
         inEnd = in + SafeInputBytes();               \
     } while (0)
 
-#define SAVE_BITS()                                  \
-    do {                                             \
-        uint32_t taken = (uint32_t)(in - InputNext); \
-        InputLeft -= taken;                          \
-        InputBudget -= taken;                        \
-        InputNext = in;                              \
-        BitBuffer = bitBuffer;                       \
-        BitCount = (uint16_t)bitCount;               \
+#define SAVE_BITS()                                              \
+    do {                                                         \
+        uint32_t back = bitCount / 8;                            \
+        if (back > (uint32_t)(in - InputNext))                   \
+            back = (uint32_t)(in - InputNext);                   \
+        in -= back;                                              \
+        bitCount -= 8 * back;                                    \
+        uint32_t taken = (uint32_t)(in - InputNext);             \
+        InputLeft -= taken;                                      \
+        InputBudget -= taken;                                    \
+        InputNext = in;                                          \
+        BitBuffer = (uint32_t)(bitBuffer & BitMask(bitCount));   \
+        BitCount = (uint16_t)bitCount;                           \
     } while (0)
 
-#define FAIL()                                       \
+#define FAIL_STREAM()                                \
     do {                                             \
         SAVE_BITS();                                 \
         WindowPos = (uint16_t)pos;                   \
         return INFLATE_BAD_DATA;                     \
     } while (0)
 
+// Tops the word up with the safe bytes of InputBuffer.
+#define TOP_UP()                                                        \
+    do {                                                                \
+        if ((uintptr_t)(inEnd - in) >= sizeof(BitWord)) {               \
+            bitBuffer |= LoadBitWord(in) << bitCount;                   \
+            in += (WORD_BITS - 1 - bitCount) / 8;                       \
+            bitCount |= WORD_BITS - 8;                                  \
+        } else {                                                        \
+            while (bitCount <= WORD_BITS - 8 && in != inEnd) {          \
+                bitBuffer |= (BitWord)*in++ << bitCount;                \
+                bitCount += 8;                                          \
+            }                                                           \
+        }                                                               \
+    } while (0)
+
 // Makes the locals hold at least n bits; a refused fill fails the stream.
-#define NEED(n)                                                \
-    do {                                                       \
-        while (bitCount < (n)) {                               \
-            if (in == inEnd) {                                 \
-                SAVE_BITS();                                   \
-                FillBits(n);                                   \
-                LOAD_BITS();                                   \
-                if (InputSpent)                                \
-                    FAIL(); /* the budget is spent */          \
-                break;                                         \
-            }                                                  \
-            bitBuffer |= (uint32_t)*in++ << bitCount;          \
-            bitCount += 8;                                     \
-        }                                                      \
+#define NEED(n)                                                        \
+    do {                                                               \
+        if (bitCount < (n)) {                                          \
+            TOP_UP();                                                  \
+            if (bitCount < (n)) {                                      \
+                SAVE_BITS();                                           \
+                FillBits(n);                                           \
+                LOAD_BITS();                                           \
+                if (InputSpent)                                        \
+                    FAIL_STREAM(); /* the budget is spent */           \
+            }                                                          \
+        }                                                              \
     } while (0)
 
 #define DROP(n)                                      \
@@ -230,23 +276,72 @@ uint16_t DecodeWithLengths(uint16_t litWidth, const uint16_t *lengths, uint16_t 
         bitCount -= (n);                             \
     } while (0)
 
+// Copies n (at least W) bytes from a source at least W bytes behind, W
+// bytes at a time, the last step ending at the end and writing again, with
+// the same values, bytes the step before wrote. Every byte a step reads is
+// then final, as it would be one byte at a time.
+template <class Word> static inline void CopyWords(uint8_t *to, const uint8_t *from, unsigned n)
+{
+    const unsigned W = sizeof(Word);
+    uint8_t *last = to + n - W;
+    const uint8_t *lastFrom = from + n - W;
+    Word word;
+    for (; to < last; to += W, from += W) {
+        __builtin_memcpy(&word, from, W);  // one unaligned load and store on x86
+        __builtin_memcpy(to, &word, W);
+    }
+    __builtin_memcpy(&word, lastFrom, W);
+    __builtin_memcpy(last, &word, W);
+}
+
+// Copies n bytes front to back, leaving what one byte at a time would: in
+// words when the source is far enough behind, as a repeated byte when it is
+// one behind, else (a short distance, or a source wrapped round the window
+// and so ahead) one byte at a time.
+static inline void CopyMatch(uint8_t *to, const uint8_t *from, unsigned n)
+{
+    if (from < to) {
+        uintptr_t distance = (uintptr_t)(to - from);
+        if (n >= sizeof(BitWord) && distance >= sizeof(BitWord)) {
+            CopyWords<BitWord>(to, from, n);
+            return;
+        }
+        if (n >= 4 && distance >= 4) {
+            CopyWords<uint32_t>(to, from, n);
+            return;
+        }
+        if (distance == 1 && n >= sizeof(BitWord)) {
+            BitWord word = (BitWord)0x0101010101010101ull * *from;
+            uint8_t *last = to + n - sizeof(BitWord);
+            for (; to < last; to += sizeof(BitWord))
+                __builtin_memcpy(to, &word, sizeof word);
+            __builtin_memcpy(last, &word, sizeof word);
+            return;
+        }
+    }
+    while (n--)
+        *to++ = *from++;
+}
+
 uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
                        uint16_t litWidth, uint16_t distWidth)
 {
-    uint32_t bitBuffer;
+    BitWord bitBuffer;
     unsigned bitCount;
     const uint8_t *in;
     const uint8_t *inEnd;
     LOAD_BITS();
     uint8_t *const window = OutputWindow;
     unsigned pos = WindowPos;
+    const BitWord litMask = BitMask(litWidth);
+    const BitWord distMask = BitMask(distWidth);
 
     for (;;) {
         NEED(litWidth);
-        const CodeEntry *entry = &litTable[bitBuffer & BitMask(litWidth)];
+        const CodeEntry *entry = &litTable[bitBuffer & litMask];
         while (entry->op > OP_LITERAL) {
             if (entry->op == OP_INVALID)
-                FAIL();  // a code without a symbol
+                FAIL_STREAM();  // a code without a symbol
             DROP(entry->bits);
             unsigned n = entry->op - OP_LINK;
             NEED(n);
@@ -275,12 +370,12 @@ uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
         DROP(extra);
 
         if (!distTable)
-            FAIL();  // a length in a block without distance codes
+            FAIL_STREAM();  // a length in a block without distance codes
         NEED(distWidth);
-        entry = &distTable[bitBuffer & BitMask(distWidth)];
+        entry = &distTable[bitBuffer & distMask];
         while (entry->op > OP_LITERAL) {
             if (entry->op == OP_INVALID)
-                FAIL();  // a code without a symbol
+                FAIL_STREAM();  // a code without a symbol
             DROP(entry->bits);
             unsigned n = entry->op - OP_LINK;
             NEED(n);
@@ -292,6 +387,11 @@ uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
         unsigned distance = (uint16_t)(entry->value + (bitBuffer & BitMask(extra)));
         DROP(extra);
 
+        if (distance <= pos && pos + length < WINDOW_SIZE) {
+            CopyMatch(window + pos, window + pos - distance, length);  // no wrap, no flush
+            pos += length;
+            continue;
+        }
         unsigned source = pos - distance;
         while (length != 0) {
             source &= WINDOW_SIZE - 1;
@@ -299,13 +399,9 @@ uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
             if (chunk > length)
                 chunk = length;
             length -= chunk;
-            uint8_t *to = window + pos;
-            const uint8_t *from = window + source;
+            CopyMatch(window + pos, window + source, chunk);
             pos += chunk;
             source += chunk;
-            do
-                *to++ = *from++;
-            while (--chunk);
             if (pos == WINDOW_SIZE) {
                 WindowPos = (uint16_t)pos;
                 FlushWindow();

@@ -277,4 +277,22 @@ TEST_F(InflaterIo, TheCrcTableIsTheZipCrc)
     EXPECT_EQ(UpdateCrc(0x12345678, nullptr, 0), 0x12345678u);
 }
 
+TEST_F(InflaterIo, TheCrcOfAnyLengthAndAlignmentIsZlibs)
+{
+    Bytes data(65535 + 64);
+    for (size_t i = 0; i < data.size(); i++)
+        data[i] = (uint8_t)(i * 131 + (i >> 7) * 17);
+    std::vector<unsigned> lengths = {0, 1, 15, 16, 17, 8191, 8192, 8193, 16384, 32767, 32768,
+                                     40000, 65535};
+    for (unsigned n = 2; n < 600; n += 7)
+        lengths.push_back(n);
+    for (unsigned n : lengths) {
+        for (unsigned offset : {0u, 1u, 3u, 13u}) {
+            uint32_t expected = (uint32_t)crc32(0x1234, data.data() + offset, n);
+            uint32_t crc = ~UpdateCrc(~(uint32_t)0x1234, data.data() + offset, (uint16_t)n);
+            ASSERT_EQ(crc, expected) << n << " bytes at offset " << offset;
+        }
+    }
+}
+
 }  // namespace
