@@ -88,8 +88,7 @@ std::vector<uint8_t> ImageWithSmallestConfiguration()
     block.push_back(0);
 
     std::vector<uint8_t> image(3000, 0x90);
-    const char magic[] = "JAVA";
-    image.insert(image.end(), magic, magic + 4);
+    image.insert(image.end(), {'J', 'A', 'V', 'A'});
     Put32(image, (uint32_t)crc32(0, block.data(), (uInt)block.size()));
     Put32(image, (uint32_t)block.size());
     image.push_back(0x01);  // last block, stored
