@@ -88,7 +88,9 @@ std::vector<uint8_t> ImageWithSmallestConfiguration()
     block.push_back(0);
 
     std::vector<uint8_t> image(3000, 0x90);
-    image.insert(image.end(), {'J', 'A', 'V', 'A'});
+    image.reserve(image.size() + 12 + 5 + block.size());
+    for (char c : {'J', 'A', 'V', 'A'})
+        image.push_back((uint8_t)c);
     Put32(image, (uint32_t)crc32(0, block.data(), (uInt)block.size()));
     Put32(image, (uint32_t)block.size());
     image.push_back(0x01);  // last block, stored
