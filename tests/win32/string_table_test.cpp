@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "check.h"
+#include "wine_path.h"
 
 #include <set>
 #include <string>
@@ -119,18 +120,6 @@ TEST(StringTable, ExactlyTheTwoLanguages)
 
 }  // namespace
 
-// Host paths (as CTest passes them) name Wine's drive Z:.
-static std::wstring WindowsPath(const char *path)
-{
-    int n = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-    std::wstring out(n, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, path, -1, &out[0], n);
-    out.resize(n - 1);
-    if (!out.empty() && out[0] == L'/') out = L"Z:" + out;
-    for (wchar_t &c : out)
-        if (c == L'/') c = L'\\';
-    return out;
-}
 
 int main(int argc, char **argv)
 {
