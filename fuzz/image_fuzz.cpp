@@ -14,6 +14,7 @@
 #include "inflate/inflate.h"
 #include "messages/messages.h"
 #include "platform/host/host_testing.h"
+#include "fuzz_setup.h"
 
 // A block of gigabytes, as a random Size asks for, would be refused by the
 // Win32 heap; here it would only make every run slow. Large requests fail
@@ -25,20 +26,8 @@ extern "C" const char *__asan_default_options()
 }
 
 static int ImageFd = -1;
-static uint8_t Window[WINDOW_SIZE];
-static uint8_t Input[INPUT_SIZE];
 
-static void Setup()
-{
-    ImageFd = memfd_create("image", 0);
-    if (ImageFd < 0)
-        abort();
-    OutputWindow = Window;
-    InputBuffer = Input;
-    MakeCrcTable();
-    HostThrowOnExit();
-    InternalErrorText = LoadResString(IDS_INTERNAL_ERROR);
-}
+static void Setup() { ImageFd = SetUpFuzzImage(); }
 
 // Reads every byte the rest of the program may read of an accepted block.
 static void ReadAllOfTheConfiguration()

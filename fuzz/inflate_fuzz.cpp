@@ -19,27 +19,21 @@
 #include "inflate/inflate_internal.h"
 #include "messages/messages.h"
 #include "platform/host/host_testing.h"
+#include "fuzz_setup.h"
 
 #define SINK_SIZE (1u << 20)
 
 static int ImageFd = -1;
 static int NullFd = -1;
-static uint8_t Window[WINDOW_SIZE];
-static uint8_t Input[INPUT_SIZE];
 static std::vector<uint8_t> Sink(SINK_SIZE);
 static std::vector<uint8_t> Expected(SINK_SIZE + 1);
 
 static void Setup()
 {
-    ImageFd = memfd_create("image", 0);
+    ImageFd = SetUpFuzzImage();
     NullFd = open("/dev/null", O_WRONLY);
-    if (ImageFd < 0 || NullFd < 0)
+    if (NullFd < 0)
         abort();
-    OutputWindow = Window;
-    InputBuffer = Input;
-    MakeCrcTable();
-    HostThrowOnExit();
-    InternalErrorText = LoadResString(IDS_INTERNAL_ERROR);
 }
 
 // zlib's raw inflate of the same bytes: the output length, or -1 when zlib

@@ -21,29 +21,18 @@
 #include "inflate_reference.h"
 #include "messages/messages.h"
 #include "platform/host/host_testing.h"
+#include "fuzz_setup.h"
 
 #define SINK_SIZE (1u << 20)
 
 static int ImageFd = -1;
-static uint8_t Window[WINDOW_SIZE];
-static uint8_t Input[INPUT_SIZE];
 static std::vector<uint8_t> Sink(SINK_SIZE);
 
 // A fatal end leaves the tables of the stream in progress, as the process
 // that would end there does: no leak report at exit.
 extern "C" const char *__asan_default_options() { return "detect_leaks=0"; }
 
-static void Setup()
-{
-    ImageFd = memfd_create("image", 0);
-    if (ImageFd < 0)
-        abort();
-    OutputWindow = Window;
-    InputBuffer = Input;
-    MakeCrcTable();
-    HostThrowOnExit();
-    InternalErrorText = LoadResString(IDS_INTERNAL_ERROR);
-}
+static void Setup() { ImageFd = SetUpFuzzImage(); }
 
 struct Seen {
     bool fatal;
