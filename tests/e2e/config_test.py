@@ -16,7 +16,6 @@ from sfxtest import PACK, STUB, run_stub, work_dir
 
 INTERNAL = "Internal error. Bad download?"
 READ_ERROR = "Error reading from archive."
-IDOK = 1
 
 
 def pack(folder, name, *options):
@@ -51,7 +50,7 @@ def first_block_type(data):
     return (data[at + 12] >> 1) & 3
 
 
-class ConfigRoundTripTest(unittest.TestCase):
+class ConfigRoundTripTest(sfxtest.FatalBoxAssertions, unittest.TestCase):
     def assertLoads(self, image):
         run = run_stub(image, answers=["ESC", "ESC"], timeout=30)
         self.assertEqual(run.errors, [], run)
@@ -59,17 +58,7 @@ class ConfigRoundTripTest(unittest.TestCase):
         self.assertEqual(run.exit_code, 0, run)
 
     def assertFatal(self, image, text):
-        run = run_stub(image, timeout=30)
-        self.assertEqual(run.errors, [], run)
-        self.assertEqual(len(run.boxes), 1, run)
-        box = run.boxes[0]
-        self.assertEqual(box.text, text)
-        self.assertEqual(box.caption, "")
-        self.assertEqual(box.button_ids, [IDOK])
-        self.assertTrue(box.icon)
-        self.assertIsNone(box.owner)
-        self.assertEqual(run.dialogs, [])
-        self.assertEqual(run.exit_code, 1)
+        self.assertFatalBox(run_stub(image, timeout=30), text)
 
     def damaged(self, folder, name, change):
         """A copy of a good image with change(bytearray) applied."""

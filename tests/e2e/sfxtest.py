@@ -150,6 +150,23 @@ def run_stub(exe, answers=(), lang="en", args=(), timeout=60, cwd=None, env=None
                        cwd=cwd, env=env, controls=controls)
 
 
+class FatalBoxAssertions:
+    """For unittest cases: the one fatal box a run must show before exit code 1,
+    as a person meets it before any dialog exists."""
+
+    def assertFatalBox(self, run, text):
+        self.assertEqual(run.errors, [], run)
+        self.assertEqual(len(run.boxes), 1, run)
+        box = run.boxes[0]
+        self.assertEqual(box.text, text)
+        self.assertEqual(box.caption, "")
+        self.assertEqual(box.button_ids, [1])  # OK only
+        self.assertTrue(box.icon)
+        self.assertIsNone(box.owner)
+        self.assertEqual(run.dialogs, [])
+        self.assertEqual(run.exit_code, 1)
+
+
 def main():
     """unittest.main() with verbose output, for the *_test.py files."""
     unittest.main(verbosity=2)

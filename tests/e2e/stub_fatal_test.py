@@ -10,22 +10,9 @@ from sfxtest import STUB, run_stub, work_dir
 
 ENGLISH = "Internal error. Bad download?"
 JAPANESE = "内部ｴﾗｰです. ﾀﾞｳﾝﾛｰﾄﾞが失敗しています."
-IDOK = 1
 
 
-class StubFatalTest(unittest.TestCase):
-    def assertFatalBox(self, run, text):
-        self.assertEqual(run.errors, [], run)
-        self.assertEqual(len(run.boxes), 1, run)
-        box = run.boxes[0]
-        self.assertEqual(box.text, text)
-        self.assertEqual(box.caption, "")
-        self.assertEqual(box.button_ids, [IDOK])
-        self.assertTrue(box.icon)
-        self.assertIsNone(box.owner)
-        self.assertEqual(run.dialogs, [])
-        self.assertEqual(run.exit_code, 1)
-
+class StubFatalTest(sfxtest.FatalBoxAssertions, unittest.TestCase):
     def test_bare_stub_english(self):
         run = run_stub(STUB)
         self.assertFatalBox(run, ENGLISH)
