@@ -36,17 +36,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "../win32/wide_text.h"
 
-std::string Utf8(const std::wstring &text) {
-    if (text.empty()) return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0,
-                                nullptr, nullptr);
-    std::string out(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], n, nullptr,
-                        nullptr);
-    return out;
-}
+namespace {
 
 std::string Json(const std::wstring &text) {
     std::string in = Utf8(text), out = "\"";

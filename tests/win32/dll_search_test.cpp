@@ -9,7 +9,7 @@
 #include <windows.h>
 
 #include "check.h"
-#include "wine_path.h"
+#include "wide_text.h"
 
 #include <string>
 

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "check.h"
-#include "wine_path.h"
+#include "wide_text.h"
 
 #include <set>
 #include <string>
@@ -31,17 +31,6 @@ const Text Texts[] = {
 };
 
 const WORD English = 1033, Japanese = 1041;
-
-std::string Utf8(const std::wstring &text)
-{
-    if (text.empty()) return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0,
-                                nullptr, nullptr);
-    std::string out(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], n, nullptr,
-                        nullptr);
-    return out;
-}
 
 // The stub, loaded as data for the length of one case.
 struct Stub {
