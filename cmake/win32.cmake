@@ -1,5 +1,17 @@
-# Win32 tree: the stub and the Win32-side tests.
+# Windows tree, x86 or x64 (BREVANT_ARCH, from the toolchain file): the stub
+# and the Win32-side tests, from the same sources for both architectures.
 enable_language(RC)
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(BREVANT_STUB_NAME brevant-stub)
+    set(BREVANT_PE_MACHINE i386)
+    # stdcall names carry their argument bytes on x86 only.
+    set(BREVANT_STUB_ENTRY _StubEntry@0)
+else()
+    set(BREVANT_STUB_NAME brevant-stub-x64)
+    set(BREVANT_PE_MACHINE x64)
+    set(BREVANT_STUB_ENTRY StubEntry)
+endif()
 
 # Flags of every Win32 object that goes into the stub: small code, no C++
 # runtime support (no exceptions, no RTTI, no unwind tables).
@@ -8,9 +20,7 @@ set(STUB_CXX_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -fno-tree-loop-distribute-patterns
     -Wall -Wextra)
 
-file(GLOB WIN32_PLATFORM_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/win32/*.cpp)
-add_library(brevant_core STATIC ${CORE_SOURCES} ${WIN32_PLATFORM_SOURCES})
-target_include_directories(brevant_core PUBLIC ${PROJECT_SOURCE_DIR}/src)
+brevant_core_library(brevant_core win32)
 target_compile_options(brevant_core PRIVATE ${STUB_CXX_FLAGS})
 
 # The stub: its own process entry, no C runtime, imports from kernel32,
@@ -19,24 +29,26 @@ file(GLOB STUB_SOURCES CONFIGURE_DEPENDS
     ${PROJECT_SOURCE_DIR}/src/startup/*.cpp
     ${PROJECT_SOURCE_DIR}/src/extract/*.cpp
     ${PROJECT_SOURCE_DIR}/src/ui/*.cpp)
-add_executable(brevant-stub WIN32 ${STUB_SOURCES} ${PROJECT_SOURCE_DIR}/src/resources/stub.rc)
-set_source_files_properties(${PROJECT_SOURCE_DIR}/src/resources/stub.rc PROPERTIES
-    COMPILE_FLAGS "-c 65001")
+# Resource scripts are UTF-8 (the Japanese texts): windres reads them so.
+string(APPEND CMAKE_RC_FLAGS " -c 65001")
+set(BREVANT_STUB_RC ${PROJECT_SOURCE_DIR}/src/resources/stub.rc)
+add_executable(brevant-stub WIN32 ${STUB_SOURCES}
+    ${PROJECT_SOURCE_DIR}/src/platform/win32/entry.cpp ${BREVANT_STUB_RC})
 target_compile_options(brevant-stub PRIVATE
     $<$<COMPILE_LANGUAGE:CXX>:${STUB_CXX_FLAGS}>)
 # Libraries after the objects: the three system DLLs, then libgcc for the
-# compiler's own helpers.
+# compiler's own helpers. A missing entry symbol is only a warning to the
+# linker; --fatal-warnings makes it fail the link.
 target_link_libraries(brevant-stub PRIVATE brevant_core user32 gdi32 kernel32 gcc)
 target_link_options(brevant-stub PRIVATE -nostdlib -nostartfiles -s
-    -Wl,--gc-sections -Wl,-e,_StubEntry@0 -Wl,--subsystem,windows
-    -Wl,--no-insert-timestamp)
-set_target_properties(brevant-stub PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${BREVANT_BIN_DIR})
+    -Wl,--gc-sections -Wl,-e,${BREVANT_STUB_ENTRY} -Wl,--subsystem,windows
+    -Wl,--no-insert-timestamp -Wl,--fatal-warnings)
+set_target_properties(brevant-stub PROPERTIES OUTPUT_NAME ${BREVANT_STUB_NAME}
+    RUNTIME_OUTPUT_DIRECTORY ${BREVANT_BIN_DIR})
 add_custom_command(TARGET brevant-stub POST_BUILD
-    COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/check-stub $<TARGET_FILE:brevant-stub>
-    COMMENT "Checking the stub: size, signatures, imports")
+    COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/check-stub --objdump ${CMAKE_OBJDUMP}
+        --machine ${BREVANT_PE_MACHINE} $<TARGET_FILE:brevant-stub>
+    COMMENT "Checking the stub: size, signatures, imports, sections")
 
-foreach(dir tests/win32 tests/e2e)
-    if(EXISTS ${PROJECT_SOURCE_DIR}/${dir}/CMakeLists.txt)
-        add_subdirectory(${dir})
-    endif()
-endforeach()
+add_subdirectory(tests/win32)
+add_subdirectory(tests/e2e)

@@ -67,6 +67,10 @@ int ShowMessageBox(WindowHandle owner, const char *text, const char *caption,
 void RepaintWindow(WindowHandle window);
 
 // ---- Process ----------------------------------------------------------------
+// The program's main function, defined by start-up: the process entry of the
+// Win32 build calls it with ModuleInstance's handle and ends the process with
+// its result.
+int SfxMain(ModuleHandle instance);
 // Ends the process with the exit code. Never returns.
 [[noreturn]] void EndProcess(unsigned code);
 

@@ -8,7 +8,7 @@
 // DLL came from.
 #include <windows.h>
 
-#include "check.h"
+#include <gtest/gtest.h>
 #include "wide_text.h"
 
 #include <string>
@@ -178,11 +178,12 @@ TEST(DllSearch, SystemLibraryNeverTakesAPlantedCopy)
 
 int main(int argc, char **argv)
 {
+    testing::InitGoogleTest(&argc, argv);
     if (argc == 4 && std::string(argv[1]) == "--child") return Child(argv[2], argv[3]);
     if (argc != 2) {
         fprintf(stderr, "usage: dll_search_test PLANT.dll\n");
         return 2;
     }
     PlantDll = WindowsPath(argv[1]);
-    return check::RunAllTests();
+    return RUN_ALL_TESTS();
 }

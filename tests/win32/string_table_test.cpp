@@ -3,7 +3,7 @@
 // each language's table is read directly, whatever the user's language.
 #include <windows.h>
 
-#include "check.h"
+#include <gtest/gtest.h>
 #include "wide_text.h"
 
 #include <set>
@@ -112,10 +112,11 @@ TEST(StringTable, ExactlyTheTwoLanguages)
 
 int main(int argc, char **argv)
 {
+    testing::InitGoogleTest(&argc, argv);
     if (argc != 2) {
         fprintf(stderr, "usage: string_table_test STUB.exe\n");
         return 2;
     }
     StubPath = WindowsPath(argv[1]);
-    return check::RunAllTests();
+    return RUN_ALL_TESTS();
 }

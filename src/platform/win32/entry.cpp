@@ -4,7 +4,7 @@
 // line.
 #include <windows.h>
 
-#include "startup.h"
+#include "../platform.h"
 
 extern "C" void WINAPI StubEntry()
 {
