@@ -10,7 +10,7 @@ import sfxtest
 from sfxtest import STUB, run_stub, work_dir
 
 PLANT_DLL = os.environ.get("BREVANT_PLANT_DLL") or os.path.join(
-    sfxtest.BUILD, "win32", "tests", "win32", "brvplant.dll")
+    sfxtest.TREE, "tests", "win32", "brvplant.dll")
 
 # The shell and 3D-controls libraries the program loads by name, and DLLs
 # that the system's user interface code may load by name on its behalf.

@@ -7,9 +7,10 @@
 
 The paths come from the environment that CTest gives every tests/e2e/*_test.py
 (BREVANT_ROOT, BREVANT_DRIVER, BREVANT_STUB, BREVANT_PACK, BREVANT_WORK); run
-by hand, they default to the build tree of `make` (build/win32, build/bin).
-The test bed must be running (CTest's fixture does it; by hand:
-scripts/wine-bed start).
+by hand, they default to the build tree of `make` for the architecture the
+test bed runs (build/win32 with build/bin/brevant-stub.exe for x86,
+build/win64 with build/bin/brevant-stub-x64.exe for x64). The test bed must
+be running (CTest's fixture does it; by hand: scripts/wine-bed start).
 """
 
 import json
@@ -21,14 +22,28 @@ import unittest
 ROOT = os.environ.get("BREVANT_ROOT") or os.path.dirname(
     os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD = os.path.join(ROOT, "build")
-DRIVER = os.environ.get("BREVANT_DRIVER") or os.path.join(
-    BUILD, "win32", "tests", "e2e", "sfx-driver.exe")
-BOXES = os.environ.get("BREVANT_BOXES") or os.path.join(
-    BUILD, "win32", "tests", "e2e", "sfx-boxes.exe")
-STUB = os.environ.get("BREVANT_STUB") or os.path.join(BUILD, "bin", "brevant-stub.exe")
+WINE_BED = os.path.join(ROOT, "scripts", "wine-bed")
+WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
+
+
+def test_arch():
+    """The architecture the Win32 programs run on: x86 or x64."""
+    arch = os.environ.get("BREVANT_WINE_ARCH")
+    if not arch:
+        arch = subprocess.run([WINE_BED, "arch"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              check=True, text=True).stdout.strip()
+        os.environ["BREVANT_WINE_ARCH"] = arch
+    return arch
+
+
+ARCH = test_arch()
+TREE = os.path.join(BUILD, "win32" if ARCH == "x86" else "win64")
+DRIVER = os.environ.get("BREVANT_DRIVER") or os.path.join(TREE, "tests", "e2e", "sfx-driver.exe")
+BOXES = os.environ.get("BREVANT_BOXES") or os.path.join(TREE, "tests", "e2e", "sfx-boxes.exe")
+STUB = os.environ.get("BREVANT_STUB") or os.path.join(
+    BUILD, "bin", "brevant-stub.exe" if ARCH == "x86" else "brevant-stub-x64.exe")
 PACK = os.environ.get("BREVANT_PACK") or os.path.join(BUILD, "bin", "brevant-pack")
 WORK = os.environ.get("BREVANT_WORK") or os.path.join(BUILD, "e2e-work")
-WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
 
 LOCALES = {"en": "C.UTF-8", "ja": "ja_JP.UTF-8"}
 
