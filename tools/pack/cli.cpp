@@ -51,8 +51,12 @@ static const char kUsage[] =
     "Other options:\n"
     "  -o, --output FILE    the image to write (written whole or not at all)\n"
     "  --icon FILE.ico      the dialog's icon: the 32x32 image, else the nearest\n"
-    "  --stub FILE          the stub (default: brevant-stub.exe beside this\n"
-    "                       program)\n"
+    "  --arch ARCH          the stub's architecture: x86 (default; runs on every\n"
+    "                       Windows with 32-bit support) or x64 (also runs\n"
+    "                       where there is none, such as Windows PE or Server\n"
+    "                       Core without WoW64)\n"
+    "  --stub FILE          the stub (default: brevant-stub.exe for x86,\n"
+    "                       brevant-stub-x64.exe for x64, beside this program)\n"
     "  --level N            compression level 0 (store) to 12 (default 12)\n"
     "  --codepage N         the Windows ANSI code page that names and texts\n"
     "                       are converted to from UTF-8, e.g. 1252 or 932;\n"
@@ -73,7 +77,7 @@ const char *const kTextOptions[] = {"--start-message", "--init-message", "--abou
                                     "--wait-file"};
 
 struct Options {
-    std::string output, stub, icon, describe, dest;
+    std::string output, stub, arch, icon, describe, dest;
     int level = 12, codepage = 0;
     bool flat = false, help = false;
     uint32_t flags = 0;
@@ -133,6 +137,10 @@ Options Parse(const std::vector<std::string> &args)
             options.output = takeValue();
         } else if (arg == "--stub") {
             options.stub = takeValue();
+        } else if (arg == "--arch") {
+            options.arch = takeValue();
+            if (options.arch != "x86" && options.arch != "x64")
+                throw PackError("--arch takes x86 or x64, not '" + options.arch + "'");
         } else if (arg == "--icon") {
             options.icon = takeValue();
         } else if (arg == "--describe") {
@@ -169,15 +177,17 @@ std::string TextArgument(const std::string &value)
     return text;
 }
 
-std::string DefaultStub()
+// The stub of arch (x86 when empty) beside this program.
+std::string DefaultStub(const std::string &arch)
 {
+    std::string name = arch == "x64" ? "brevant-stub-x64.exe" : "brevant-stub.exe";
     char self[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0)
-        return "brevant-stub.exe";
+        return name;
     self[n] = 0;
     std::string path = self;
-    return path.substr(0, path.rfind('/') + 1) + "brevant-stub.exe";
+    return path.substr(0, path.rfind('/') + 1) + name;
 }
 
 // The destination named or, without --dest, the default of the form.
@@ -245,13 +255,16 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     ImagePlan plan;
     plan.level = options.level;
     plan.config = Configure(options, encoder);
-    std::string stubPath = options.stub.empty() ? DefaultStub() : options.stub;
+    std::string stubPath = options.stub.empty() ? DefaultStub(options.arch) : options.stub;
     try {
         plan.stub = ReadWholeFile(stubPath);
     } catch (const PackError &error) {
         throw PackError(std::string(error.what()) + " (the stub; choose one with --stub)");
     }
     CheckStub(plan.stub);
+    if (!options.arch.empty() && StubMachine(plan.stub) != options.arch)
+        throw PackError(stubPath + " is a stub for " + StubMachine(plan.stub) + ", not for --arch " +
+                        options.arch);
     Warn(options, err);
 
     std::vector<InputItem> items = CollectInputs(options.inputs, options.flat, encoder, options.output);

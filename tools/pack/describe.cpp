@@ -190,7 +190,7 @@ int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err)
         long streamLength = StreamLength(image, (size_t)configAt + 12);
         uint32_t crc = image[configAt + 4] | image[configAt + 5] << 8 | image[configAt + 6] << 16 |
                        (uint32_t)image[configAt + 7] << 24;
-        out << "stub:            " << configAt << " bytes\n";
+        out << "stub:            " << configAt << " bytes, " << StubMachine(image) << "\n";
         out << "configuration:   at " << configAt << ", " << ConfigSize << " bytes in " << streamLength
             << " compressed, CRC-32 " << Hex(crc) << "\n";
         PrintConfig(out);

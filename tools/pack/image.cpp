@@ -1,6 +1,7 @@
 // Laying out the image: stub, configuration header and stream, ZIP local
 // entries, central directory, end record; and every placement rule the stub
 // relies on, checked before a byte is written.
+#include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
@@ -96,6 +97,23 @@ void CheckStub(const Bytes &stub)
         throw PackError("the stub is " + std::to_string(stub.size()) +
                         " bytes; the configuration must begin at offset " +
                         std::to_string(kLastSignatureOffset) + " or less");
+}
+
+std::string StubMachine(const Bytes &image)
+{
+    if (image.size() < 64 || image[0] != 'M' || image[1] != 'Z')
+        return "no Windows executable";
+    size_t pe = image[0x3C] | image[0x3D] << 8 | image[0x3E] << 16 | (size_t)image[0x3F] << 24;
+    if (pe > image.size() - 6 || memcmp(&image[pe], "PE\0\0", 4) != 0)
+        return "no PE executable";
+    unsigned machine = image[pe + 4] | image[pe + 5] << 8;
+    if (machine == 0x014C)  // IMAGE_FILE_MACHINE_I386
+        return "x86";
+    if (machine == 0x8664)  // IMAGE_FILE_MACHINE_AMD64
+        return "x64";
+    char text[32];
+    snprintf(text, sizeof text, "machine 0x%04X", machine);
+    return text;
 }
 
 static void CheckEntries(const std::vector<ZipEntry> &entries)

@@ -167,6 +167,9 @@ struct BuiltImage {
 // returns it; throws PackError for a rule that can't be met.
 BuiltImage BuildImage(const ImagePlan &plan);
 void CheckStub(const Bytes &stub);
+// The machine a stub (or an image) is built for, from its PE header: "x86",
+// "x64", or a description of anything else.
+std::string StubMachine(const Bytes &image);
 
 // Writes bytes to a temporary name beside path, then renames it; on failure
 // nothing is left behind. Throws PackError.

@@ -1,0 +1,56 @@
+// The packer's --arch: the stub of the architecture asked for, and a stub of
+// another architecture refused by name.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "pack.h"
+#include "pack_test_util.h"
+
+using namespace packtest;
+
+namespace {
+
+// A stub with a PE header for machine (0x014C i386, 0x8664 x64).
+Bytes PeStub(uint16_t machine)
+{
+    Bytes stub = FakeStub(8192);
+    stub[0x3C] = 0x80;
+    stub[0x80] = 'P', stub[0x81] = 'E', stub[0x82] = 0, stub[0x83] = 0;
+    stub[0x84] = (uint8_t)machine, stub[0x85] = (uint8_t)(machine >> 8);
+    return stub;
+}
+
+int PackCommand(const std::vector<std::string> &args, std::string *out, std::string *err)
+{
+    std::ostringstream o, e;
+    int code = pack::PackMain(args, o, e);
+    *out = o.str();
+    *err = e.str();
+    return code;
+}
+
+TEST(Arch, AStubOfAnotherArchitectureIsRefusedByName)
+{
+    TempDir dir;
+    std::string stub = dir.Write("stub32.exe", PeStub(0x014C));
+    std::string payload = dir.Write("a.txt", "a");
+    std::string out, err;
+    EXPECT_EQ(PackCommand({"-o", dir / "x.exe", "--arch", "x64", "--stub", stub, payload}, &out, &err), 1);
+    EXPECT_NE(err.find("stub32.exe is a stub for x86, not for --arch x64"), std::string::npos) << err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "x.exe"));
+}
+
+TEST(Arch, TheDescriptionNamesTheStubsMachine)
+{
+    TempDir dir;
+    std::string stub = dir.Write("stub64.exe", PeStub(0x8664));
+    std::string payload = dir.Write("a.txt", "a");
+    std::string out, err;
+    ASSERT_EQ(PackCommand({"-o", dir / "x.exe", "--arch", "x64", "--stub", stub, payload}, &out, &err), 0)
+        << err;
+    EXPECT_EQ(PackCommand({"--describe", dir / "x.exe"}, &out, &err), 0) << err;
+    EXPECT_NE(out.find("stub:            8192 bytes, x64\n"), std::string::npos) << out;
+}
+
+}  // namespace
