@@ -38,11 +38,14 @@ extern bool OutputWriteFailed;   // a write to OutputFile failed or fell short i
 // The progress record: total and done bytes, and the name of the entry in
 // progress. The window flush advances ProgressDone and then calls
 // ProgressRefreshHook, which the user interface installs; left null, the
-// decoder repaints nothing.
+// decoder repaints nothing. The extraction loop shows and hides the progress
+// control through ProgressShowHook (installed likewise) and refreshes it
+// through ProgressRefreshHook after setting CurrentName.
 extern uint32_t ProgressTotal;
 extern uint32_t ProgressDone;
 extern const char *CurrentName;
 extern void (*ProgressRefreshHook)();
+extern void (*ProgressShowHook)(bool shown);
 
 void MakeCrcTable();
 uint32_t UpdateCrc(uint32_t crc, const uint8_t *bytes, uint16_t count);

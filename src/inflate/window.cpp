@@ -21,6 +21,7 @@ uint32_t ProgressTotal;
 uint32_t ProgressDone;
 const char *CurrentName;
 void (*ProgressRefreshHook)();
+void (*ProgressShowHook)(bool shown);
 
 static_assert(WINDOW_SIZE == 32768, "deflate distances reach back 32768 bytes");
 static_assert(WINDOW_SIZE <= 0xFFFF + 1u, "WindowPos counts up to WINDOW_SIZE in 16 bits");

@@ -30,6 +30,52 @@ void SeekTo(FileHandle file, uint32_t offset);
 uint32_t WriteBytes(FileHandle file, const void *buffer, uint32_t count);
 void CloseFile(FileHandle file);
 
+// Opens an existing file for reading and writing, shared with nobody; the
+// way an extracted file is checked for being there and replaceable.
+FileHandle OpenForReplace(const char *path);
+// Creates a file for writing, shared with nobody: CREATE_NEW refuses an
+// existing file, else it is truncated (CREATE_ALWAYS).
+FileHandle CreateOutputFile(const char *path, bool mustBeNew);
+// Stamps a file with a ZIP date and time (DOS format, local time by the ZIP
+// format's definition) as its creation, last-access and last-write time.
+// Failures are ignored.
+void StampDosTime(FileHandle file, uint16_t date, uint16_t time);
+
+// ---- Folders ----------------------------------------------------------------
+// True only when a new folder was made (an existing one counts as refusal).
+bool MakeFolder(const char *path);
+// Removes an empty folder, or a link to a folder (never what it points to).
+bool RemoveFolder(const char *path);
+bool DeleteFileAt(const char *path);
+// The system temporary folder, with its trailing backslash, into a
+// PATH_CHARS buffer; its length, 0 when the platform gives none.
+uint32_t GetTempFolder(char *buffer);
+// The process's current folder into a PATH_CHARS buffer; its length, 0 when
+// it does not fit.
+uint32_t GetCurrentFolder(char *buffer);
+bool SetCurrentFolder(const char *path);
+
+// One entry of a folder search.
+#define FOUND_DIRECTORY 0x01  // a folder, or a link to one
+#define FOUND_LINK 0x02       // a junction or symbolic link: never descend
+struct FoundEntry {
+    char Name[PATH_CHARS];
+    unsigned Kind;            // FOUND_* bits
+};
+typedef void *SearchHandle;
+// Starts a search with a pattern such as "C:\dir\*.*" and returns its first
+// entry; null when the search cannot be started. Every entry of the folder
+// comes back, "." and ".." included.
+SearchHandle FindFirstEntry(const char *pattern, FoundEntry *entry);
+bool FindNextEntry(SearchHandle search, FoundEntry *entry);
+void FindEnd(SearchHandle search);
+
+// ---- Characters ---------------------------------------------------------------
+// The next character of an ANSI string in the user's code page: one byte
+// further, or two at a lead byte of a double-byte code page (such as 932),
+// whose second byte may be that of a backslash. Never steps past the zero.
+const char *NextChar(const char *p);
+
 // ---- Heap -----------------------------------------------------------------
 // Creates the program's heap; the process entry calls it before anything else.
 void CreateProgramHeap();

@@ -45,3 +45,20 @@ extern std::string HostImagePath;
 
 // Windows repainted through RepaintWindow, in order.
 extern std::vector<void *> HostRepaints;
+
+// Windows paths on the host: backslashes become slashes, and a path that
+// names a drive ("C:...") or starts at a root ("\\...") lands below
+// HostDriveRoot ("C:\\x" is HostDriveRoot + "/C/x", "\\x" is
+// HostDriveRoot + "/x"). Empty HostDriveRoot: such paths are refused.
+extern std::string HostDriveRoot;
+std::string HostPath(const char *path);
+
+// The system temporary folder GetTempFolder reports (a Windows path).
+extern std::string HostTempFolder;
+
+// Names are stepped through as code page 932 when set (lead bytes 0x81-0x9F
+// and 0xE0-0xFC take their next byte with them), else byte by byte.
+extern bool HostDoubleByte;
+
+// Folders passed to MakeFolder, in order, successful or not.
+extern std::vector<std::string> HostMadeFolders;

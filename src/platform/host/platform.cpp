@@ -2,9 +2,13 @@
 // POSIX files, a counting heap, recorded message boxes and a replaceable exit.
 #include "../platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string>
@@ -173,4 +177,210 @@ void EndProcess(unsigned code)
 {
     HostExitHook(code);
     abort();  // a hook that returns breaks the promise that EndProcess never returns
+}
+
+// ---- Output files and folders ------------------------------------------------
+
+std::string HostDriveRoot;
+std::string HostTempFolder = "C:\\temp\\";
+bool HostDoubleByte;
+std::vector<std::string> HostMadeFolders;
+
+std::string HostPath(const char *path)
+{
+    std::string out;
+    const char *rest = path;
+    if (((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':') {
+        if (HostDriveRoot.empty())
+            return "";
+        out = HostDriveRoot + "/" + (char)(path[0] & ~0x20);
+        rest = path + 2;
+        if (*rest && *rest != '\\' && *rest != '/')
+            out += "/";  // "C:x" is relative to the drive's folder: its root here
+    } else if (path[0] == '\\' || path[0] == '/') {
+        if (HostDriveRoot.empty())
+            return "";
+        out = HostDriveRoot;
+    }
+    for (const char *p = rest; *p; p++)
+        out += *p == '\\' ? '/' : *p;
+    return out;
+}
+
+static FileHandle OpenHost(const char *path, int flags)
+{
+    std::string host = HostPath(path);
+    if (host.empty() && *path)
+        return INVALID_FILE;
+    // Windows refuses to open a read-only file for writing, even to an
+    // administrator; the host build runs as root in CI.
+    struct stat info;
+    if ((flags & O_ACCMODE) != O_RDONLY && stat(host.c_str(), &info) == 0 && !(info.st_mode & S_IWUSR))
+        return INVALID_FILE;
+    int fd = open(host.c_str(), flags | O_NOFOLLOW, 0644);
+    return fd < 0 ? INVALID_FILE : (FileHandle)(intptr_t)fd;
+}
+
+FileHandle OpenForReplace(const char *path)
+{
+    return OpenHost(path, O_RDWR);
+}
+
+FileHandle CreateOutputFile(const char *path, bool mustBeNew)
+{
+    return OpenHost(path, O_RDWR | O_CREAT | (mustBeNew ? O_EXCL : O_TRUNC));
+}
+
+void StampDosTime(FileHandle file, uint16_t date, uint16_t time)
+{
+    struct tm local = {};
+    local.tm_year = 80 + (date >> 9);
+    local.tm_mon = ((date >> 5) & 15) - 1;
+    local.tm_mday = date & 31;
+    local.tm_hour = time >> 11;
+    local.tm_min = (time >> 5) & 63;
+    local.tm_sec = (time & 31) * 2;
+    local.tm_isdst = -1;
+    time_t when = mktime(&local);
+    if (when == (time_t)-1)
+        return;
+    struct timespec times[2] = {{when, 0}, {when, 0}};
+    futimens(FileNumber(file), times);
+}
+
+bool MakeFolder(const char *path)
+{
+    HostMadeFolders.push_back(path);
+    std::string host = HostPath(path);
+    return !host.empty() && mkdir(host.c_str(), 0755) == 0;
+}
+
+bool RemoveFolder(const char *path)
+{
+    std::string host = HostPath(path);
+    struct stat info;
+    if (host.empty() || lstat(host.c_str(), &info) != 0)
+        return false;
+    if (S_ISLNK(info.st_mode))
+        return unlink(host.c_str()) == 0;
+    return rmdir(host.c_str()) == 0;
+}
+
+bool DeleteFileAt(const char *path)
+{
+    std::string host = HostPath(path);
+    struct stat info;
+    if (host.empty() || lstat(host.c_str(), &info) != 0 || S_ISDIR(info.st_mode))
+        return false;
+    // Windows refuses to delete a read-only file.
+    if (!S_ISLNK(info.st_mode) && !(info.st_mode & S_IWUSR))
+        return false;
+    return unlink(host.c_str()) == 0;
+}
+
+static uint32_t CopyOut(const std::string &text, char *buffer)
+{
+    if (text.size() >= PATH_CHARS) {
+        buffer[0] = 0;
+        return 0;
+    }
+    memcpy(buffer, text.c_str(), text.size() + 1);
+    return (uint32_t)text.size();
+}
+
+uint32_t GetTempFolder(char *buffer) { return CopyOut(HostTempFolder, buffer); }
+
+// The host's current folder as the program sees it: relative to the drive
+// root when below it, else the plain host path.
+uint32_t GetCurrentFolder(char *buffer)
+{
+    char here[4096];
+    if (!getcwd(here, sizeof here)) {
+        buffer[0] = 0;
+        return 0;
+    }
+    std::string path = here;
+    if (!HostDriveRoot.empty() && path.compare(0, HostDriveRoot.size(), HostDriveRoot) == 0 &&
+        path.size() > HostDriveRoot.size() + 1) {
+        std::string inside = path.substr(HostDriveRoot.size() + 1);  // "C/x/y"
+        std::string windows = inside.substr(0, 1) + ":";
+        windows += inside.size() > 1 ? inside.substr(1) : "\\";
+        for (char &c : windows)
+            if (c == '/')
+                c = '\\';
+        return CopyOut(windows, buffer);
+    }
+    return CopyOut(path, buffer);
+}
+
+bool SetCurrentFolder(const char *path)
+{
+    std::string host = HostPath(path);
+    return !host.empty() && chdir(host.c_str()) == 0;
+}
+
+struct HostSearch {
+    DIR *folder;
+    std::string path;  // the folder, ending in '/'
+};
+
+static bool ReadFound(HostSearch *search, FoundEntry *entry)
+{
+    struct dirent *item = readdir(search->folder);
+    if (!item)
+        return false;
+    snprintf(entry->Name, PATH_CHARS, "%s", item->d_name);
+    entry->Kind = 0;
+    struct stat info;
+    std::string full = search->path + item->d_name;
+    if (lstat(full.c_str(), &info) == 0) {
+        if (S_ISLNK(info.st_mode)) {
+            entry->Kind |= FOUND_LINK;
+            if (stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+                entry->Kind |= FOUND_DIRECTORY;
+        } else if (S_ISDIR(info.st_mode)) {
+            entry->Kind |= FOUND_DIRECTORY;
+        }
+    }
+    return true;
+}
+
+// Only the pattern "folder\*.*" is used by the program.
+SearchHandle FindFirstEntry(const char *pattern, FoundEntry *entry)
+{
+    std::string host = HostPath(pattern);
+    size_t slash = host.rfind('/');
+    if (host.empty() || slash == std::string::npos || host.substr(slash) != "/*.*")
+        return nullptr;
+    HostSearch *search = new HostSearch{nullptr, host.substr(0, slash + 1)};
+    search->folder = opendir(search->path.c_str());
+    if (!search->folder || !ReadFound(search, entry)) {
+        if (search->folder)
+            closedir(search->folder);
+        delete search;
+        return nullptr;
+    }
+    return search;
+}
+
+bool FindNextEntry(SearchHandle search, FoundEntry *entry)
+{
+    return ReadFound((HostSearch *)search, entry);
+}
+
+void FindEnd(SearchHandle search)
+{
+    HostSearch *host = (HostSearch *)search;
+    closedir(host->folder);
+    delete host;
+}
+
+const char *NextChar(const char *p)
+{
+    if (!*p)
+        return p;
+    uint8_t c = (uint8_t)*p;
+    if (HostDoubleByte && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && p[1])
+        return p + 2;
+    return p + 1;
 }

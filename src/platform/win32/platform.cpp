@@ -143,3 +143,96 @@ void EndProcess(unsigned code)
 {
     ExitProcess(code);
 }
+
+// ---- Output files and folders ------------------------------------------------
+
+FileHandle OpenForReplace(const char *path)
+{
+    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+FileHandle CreateOutputFile(const char *path, bool mustBeNew)
+{
+    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                       mustBeNew ? CREATE_NEW : CREATE_ALWAYS, 0, nullptr);
+}
+
+// ZIP times are local wall-clock times. The conversion goes through the time
+// zone's rules for that date (daylight saving included), as unzip does, not
+// through today's offset.
+void StampDosTime(FileHandle file, uint16_t date, uint16_t time)
+{
+    FILETIME local, utc;
+    SYSTEMTIME localTime, utcTime;
+    if (!DosDateTimeToFileTime(date, time, &local) || !FileTimeToSystemTime(&local, &localTime))
+        return;
+    if (!TzSpecificLocalTimeToSystemTime(nullptr, &localTime, &utcTime) ||
+        !SystemTimeToFileTime(&utcTime, &utc)) {
+        if (!LocalFileTimeToFileTime(&local, &utc))
+            return;
+    }
+    SetFileTime(file, &utc, &utc, &utc);
+}
+
+bool MakeFolder(const char *path) { return CreateDirectoryA(path, nullptr) != 0; }
+
+// A junction or a symbolic link to a folder is removed by RemoveDirectoryA
+// as the link itself; its target is not touched.
+bool RemoveFolder(const char *path) { return RemoveDirectoryA(path) != 0; }
+
+bool DeleteFileAt(const char *path) { return DeleteFileA(path) != 0; }
+
+uint32_t GetTempFolder(char *buffer)
+{
+    DWORD length = GetTempPathA(PATH_CHARS, buffer);
+    if (length == 0 || length >= PATH_CHARS) {
+        buffer[0] = 0;
+        return 0;
+    }
+    return length;
+}
+
+uint32_t GetCurrentFolder(char *buffer)
+{
+    DWORD length = GetCurrentDirectoryA(PATH_CHARS, buffer);
+    if (length == 0 || length >= PATH_CHARS) {
+        buffer[0] = 0;
+        return 0;
+    }
+    return length;
+}
+
+bool SetCurrentFolder(const char *path) { return SetCurrentDirectoryA(path) != 0; }
+
+static void TakeFound(const WIN32_FIND_DATAA *data, FoundEntry *entry)
+{
+    lstrcpynA(entry->Name, data->cFileName, PATH_CHARS);
+    entry->Kind = 0;
+    if (data->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        entry->Kind |= FOUND_DIRECTORY;
+    if (data->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        entry->Kind |= FOUND_LINK;
+}
+
+SearchHandle FindFirstEntry(const char *pattern, FoundEntry *entry)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA(pattern, &data);
+    if (search == INVALID_HANDLE_VALUE)
+        return nullptr;
+    TakeFound(&data, entry);
+    return search;
+}
+
+bool FindNextEntry(SearchHandle search, FoundEntry *entry)
+{
+    WIN32_FIND_DATAA data;
+    if (!FindNextFileA(search, &data))
+        return false;
+    TakeFound(&data, entry);
+    return true;
+}
+
+void FindEnd(SearchHandle search) { FindClose(search); }
+
+const char *NextChar(const char *p) { return *p ? CharNextA(p) : p; }

@@ -1,0 +1,36 @@
+// Writing the appended archive to disk, and the destination folder's life.
+//
+// Every path is an ANSI string in a caller's buffer of PATH_CHARS characters,
+// backslash-separated. A folder path gets a backslash appended exactly when
+// its last character is not already one.
+#pragma once
+
+#include <stdint.h>
+
+#include "../platform/platform.h"
+
+// Extracts every entry of the appended archive below destination (a
+// PATH_CHARS buffer, possibly empty), which on return holds the destination
+// with its trailing backslash. overwrite non-zero: existing files are
+// replaced without asking. Ends the process on a missing archive or a
+// cancelled prompt.
+void ExtractAll(char *destination, int overwrite);
+
+// Creates every folder named by the text before each backslash of path,
+// ignoring every result; path is unchanged afterwards.
+void MakeDirs(char *path);
+// Makes drive (1 for A, up to 31) current; false for any other number or
+// when the drive cannot be selected.
+bool SelectDrive(int drive);
+
+// Creates a fresh folder "PH%05u" (1 to 99) below the system temporary
+// folder; true when it made one, buffer then holding its path without a
+// trailing backslash.
+bool MakeUniqueTempDir(char *buffer);
+// Removes folder with everything below it; links found inside are removed,
+// never followed. On return the buffer holds the folder without a trailing
+// backslash.
+void DeleteTree(char *folder);
+// out = folder, one backslash, name; out has room for PATH_CHARS characters.
+// False (out empty) when the result would not fit.
+bool JoinPath(char *out, const char *folder, const char *name);
