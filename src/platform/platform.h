@@ -33,9 +33,9 @@ void CloseFile(FileHandle file);
 // Opens an existing file for reading and writing, shared with nobody; the
 // way an extracted file is checked for being there and replaceable.
 FileHandle OpenForReplace(const char *path);
-// Creates a file for writing, shared with nobody: CREATE_NEW refuses an
-// existing file, else it is truncated (CREATE_ALWAYS).
-FileHandle CreateOutputFile(const char *path, bool mustBeNew);
+// Creates a file for reading and writing, shared with nobody; an existing
+// one is emptied.
+FileHandle CreateOutputFile(const char *path);
 // Stamps a file with a ZIP date and time (DOS format, local time by the ZIP
 // format's definition) as its creation, last-access and last-write time.
 // Failures are ignored.

@@ -62,3 +62,7 @@ extern bool HostDoubleByte;
 
 // Folders passed to MakeFolder, in order, successful or not.
 extern std::vector<std::string> HostMadeFolders;
+
+// Writes through WriteBytes that succeed before every later one fails, as
+// on a full disk (-1: never).
+extern long HostWritesUntilFailure;

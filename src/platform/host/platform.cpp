@@ -61,8 +61,14 @@ uint32_t ReadBytes(FileHandle file, void *buffer, uint32_t count)
 
 void SeekTo(FileHandle file, uint32_t offset) { lseek(FileNumber(file), (off_t)offset, SEEK_SET); }
 
+long HostWritesUntilFailure = -1;
+
 uint32_t WriteBytes(FileHandle file, const void *buffer, uint32_t count)
 {
+    if (HostWritesUntilFailure == 0)
+        return 0;
+    if (HostWritesUntilFailure > 0)
+        HostWritesUntilFailure--;
     uint32_t put = 0;
     while (put < count) {
         ssize_t n = write(FileNumber(file), (const char *)buffer + put, count - put);
@@ -202,8 +208,16 @@ std::string HostPath(const char *path)
             return "";
         out = HostDriveRoot;
     }
-    for (const char *p = rest; *p; p++)
-        out += *p == '\\' ? '/' : *p;
+    for (const char *p = rest; *p;) {
+        const char *next = NextChar(p);
+        if (*p == '\\') {
+            out += '/';
+            p = next;
+        } else {
+            out.append(p, next);
+            p = next;
+        }
+    }
     return out;
 }
 
@@ -226,10 +240,7 @@ FileHandle OpenForReplace(const char *path)
     return OpenHost(path, O_RDWR);
 }
 
-FileHandle CreateOutputFile(const char *path, bool mustBeNew)
-{
-    return OpenHost(path, O_RDWR | O_CREAT | (mustBeNew ? O_EXCL : O_TRUNC));
-}
+FileHandle CreateOutputFile(const char *path) { return OpenHost(path, O_RDWR | O_CREAT | O_TRUNC); }
 
 void StampDosTime(FileHandle file, uint16_t date, uint16_t time)
 {

@@ -151,10 +151,9 @@ FileHandle OpenForReplace(const char *path)
     return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
-FileHandle CreateOutputFile(const char *path, bool mustBeNew)
+FileHandle CreateOutputFile(const char *path)
 {
-    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                       mustBeNew ? CREATE_NEW : CREATE_ALWAYS, 0, nullptr);
+    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
 }
 
 // ZIP times are local wall-clock times. The conversion goes through the time

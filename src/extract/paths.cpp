@@ -1,0 +1,118 @@
+// Path routines of the destination folder: the trailing-backslash rule, the
+// unique temporary folder, deleting a tree, joining a folder and a name.
+//
+// Paths are ANSI text in the user's code page. In a double-byte code page
+// (932) the second byte of a character may be 0x5C, the byte of a
+// backslash, so a path is always walked character by character (NextChar),
+// never byte by byte, wherever a backslash is looked for.
+#include "extract.h"
+
+#include "paths.h"
+
+bool EndsInBackslash(const char *path)
+{
+    const char *last = nullptr;
+    for (const char *p = path; *p; p = NextChar(p))
+        last = p;
+    return last && *last == '\\';
+}
+
+int32_t AddBackslash(char *path)
+{
+    int32_t length = (int32_t)StringLength(path);
+    if (length == 0 || EndsInBackslash(path))
+        return length;
+    if (length + 1 >= PATH_CHARS)
+        return -1;
+    path[length] = '\\';
+    path[length + 1] = 0;
+    return length + 1;
+}
+
+// "PH" and n in five decimal digits.
+static void WriteUniqueName(char *at, unsigned n)
+{
+    at[0] = 'P';
+    at[1] = 'H';
+    for (int i = 6; i >= 2; i--) {
+        at[i] = (char)('0' + n % 10);
+        n /= 10;
+    }
+    at[7] = 0;
+}
+
+bool MakeUniqueTempDir(char *buffer)
+{
+    // No temporary folder, or one so long that the name does not fit: a
+    // folder made from nothing would land in the current folder, which
+    // nobody chose.
+    if (GetTempFolder(buffer) == 0)
+        return false;
+    int32_t tail = AddBackslash(buffer);
+    if (tail <= 0 || tail + 8 > PATH_CHARS)
+        return false;
+    for (unsigned n = 1; n <= 99; n++) {
+        WriteUniqueName(buffer + tail, n);
+        if (MakeFolder(buffer))
+            return true;
+    }
+    WriteUniqueName(buffer + tail, 100);
+    return false;
+}
+
+void DeleteTree(char *folder)
+{
+    int32_t n = AddBackslash(folder);
+    if (n <= 0)
+        return;  // empty, or too long to hold even its backslash
+    FoundEntry entry;
+    SearchHandle search = nullptr;
+    if (n + 3 < PATH_CHARS) {
+        CopyBytes(folder + n, "*.*", 4);
+        search = FindFirstEntry(folder, &entry);
+    }
+    if (search) {
+        do {
+            const char *name = entry.Name;
+            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+                continue;
+            int32_t length = (int32_t)StringLength(name);
+            if (n + length >= PATH_CHARS)
+                continue;  // cannot be named in the buffer: it stays
+            CopyBytes(folder + n, name, length + 1);
+            if (entry.Kind & FOUND_LINK) {
+                // A junction or symbolic link: remove the link itself, never
+                // what it points to.
+                if (entry.Kind & FOUND_DIRECTORY)
+                    RemoveFolder(folder);
+                else
+                    DeleteFileAt(folder);
+            } else if (entry.Kind & FOUND_DIRECTORY) {
+                DeleteTree(folder);
+            } else {
+                DeleteFileAt(folder);
+            }
+        } while (FindNextEntry(search, &entry));
+        FindEnd(search);
+    }
+    folder[n - 1] = 0;
+    RemoveFolder(folder);
+}
+
+bool JoinPath(char *out, const char *folder, const char *name)
+{
+    uint32_t length = StringLength(folder);
+    int32_t nameLength = (int32_t)StringLength(name);
+    if (length >= PATH_CHARS) {
+        out[0] = 0;
+        return false;
+    }
+    CopyBytes(out, folder, length + 1);
+    int32_t at = AddBackslash(out);
+    if (at < 0 || at + nameLength >= PATH_CHARS) {
+        out[0] = 0;
+        return false;
+    }
+    CopyBytes(out + at, name, nameLength + 1);
+    return true;
+}

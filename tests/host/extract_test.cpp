@@ -1,0 +1,392 @@
+// The extraction loop and the destination folder routines on the host
+// platform: images of hand-made local entries, extracted below a scratch
+// drive root, with the prompts answered by the test.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "extract/extract.h"
+#include "inflate/inflate.h"
+#include "messages/messages.h"
+#include "platform/host/host_testing.h"
+#include "test_image.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Entry {
+    std::string name;
+    std::string content;
+    uint16_t method = 8;
+    uint16_t date = (uint16_t)((2019 - 1980) << 9 | 7 << 5 | 14);  // 14 July 2019
+    uint16_t time = (uint16_t)(10 << 11 | 30 << 5 | 8);           // 10:30:16
+    bool badCrc = false;
+};
+
+std::vector<uint8_t> Deflate(const std::string &data)
+{
+    z_stream z = {};
+    deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+    std::vector<uint8_t> out(deflateBound(&z, data.size()) + 16);
+    z.next_in = (Bytef *)data.data();
+    z.avail_in = (uInt)data.size();
+    z.next_out = out.data();
+    z.avail_out = (uInt)out.size();
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// A stub's worth of filler, then the local entries, then a central
+// directory signature where the walk ends.
+std::vector<uint8_t> Image(const std::vector<Entry> &entries)
+{
+    std::vector<uint8_t> out(512, 'x');
+    for (const Entry &e : entries) {
+        std::vector<uint8_t> data(e.content.begin(), e.content.end());
+        if (e.method == 8)
+            data = Deflate(e.content);
+        uint32_t crc = (uint32_t)crc32(0, (const Bytef *)e.content.data(), (uInt)e.content.size());
+        Put32(out, 0x04034B50);
+        Put16(out, 20);
+        Put16(out, 0);
+        Put16(out, e.method);
+        Put16(out, e.time);
+        Put16(out, e.date);
+        Put32(out, e.badCrc ? crc ^ 1 : crc);
+        Put32(out, (uint32_t)data.size());
+        Put32(out, (uint32_t)e.content.size());
+        Put16(out, (uint16_t)e.name.size());
+        Put16(out, 0);
+        out.insert(out.end(), e.name.begin(), e.name.end());
+        out.insert(out.end(), data.begin(), data.end());
+    }
+    Put32(out, 0x02014B50);
+    return out;
+}
+
+std::string ReadFile(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Every path below root, relative to it, '/'-separated, folders with a '/'.
+std::vector<std::string> Tree(const fs::path &root)
+{
+    std::vector<std::string> names;
+    for (auto &item : fs::recursive_directory_iterator(root)) {
+        std::string name = fs::relative(item.path(), root).string();
+        if (item.is_directory() && !item.is_symlink())
+            name += "/";
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class Extract : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char name[] = "/tmp/brevant-extract-XXXXXX";
+        root_ = mkdtemp(name);
+        fs::create_directories(root_ / "C" / "dest");
+        fs::create_directories(root_ / "C" / "temp");
+        HostDriveRoot = root_.string();
+        HostTempFolder = "C:\\temp\\";
+        HostDoubleByte = false;
+        HostThrowOnExit();
+        HostResetBoxes();
+        OutputWindow = window_;
+        InputBuffer = input_;
+        MakeCrcTable();
+        InternalErrorText = LoadResString(IDS_INTERNAL_ERROR);
+        MainWindow = nullptr;
+        MessageCaption = "";
+    }
+    void TearDown() override
+    {
+        chdir("/");
+        HostDriveRoot.clear();
+        HostDoubleByte = false;
+        HostWritesUntilFailure = -1;
+        fs::remove_all(root_);
+    }
+
+    // Extracts the image into destination; the buffer as ExtractAll left it.
+    std::string Run(const std::vector<Entry> &entries, const char *destination = "C:\\dest",
+                    int overwrite = 0)
+    {
+        TempImage image(Image(entries));
+        strcpy(path_, destination);
+        ExtractAll(path_, overwrite);
+        return path_;
+    }
+    fs::path Dest() const { return root_ / "C" / "dest"; }
+    std::vector<std::string> BoxTexts() const
+    {
+        std::vector<std::string> texts;
+        for (const HostBox &box : HostBoxes)
+            texts.push_back(box.text);
+        return texts;
+    }
+
+    fs::path root_;
+    char path_[PATH_CHARS];
+    uint8_t window_[WINDOW_SIZE];
+    uint8_t input_[INPUT_SIZE];
+};
+
+TEST_F(Extract, WritesTheTreeAndLeavesTheDestinationWithItsBackslash)
+{
+    std::string big(200000, 0);
+    for (size_t i = 0; i < big.size(); i++)
+        big[i] = (char)("abcdefgh"[i % 8] + (i / 1000) % 7);
+    std::string left = Run({{"docs/", ""},
+                            {"a/b/c.txt", "deep"},
+                            {"stored.bin", "plain bytes", 0},
+                            {"big.dat", big},
+                            {"empty", "", 0},
+                            {"skipped.xz", "never", 14}});
+    EXPECT_EQ(left, "C:\\dest\\");
+    EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{"a/", "a/b/", "a/b/c.txt", "big.dat",
+                                                      "docs/", "empty", "stored.bin"}));
+    EXPECT_EQ(ReadFile(Dest() / "a/b/c.txt"), "deep");
+    EXPECT_EQ(ReadFile(Dest() / "stored.bin"), "plain bytes");
+    EXPECT_EQ(ReadFile(Dest() / "big.dat"), big);
+    EXPECT_TRUE(HostBoxes.empty());
+    EXPECT_EQ(ProgressDone, big.size() + 4 + 11);
+    EXPECT_EQ(ProgressTotal, big.size() + 4 + 11 + 5);
+    EXPECT_EQ(CurrentName, nullptr);
+}
+
+TEST_F(Extract, StopsAtANameOfMoreThan250Bytes)
+{
+    Run({{"first", "1"}, {std::string(251, 'n'), "2"}, {"third", "3"}});
+    EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{"first"}));
+}
+
+// Stamped after the data is written, so that the write does not move the
+// time again; converted from local time.
+TEST_F(Extract, StampsNewFilesWithTheEntrysLocalTime)
+{
+    setenv("TZ", "America/New_York", 1);
+    tzset();
+    Run({{"stamped.txt", std::string(100000, 's')}});
+    struct tm local = {};
+    local.tm_year = 2019 - 1900;
+    local.tm_mon = 6;
+    local.tm_mday = 14;
+    local.tm_hour = 10;
+    local.tm_min = 30;
+    local.tm_sec = 16;
+    local.tm_isdst = -1;
+    time_t expected = mktime(&local);
+    struct stat info;
+    ASSERT_EQ(stat((Dest() / "stamped.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, expected);
+    EXPECT_EQ(expected, 1563114616);  // 14:30:16 UTC: four hours of daylight time
+    unsetenv("TZ");
+    tzset();
+}
+
+TEST_F(Extract, AsksBeforeReplacingAndKeepsWhatTheUserKeeps)
+{
+    std::ofstream(Dest() / "keep.txt") << "old";
+    std::ofstream(Dest() / "swap.txt") << "old";
+    HostBoxAnswers = {IDNO, IDYES};
+    Run({{"keep.txt", "new"}, {"swap.txt", "new"}});
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"keep.txt exists. Replace?",
+                                                    "swap.txt exists. Replace?"}));
+    EXPECT_EQ(ReadFile(Dest() / "keep.txt"), "old");
+    EXPECT_EQ(ReadFile(Dest() / "swap.txt"), "new");
+
+    HostResetBoxes();
+    Run({{"keep.txt", "newer"}}, "C:\\dest", 1);
+    EXPECT_TRUE(HostBoxes.empty());
+    EXPECT_EQ(ReadFile(Dest() / "keep.txt"), "newer");
+
+    HostBoxAnswers = {IDCANCEL};
+    EXPECT_THROW(Run({{"keep.txt", "x"}, {"after.txt", "x"}}), HostExit);
+    EXPECT_FALSE(fs::exists(Dest() / "after.txt"));
+}
+
+TEST_F(Extract, ReportsBadEntriesAndGoesOn)
+{
+    Entry badCrc{"crc.txt", "content"};
+    badCrc.badCrc = true;
+    Entry garbage{"garbage.bin", "stored bytes labelled deflated", 0};
+    std::vector<uint8_t> image = Image({badCrc, garbage, {"next.txt", "x"}});
+    // Relabel the second entry's method: its stored bytes go to the inflater.
+    size_t second = 512 + 30 + badCrc.name.size() + Deflate(badCrc.content).size();
+    image[second + 8] = 8;
+    TempImage file(image);
+    strcpy(path_, "C:\\dest");
+    ExtractAll(path_, 0);
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Couldn't verify crc.txt.",
+                                                    "Couldn't verify garbage.bin."}));
+    EXPECT_EQ(ReadFile(Dest() / "next.txt"), "x");
+}
+
+// A file whose data did not reach the disk is no good entry.
+TEST_F(Extract, ReportsAFailedWrite)
+{
+    HostWritesUntilFailure = 0;
+    Run({{"unwritten.txt", "lost on a full disk"}});
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Couldn't verify unwritten.txt."}));
+}
+
+// Names that would land outside the destination are refused with the
+// create-failure prompt; nothing appears outside it.
+TEST_F(Extract, RefusesNamesThatLeadOutOfTheDestination)
+{
+    std::vector<std::string> escapes = {"../up.txt",   "..\\up.txt",     "a/../../up.txt",
+                                        "/root.txt",   "\\root.txt",     "C:up.txt",
+                                        "ads.txt:hid", "a/.. /up.txt",   "a\\...\\up.txt"};
+    std::vector<Entry> entries;
+    for (const std::string &name : escapes)
+        entries.push_back({name, "escaped"});
+    entries.push_back({"a..b.txt", "ordinary"});
+    entries.push_back({".profile", "ordinary"});
+    Run(entries);
+    std::vector<std::string> expected;
+    for (const std::string &name : escapes)
+        expected.push_back("Couldn't create " + name +
+                           ". Click OK to continue, or Cancel to exit immediately.");
+    EXPECT_EQ(BoxTexts(), expected);
+    EXPECT_EQ(Tree(root_), (std::vector<std::string>{"C/", "C/dest/", "C/dest/.profile",
+                                                     "C/dest/a..b.txt", "C/temp/"}));
+}
+
+TEST_F(Extract, RefusesPathsLongerThanTheBuffer)
+{
+    std::string folder = "C:\\dest\\" + std::string(120, 'd');
+    fs::create_directories(Dest() / std::string(120, 'd'));
+    std::string fits(259 - folder.size() - 1, 'f');
+    std::string tooLong(fits.size() + 1, 'g');
+    std::string left = Run({{tooLong, "x"}, {fits, "y"}}, folder.c_str());
+    EXPECT_EQ(left, folder + "\\");
+    ASSERT_EQ(HostBoxes.size(), 1u);
+    EXPECT_EQ(HostBoxes[0].text.substr(0, 16 + tooLong.size()), "Couldn't create " + tooLong);
+    EXPECT_EQ(ReadFile(Dest() / std::string(120, 'd') / fits), "y");
+
+    // A destination of 259 characters has no room for its backslash.
+    HostResetBoxes();
+    std::string full = "C:\\" + std::string(256, 'z');
+    Run({{"x", "x"}}, full.c_str());
+    EXPECT_EQ(HostBoxes.size(), 1u);
+}
+
+// Code page 932: the second byte of U+8868 (0x95 0x5C) is the byte of a
+// backslash, and must not split the name or hide a "..".
+TEST_F(Extract, StepsThroughDoubleByteNamesByCharacter)
+{
+    HostDoubleByte = true;
+    const std::string hyo = "\x95\x5C", so = "\x83\x5C";
+    static std::vector<std::string> shown;
+    shown.clear();
+    ProgressRefreshHook = [] {
+        if (CurrentName && (shown.empty() || shown.back() != CurrentName))
+            shown.push_back(CurrentName);
+    };
+    Run({{hyo + "/" + so + ".txt", "kanji"}, {so + "..", "dots"}});
+    ProgressRefreshHook = nullptr;
+    EXPECT_EQ(shown, (std::vector<std::string>{so + ".txt", so + ".."}));
+    EXPECT_TRUE(HostBoxes.empty());
+    EXPECT_EQ(ReadFile(Dest() / hyo / (so + ".txt")), "kanji");
+    EXPECT_EQ(ReadFile(Dest() / (so + "..")), "dots");
+    EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{so + "..", hyo + "/", hyo + "/" + so + ".txt"}));
+
+    // A destination ending in such a character still gets its backslash.
+    fs::create_directories(Dest() / hyo);
+    std::string dest = "C:\\dest\\" + hyo;
+    EXPECT_EQ(Run({{"in.txt", "x"}}, dest.c_str()), dest + "\\");
+    EXPECT_EQ(ReadFile(Dest() / hyo / "in.txt"), "x");
+}
+
+TEST(MakeDirs, MakesEveryFolderBeforeABackslashAndRestoresThePath)
+{
+    HostMadeFolders.clear();
+    char path[] = "C:\\x\\y\\file";
+    MakeDirs(path);
+    EXPECT_STREQ(path, "C:\\x\\y\\file");
+    EXPECT_EQ(HostMadeFolders, (std::vector<std::string>{"C:", "C:\\x", "C:\\x\\y"}));
+}
+
+class Folders : public Extract {};
+
+TEST_F(Folders, UniqueTempDirTakesTheFirstFreeNumberUpTo99)
+{
+    for (int n = 1; n <= 4; n++)
+        fs::create_directory(root_ / "C" / "temp" / ("PH0000" + std::to_string(n)));
+    char buffer[PATH_CHARS];
+    ASSERT_TRUE(MakeUniqueTempDir(buffer));
+    EXPECT_STREQ(buffer, "C:\\temp\\PH00005");
+    EXPECT_TRUE(fs::is_directory(root_ / "C" / "temp" / "PH00005"));
+
+    for (int n = 6; n <= 99; n++) {
+        char name[8];
+        snprintf(name, sizeof name, "PH%05d", n);
+        fs::create_directory(root_ / "C" / "temp" / name);
+    }
+    EXPECT_FALSE(MakeUniqueTempDir(buffer));
+    EXPECT_STREQ(buffer, "C:\\temp\\PH00100");
+    EXPECT_FALSE(fs::exists(root_ / "C" / "temp" / "PH00100"));
+
+    HostTempFolder = "C:\\temp";  // no trailing backslash: exactly one is added
+    fs::remove(root_ / "C" / "temp" / "PH00042");
+    ASSERT_TRUE(MakeUniqueTempDir(buffer));
+    EXPECT_STREQ(buffer, "C:\\temp\\PH00042");
+}
+
+TEST_F(Folders, DeleteTreeRemovesLinksButNotWhatTheyPointTo)
+{
+    fs::path tree = root_ / "C" / "temp" / "PH00001";
+    fs::create_directories(tree / "one" / "two");
+    std::ofstream(tree / "top.txt") << "x";
+    std::ofstream(tree / "one" / "two" / "deep.txt") << "x";
+    fs::path outside = root_ / "C" / "keep";
+    fs::create_directories(outside);
+    std::ofstream(outside / "precious.txt") << "x";
+    fs::create_directory_symlink(outside, tree / "one" / "link");
+    fs::create_symlink(outside / "precious.txt", tree / "filelink");
+
+    char buffer[PATH_CHARS] = "C:\\temp\\PH00001\\";
+    DeleteTree(buffer);
+    EXPECT_STREQ(buffer, "C:\\temp\\PH00001");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(tree)));
+    EXPECT_TRUE(fs::exists(outside / "precious.txt"));
+}
+
+TEST_F(Folders, DeleteTreeLeavesAReadOnlyFileAndTheFoldersAboveIt)
+{
+    fs::path tree = root_ / "C" / "temp" / "t";
+    fs::create_directories(tree / "sub");
+    std::ofstream(tree / "sub" / "locked.txt") << "x";
+    std::ofstream(tree / "sub" / "free.txt") << "x";
+    std::ofstream(tree / "other.txt") << "x";
+    chmod((tree / "sub" / "locked.txt").c_str(), 0444);
+    char buffer[PATH_CHARS] = "C:\\temp\\t";
+    DeleteTree(buffer);
+    EXPECT_EQ(Tree(tree), (std::vector<std::string>{"sub/", "sub/locked.txt"}));
+}
+
+TEST(JoinPath, PutsOneBackslashBetweenAndRefusesWhatDoesNotFit)
+{
+    char out[PATH_CHARS];
+    ASSERT_TRUE(JoinPath(out, "C:\\dir\\", "f.txt"));
+    EXPECT_STREQ(out, "C:\\dir\\f.txt");
+    ASSERT_TRUE(JoinPath(out, "C:\\dir", "f.txt"));
+    EXPECT_STREQ(out, "C:\\dir\\f.txt");
+    std::string folder(250, 'd');
+    EXPECT_FALSE(JoinPath(out, folder.c_str(), "0123456789"));
+    EXPECT_STREQ(out, "");
+}
+
+}  // namespace
