@@ -64,11 +64,18 @@ bool NameStaysInside(const char *name)
 static bool DecodeToFile(const LocalHeader *header)
 {
     InputBudget = header->CompressedSize + 4;
-    uint16_t result;
-    if (header->Method == 0)
-        result = CopyStoredEntry(header->UncompressedSize);
-    else
-        result = InflateStream();
+    if (header->Method == 0) {
+        // Stored bytes are their own size: a header that claims more output
+        // than it holds bytes is damaged, and copying the claimed size would
+        // fill the disk with up to 4 GiB of zeros.
+        uint32_t count = header->UncompressedSize;
+        bool sizesAgree = count == header->CompressedSize;
+        if (!sizesAgree && count > header->CompressedSize)
+            count = header->CompressedSize;
+        CopyStoredEntry(count);
+        return sizesAgree && RunningCrc == ~header->Crc32 && !OutputWriteFailed;
+    }
+    uint16_t result = InflateStream();
     return result == INFLATE_OK && RunningCrc == ~header->Crc32 && !OutputWriteFailed;
 }
 

@@ -25,6 +25,7 @@ struct Entry {
     uint16_t date = (uint16_t)((2019 - 1980) << 9 | 7 << 5 | 14);  // 14 July 2019
     uint16_t time = (uint16_t)(10 << 11 | 30 << 5 | 8);           // 10:30:16
     bool badCrc = false;
+    uint32_t claimedSize = 0;  // the uncompressed size stored; 0: the real one
 };
 
 std::vector<uint8_t> Deflate(const std::string &data)
@@ -60,7 +61,7 @@ std::vector<uint8_t> Image(const std::vector<Entry> &entries)
         Put16(out, e.date);
         Put32(out, e.badCrc ? crc ^ 1 : crc);
         Put32(out, (uint32_t)data.size());
-        Put32(out, (uint32_t)e.content.size());
+        Put32(out, e.claimedSize ? e.claimedSize : (uint32_t)e.content.size());
         Put16(out, (uint16_t)e.name.size());
         Put16(out, 0);
         out.insert(out.end(), e.name.begin(), e.name.end());
@@ -222,7 +223,10 @@ TEST_F(Extract, ReportsBadEntriesAndGoesOn)
     Entry badCrc{"crc.txt", "content"};
     badCrc.badCrc = true;
     Entry garbage{"garbage.bin", "stored bytes labelled deflated", 0};
-    std::vector<uint8_t> image = Image({badCrc, garbage, {"next.txt", "x"}});
+    // A stored entry that claims a gigabyte but holds five bytes.
+    Entry claims{"claims.bin", "small", 0};
+    claims.claimedSize = 1u << 30;
+    std::vector<uint8_t> image = Image({badCrc, garbage, claims, {"next.txt", "x"}});
     // Relabel the second entry's method: its stored bytes go to the inflater.
     size_t second = 512 + 30 + badCrc.name.size() + Deflate(badCrc.content).size();
     image[second + 8] = 8;
@@ -230,7 +234,9 @@ TEST_F(Extract, ReportsBadEntriesAndGoesOn)
     strcpy(path_, "C:\\dest");
     ExtractAll(path_, 0);
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Couldn't verify crc.txt.",
-                                                    "Couldn't verify garbage.bin."}));
+                                                    "Couldn't verify garbage.bin.",
+                                                    "Couldn't verify claims.bin."}));
+    EXPECT_EQ(fs::file_size(Dest() / "claims.bin"), 5u);
     EXPECT_EQ(ReadFile(Dest() / "next.txt"), "x");
 }
 
