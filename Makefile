@@ -4,7 +4,8 @@
 #   make test   build everything and run every test, host and Win32 (under
 #               Wine, on the architecture this machine runs: see below)
 #   make demo   build, pack the sample folder, run the result under Wine
-#   make bench  inflater benchmarks against zlib and libdeflate
+#   make bench  inflater benchmarks against zlib and libdeflate; end-to-end
+#               extraction under Wine against a zlib console extractor
 #   make fuzz   libFuzzer targets with ASan/UBSan, ten minutes each (make test: 30 s each)
 #
 # The Win32 tests run the 32-bit programs under 32-bit Wine where this
@@ -55,9 +56,12 @@ test: test-arch all fuzz-build
 demo: all
 	@scripts/demo
 
-bench: host
+# The inflater on the host, then whole extractions under Wine (the tree of
+# the architecture the test bed picks).
+bench: test-arch all
 	@cmake --build $(BUILD)/host --target bench-inflate -j $(JOBS)
 	@$(BUILD)/host/bench/bench-inflate
+	@python3 bench/e2e_bench.py
 
 fuzz-build: deps
 	@CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -52,3 +52,13 @@ add_custom_command(TARGET brevant-stub POST_BUILD
 
 add_subdirectory(tests/win32)
 add_subdirectory(tests/e2e)
+
+# The console extractor that the end-to-end benchmark measures the stub
+# against (zlib, statically linked: nothing to copy beside it).
+find_library(BREVANT_MINGW_ZLIB libz.a)
+if(BREVANT_MINGW_ZLIB)
+    add_executable(zip-extract ${PROJECT_SOURCE_DIR}/bench/win32/zip_extract.cpp)
+    target_link_libraries(zip-extract PRIVATE ${BREVANT_MINGW_ZLIB})
+    target_link_options(zip-extract PRIVATE -static)
+    set_target_properties(zip-extract PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endif()
