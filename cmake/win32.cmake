@@ -22,12 +22,16 @@ set(STUB_CXX_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
 
 brevant_core_library(brevant_core win32)
 target_compile_options(brevant_core PRIVATE ${STUB_CXX_FLAGS})
+# The decoder's inner loops are where extraction spends its time: they are
+# built for speed (about twice as fast under Wine as at -Os, for 2 KB).
+file(GLOB INFLATE_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/inflate/*.cpp)
+set_source_files_properties(${INFLATE_SOURCES} TARGET_DIRECTORY brevant_core
+    PROPERTIES COMPILE_OPTIONS -O2)
 
 # The stub: its own process entry, no C runtime, imports from kernel32,
 # user32 and gdi32 only.
 file(GLOB STUB_SOURCES CONFIGURE_DEPENDS
     ${PROJECT_SOURCE_DIR}/src/startup/*.cpp
-    ${PROJECT_SOURCE_DIR}/src/extract/*.cpp
     ${PROJECT_SOURCE_DIR}/src/ui/*.cpp)
 # Resource scripts are UTF-8 (the Japanese texts): windres reads them so.
 string(APPEND CMAKE_RC_FLAGS " -c 65001")

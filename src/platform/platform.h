@@ -96,6 +96,10 @@ uint32_t GetImagePath(char *buffer);
 // Restricts the DLL search of this process to the system folder, where the
 // platform offers that; a no-op on systems without it.
 void RestrictDllSearch();
+// Keeps the system from marking the program's windows "Not Responding" and
+// ghosting them while a long extraction runs without a message loop; a
+// no-op on systems without window ghosting.
+void DisableGhosting();
 // Loads a DLL by name from the system folder only; null when it is not there.
 ModuleHandle LoadSystemLibrary(const char *name);
 

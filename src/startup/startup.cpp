@@ -24,6 +24,7 @@ int SfxMain(ModuleHandle instance)
 {
     // Before anything can load a DLL: never from the image's own folder.
     RestrictDllSearch();
+    DisableGhosting();
 
     ModuleInstance = instance;
     GetImagePath(ImageDir);

@@ -58,6 +58,11 @@ def tree(root):
     return found
 
 
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def unzip_tree(archive, into):
     env = dict(os.environ, TZ=TZ)
     subprocess.run(["unzip", "-qq", "-o", archive, "-d", into], env=env, check=True)
@@ -94,10 +99,7 @@ class Packed:
         with open(seed, "w") as f:
             f.write("seed")
         packed = self.pack(name, [seed], *options)
-        with open(packed, "rb") as f:
-            data = f.read()
-        with open(archive, "rb") as f:
-            foreign = f.read()
+        data, foreign = read(packed), read(archive)
         with open(packed, "wb") as f:
             f.write(data[:data.index(b"PK\x03\x04")] + foreign)
         return packed
@@ -183,10 +185,11 @@ class ExtractTest(unittest.TestCase):
             z.writestr("../escape.txt", "must not leave the destination")
             z.writestr("crc.txt", "content whose CRC is damaged")
             z.writestr("after.txt", "extracted after the prompts")
-        data = bytearray(open(archive, "rb").read())
+        data = bytearray(read(archive))
         at = data.index(b"crc.txt") - 30 + 14  # the local header's CRC-32
         data[at] ^= 0xFF
-        open(archive, "wb").write(bytes(data))
+        with open(archive, "wb") as f:
+            f.write(bytes(data))
         os.makedirs(os.path.join(dest, "sub"))
         with open(os.path.join(dest, "sub", "exists.txt"), "w") as f:
             f.write("old")
@@ -198,9 +201,9 @@ class ExtractTest(unittest.TestCase):
                          ["sub/exists.txt exists. Replace?", CREATE_FAILED % "../escape.txt",
                           "Couldn't verify crc.txt."])
         self.assertEqual(result.exit_code, 0)
-        self.assertEqual(open(os.path.join(dest, "sub", "exists.txt")).read(), "old")
+        self.assertEqual(read(os.path.join(dest, "sub", "exists.txt")), b"old")
         self.assertFalse(os.path.exists(os.path.join(self.work, "escape.txt")))
-        self.assertEqual(open(os.path.join(dest, "after.txt")).read(), "extracted after the prompts")
+        self.assertEqual(read(os.path.join(dest, "after.txt")), b"extracted after the prompts")
 
         result = run(image, answers=["Cancel"])
         self.assertEqual(len(result.boxes), 1, result)

@@ -126,6 +126,8 @@ uint32_t GetImagePath(char *buffer)
 
 void RestrictDllSearch() {}
 
+void DisableGhosting() {}
+
 ModuleHandle LoadSystemLibrary(const char *) { return nullptr; }
 
 // The host has no resources: string ids come from the English table.

@@ -92,6 +92,22 @@ void RestrictDllSearch()
         setDirs(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
+// Windows replaces the window of a program that has not looked at its queue
+// for five seconds with a ghost captioned "Not Responding". Extraction runs
+// inside the dialog procedure with no message loop by design (nothing may be
+// dispatched in the middle of it), so ghosting is turned off for the process,
+// the documented way (Windows XP and later; looked up so that older systems
+// still start). Wine has no ghosting: there the call changes nothing.
+void DisableGhosting()
+{
+    typedef void(WINAPI * DisableProc)();
+    HMODULE user = GetModuleHandleA("user32.dll");
+    DisableProc disable =
+        user ? (DisableProc)(void *)GetProcAddress(user, "DisableProcessWindowsGhosting") : nullptr;
+    if (disable)
+        disable();
+}
+
 // Loads name by its full path in the system folder, so that no other folder
 // is ever searched, whatever the system's search rules are.
 ModuleHandle LoadSystemLibrary(const char *name)
