@@ -69,19 +69,15 @@ void LoadConfig()
         ShowFatal(InternalErrorText);  // a size no download can mean
     SfxConfig = (ConfigBlock *)block;
 
-    // The stream runs with whatever budget start-up left (none set, so in
-    // effect unlimited): its end is found by the stream itself.
-    MemorySinkNext = block;
-    MemorySinkEnd = block + ConfigSize;
-    uint16_t result = InflateStream();
-    bool filled = MemorySinkNext == MemorySinkEnd;
-    MemorySinkNext = nullptr;
-
-    if (result != INFLATE_OK || RunningCrc != ~crc)
-        ShowFatal(InternalErrorText);
-    // A stream shorter than Size leaves the rest of the block uninitialised;
-    // a matching CRC over fewer bytes is no proof of the block either.
-    if (!filled || !ConfigIsConsistent(block, ConfigSize))
+    // The stream has no budget: its end is found by the stream itself. A
+    // stream shorter than Size would leave the rest of the block
+    // uninitialised; a matching CRC over fewer bytes is no proof of the block
+    // either.
+    LocalHeader stream = {};
+    stream.Method = 8;
+    stream.Crc32 = crc;
+    stream.UncompressedSize = ConfigSize;
+    if (DecodeEntry(&stream, 0, block) != DECODE_OK || !ConfigIsConsistent(block, ConfigSize))
         ShowFatal(InternalErrorText);
 }
 

@@ -59,26 +59,6 @@ bool NameStaysInside(const char *name)
     }
 }
 
-// Decodes the entry's data, which starts at ImageFile's position, into
-// OutputFile. True when it decoded, filled and matched its CRC-32.
-static bool DecodeToFile(const LocalHeader *header)
-{
-    InputBudget = header->CompressedSize + 4;
-    if (header->Method == 0) {
-        // Stored bytes are their own size: a header that claims more output
-        // than it holds bytes is damaged, and copying the claimed size would
-        // fill the disk with up to 4 GiB of zeros.
-        uint32_t count = header->UncompressedSize;
-        bool sizesAgree = count == header->CompressedSize;
-        if (!sizesAgree && count > header->CompressedSize)
-            count = header->CompressedSize;
-        CopyStoredEntry(count);
-        return sizesAgree && RunningCrc == ~header->Crc32 && !OutputWriteFailed;
-    }
-    uint16_t result = InflateStream();
-    return result == INFLATE_OK && RunningCrc == ~header->Crc32 && !OutputWriteFailed;
-}
-
 static void ShowProgress(bool shown)
 {
     if (ProgressShowHook)
@@ -185,7 +165,7 @@ void ExtractAll(char *destination, int overwrite)
             if (file != INVALID_FILE) {
                 OutputFile = file;
                 SeekTo(ImageFile, at + LOCAL_HEADER_SIZE + header.NameLength + header.ExtraLength);
-                if (!DecodeToFile(&header))
+                if (DecodeEntry(&header, header.CompressedSize + 4, nullptr) != DECODE_OK)
                     ReportBadEntry(name);
                 // Stamped after the data: a file system that moves the
                 // last-write time on every write would otherwise keep the

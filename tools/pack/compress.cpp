@@ -12,9 +12,10 @@
 
 #include "pack.h"
 
+#include "archive/archive.h"
 #include "inflate/inflate.h"
 #include "messages/messages.h"
-#include "platform/host/host_testing.h"
+#include "platform/host/host_platform.h"
 #include "platform/platform.h"
 #include "resources/resource.h"
 
@@ -192,18 +193,18 @@ bool StubDecodes(const Bytes &stream, const Bytes &data, bool entryBudget)
     bool good = false;
     try {
         SeekTo(ImageFile, 0);
-        InputBudget = entryBudget ? (uint32_t)stream.size() + 4 : 0;
-        MemorySinkNext = out.data();
-        MemorySinkEnd = out.data() + data.size();
-        uint16_t result = InflateStream();
-        good = result == INFLATE_OK && MemorySinkNext == MemorySinkEnd &&
-               RunningCrc == ~(uint32_t)crc32(0, data.data(), (uInt)data.size()) &&
+        LocalHeader header = {};
+        header.Method = 8;
+        header.Crc32 = (uint32_t)crc32(0, data.data(), (uInt)data.size());
+        header.CompressedSize = (uint32_t)stream.size();
+        header.UncompressedSize = (uint32_t)data.size();
+        uint32_t budget = entryBudget ? header.CompressedSize + 4 : 0;
+        good = DecodeEntry(&header, budget, out.data()) == DECODE_OK &&
                memcmp(out.data(), data.data(), data.size()) == 0;
     } catch (const HostExit &) {
         good = false;
     }
     MemorySinkNext = nullptr;
-    InputBudget = 0;
     CloseFile(ImageFile);
     ImageFile = savedImage;
     HostExitHook = savedHook;

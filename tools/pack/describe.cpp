@@ -12,7 +12,7 @@
 #include "archive/config.h"
 #include "inflate/inflate.h"
 #include "messages/messages.h"
-#include "platform/host/host_testing.h"
+#include "platform/host/host_platform.h"
 #include "platform/platform.h"
 
 namespace pack {
@@ -93,22 +93,19 @@ std::string CheckEntry(uint32_t dataAt, const LocalHeader &header)
     std::string problem;
     try {
         SeekTo(ImageFile, dataAt);
-        InputBudget = header.CompressedSize + 4;
-        MemorySinkNext = out.data();
-        MemorySinkEnd = out.data() + header.UncompressedSize;
-        uint16_t result = header.Method == 8 ? InflateStream() : CopyStoredEntry(header.UncompressedSize);
-        if (result != INFLATE_OK)
-            problem = "the stub's decoder fails (result " + std::to_string(result) + ")";
-        else if (MemorySinkNext != MemorySinkEnd)
-            problem = "yields " + std::to_string(MemorySinkNext - out.data()) + " bytes, not " +
-                      std::to_string(header.UncompressedSize);
-        else if (RunningCrc != ~header.Crc32)
-            problem = "CRC-32 mismatch";
+        switch (DecodeEntry(&header, header.CompressedSize + 4, out.data())) {
+        case DECODE_OK: break;
+        case DECODE_BAD_DATA: problem = "the stub's decoder fails"; break;
+        case DECODE_SHORT:
+            problem = "yields fewer than " + std::to_string(header.UncompressedSize) + " bytes";
+            break;
+        case DECODE_CRC_MISMATCH: problem = "CRC-32 mismatch"; break;
+        case DECODE_WRITE_FAILED: problem = "can't be written"; break;
+        }
     } catch (const HostExit &) {
         problem = HostBoxes.empty() ? "the stub stops" : "the stub stops: " + HostBoxes.back().text;
     }
     MemorySinkNext = nullptr;
-    InputBudget = 0;
     return problem;
 }
 

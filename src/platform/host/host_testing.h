@@ -1,9 +1,5 @@
-// Controls of the host platform layer, for the native tests and fuzzers.
-//
-// On the host, message boxes are recorded instead of shown, string resources
-// come from the English table, and ending the process calls HostExitHook
-// (by default the process really ends). Tests install a hook that throws
-// HostExit, so that a fatal report can be caught and examined.
+// Test controls of the host platform layer, for the native tests and
+// fuzzers: failing allocations and writes, paths, code page, recorded calls.
 #pragma once
 
 #include <stdint.h>
@@ -11,29 +7,7 @@
 #include <string>
 #include <vector>
 
-struct HostExit {
-    unsigned code;
-};
-
-struct HostBox {
-    void *owner;
-    std::string text;     // "" for a null text
-    bool nullText;
-    std::string caption;
-    unsigned type;
-};
-
-// Called by EndProcess; must not return (throw HostExit, or exit).
-extern void (*HostExitHook)(unsigned code);
-// Installs a hook that throws HostExit{code}.
-void HostThrowOnExit();
-
-// Every box shown since the last HostResetBoxes, in order.
-extern std::vector<HostBox> HostBoxes;
-// Answers given to the next boxes, in order; once used up, boxes answer
-// IDOK (OK boxes and OK/Cancel boxes) or IDYES (Yes/No/Cancel boxes).
-extern std::vector<int> HostBoxAnswers;
-void HostResetBoxes();
+#include "host_platform.h"
 
 // Heap accounting: blocks currently allocated through HeapAllocBlock, and
 // a countdown after which allocations fail (-1: never).

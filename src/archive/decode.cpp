@@ -1,0 +1,43 @@
+// One entry's data through the decoder: the one place where the decoder's
+// global contract is kept. In: the file position, the input budget, the sink
+// (a memory block, or OutputFile). Out: the decoder's result, RunningCrc, how
+// much reached the sink and whether a file write failed.
+#include "archive.h"
+
+#include "../inflate/inflate.h"
+
+DecodeResult DecodeEntry(const LocalHeader *header, uint32_t budget, uint8_t *memory)
+{
+    InputBudget = budget;
+    MemorySinkNext = memory;
+    MemorySinkEnd = memory ? memory + header->UncompressedSize : nullptr;
+    uint32_t doneBefore = ProgressDone;
+
+    uint16_t result;
+    bool sizesAgree = true;
+    if (header->Method == 0) {
+        // Stored bytes are their own size: a header that claims more output
+        // than it holds bytes is damaged, and copying the claimed size would
+        // fill the disk with up to 4 GiB of zeros.
+        uint32_t count = header->UncompressedSize;
+        sizesAgree = count == header->CompressedSize;
+        if (count > header->CompressedSize)
+            count = header->CompressedSize;
+        result = CopyStoredEntry(count);
+    } else {
+        result = InflateStream();
+    }
+    uint32_t produced = memory ? (uint32_t)(MemorySinkNext - memory) : ProgressDone - doneBefore;
+    MemorySinkNext = nullptr;
+    MemorySinkEnd = nullptr;
+
+    if (result != INFLATE_OK)
+        return DECODE_BAD_DATA;
+    if (!memory && OutputWriteFailed)
+        return DECODE_WRITE_FAILED;
+    if (!sizesAgree || produced != header->UncompressedSize)
+        return DECODE_SHORT;
+    if (RunningCrc != ~header->Crc32)
+        return DECODE_CRC_MISMATCH;
+    return DECODE_OK;
+}
