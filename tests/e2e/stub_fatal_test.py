@@ -35,10 +35,6 @@ class StubFatalTest(sfxtest.FatalBoxAssertions, unittest.TestCase):
         self.assertEqual(data.index(b"JAVA"), 59997)
         self.assertFatalBox(run_stub(image), ENGLISH)
 
-    def test_arguments_change_nothing(self):
-        run = run_stub(STUB, args=["/S", "-d", "C:\\temp", "--help", "a b"])
-        self.assertFatalBox(run, ENGLISH)
-
     def test_escape_and_close_still_exit_1(self):
         self.assertFatalBox(run_stub(STUB, answers=["ESC"]), ENGLISH)
         self.assertFatalBox(run_stub(STUB, answers=["CLOSE"]), ENGLISH)

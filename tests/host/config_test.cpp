@@ -323,12 +323,4 @@ TEST_F(LoadConfigTest, AFixedFolderOf260CharactersIsRejected)
     ExpectInternalError(ImageAround(pack::BuildConfigBlock(settings)));
 }
 
-TEST_F(LoadConfigTest, ConfigStringPointsIntoTheBlock)
-{
-    Bytes block = pack::BuildConfigBlock(Settings());
-    ASSERT_EQ(Load(ImageAround(block)), -1);
-    for (int slot = 0; slot < 8; slot++)
-        EXPECT_EQ(ConfigString(slot), (const char *)SfxConfig + Get32(block, 8 + 4 * slot));
-}
-
 }  // namespace

