@@ -3,15 +3,15 @@
 // tables, and the block decoder.
 //
 // All state is one global instance: exactly one stream is decoded at a time.
-// Before a stream the caller positions ImageFile at its first byte, chooses the
-// sink (MemorySinkNext for memory, else OutputFile) and, for an archive entry,
-// sets InputBudget to CompressedSize + 4. Afterwards it compares RunningCrc
-// with the complement of the stored CRC-32.
+// The archive layer's DecodeEntry is the one caller that sets the state up
+// for a stream (position, budget, sink) and reads the outcome (result,
+// RunningCrc, what reached the sink, OutputWriteFailed).
 #pragma once
 
 #include <stdint.h>
 
 #include "../platform/platform.h"
+#include "progress.h"
 
 // Result codes; callers treat every nonzero value as failure.
 enum : uint16_t {
@@ -34,18 +34,6 @@ extern uint8_t *MemorySinkNext;  // not null: flushes go to memory here
 extern uint8_t *MemorySinkEnd;   // one past the memory sink's last byte
 extern FileHandle OutputFile;    // flushes go here while MemorySinkNext is null
 extern bool OutputWriteFailed;   // a write to OutputFile failed or fell short in this stream
-
-// The progress record: total and done bytes, and the name of the entry in
-// progress. The window flush advances ProgressDone and then calls
-// ProgressRefreshHook, which the user interface installs; left null, the
-// decoder repaints nothing. The extraction loop shows and hides the progress
-// control through ProgressShowHook (installed likewise) and refreshes it
-// through ProgressRefreshHook after setting CurrentName.
-extern uint32_t ProgressTotal;
-extern uint32_t ProgressDone;
-extern const char *CurrentName;
-extern void (*ProgressRefreshHook)();
-extern void (*ProgressShowHook)(bool shown);
 
 void MakeCrcTable();
 uint32_t UpdateCrc(uint32_t crc, const uint8_t *bytes, uint16_t count);

@@ -48,9 +48,12 @@ inline uint32_t TakeBits(unsigned n)
 // a refusal of the budget.
 uint32_t SafeInputBytes();
 
-// Starts a stream: CRC, window position, bit input and the spent and
-// write-failure flags. The budget, the sinks and the window's contents stay.
-void ResetDecoder();
+// Takes count bytes (at most SafeInputBytes) straight from InputBuffer at
+// InputNext, charging the budget; the bit input must be byte-aligned and
+// empty.
+void SkipInputBytes(uint32_t count);
+// Empties the bit input and clears the spent flag for a new stream.
+void ResetInput();
 
 // ---- Output window ------------------------------------------------------------
 extern uint16_t WindowPos;  // bytes stored since the last flush; next store index
@@ -72,6 +75,9 @@ inline void StoreByte(uint8_t byte)
 // Stores count bytes of the input in the window, as count times TakeBits(8)
 // and StoreByte would; whole runs at once while the input is byte-aligned.
 void CopyInputToWindow(uint32_t count);
+// Starts a stream: the bit input, the CRC, the window position and the
+// write-failure flag. The budget, the sinks and the window's contents stay.
+void ResetDecoder();
 
 // ---- Decoding tables ----------------------------------------------------------
 // One table entry.

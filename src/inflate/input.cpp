@@ -68,41 +68,17 @@ uint32_t SafeInputBytes()
     return allowed < InputLeft ? allowed : InputLeft;
 }
 
-void CopyInputToWindow(uint32_t count)
+void SkipInputBytes(uint32_t count)
 {
-    while (count != 0) {
-        uint32_t run = BitCount == 0 ? SafeInputBytes() : 0;
-        if (run == 0) {
-            // Bytes still held in the bit buffer, a read, or the budget's end.
-            StoreByte((uint8_t)TakeBits(8));
-            count--;
-            continue;
-        }
-        uint32_t room = WINDOW_SIZE - WindowPos;
-        if (run > room)
-            run = room;
-        if (run > count)
-            run = count;
-        CopyBytes(OutputWindow + WindowPos, InputNext, run);
-        InputNext += run;
-        InputLeft -= run;
-        InputBudget -= run;
-        count -= run;
-        WindowPos = (uint16_t)(WindowPos + run);
-        if (WindowPos == WINDOW_SIZE) {
-            FlushWindow();
-            WindowPos = 0;
-        }
-    }
+    InputNext += count;
+    InputLeft -= count;
+    InputBudget -= count;
 }
 
-void ResetDecoder()
+void ResetInput()
 {
-    RunningCrc = 0xFFFFFFFF;
-    WindowPos = 0;
     BitCount = 0;
     BitBuffer = 0;
     InputLeft = 0;
     InputSpent = false;
-    OutputWriteFailed = false;
 }

@@ -153,6 +153,40 @@ void FlushWindow()
         OutputWriteFailed = true;  // a full disk must not pass as a good entry
 }
 
+void CopyInputToWindow(uint32_t count)
+{
+    while (count != 0) {
+        uint32_t run = BitCount == 0 ? SafeInputBytes() : 0;
+        if (run == 0) {
+            // Bytes still held in the bit buffer, a read, or the budget's end.
+            StoreByte((uint8_t)TakeBits(8));
+            count--;
+            continue;
+        }
+        uint32_t room = WINDOW_SIZE - WindowPos;
+        if (run > room)
+            run = room;
+        if (run > count)
+            run = count;
+        CopyBytes(OutputWindow + WindowPos, InputNext, run);
+        SkipInputBytes(run);
+        count -= run;
+        WindowPos = (uint16_t)(WindowPos + run);
+        if (WindowPos == WINDOW_SIZE) {
+            FlushWindow();
+            WindowPos = 0;
+        }
+    }
+}
+
+void ResetDecoder()
+{
+    ResetInput();
+    RunningCrc = 0xFFFFFFFF;
+    WindowPos = 0;
+    OutputWriteFailed = false;
+}
+
 uint16_t CopyStoredEntry(uint32_t count)
 {
     ResetDecoder();
