@@ -6,8 +6,8 @@ if(BREVANT_FUZZ)
     return()
 endif()
 
-# SfxMain itself is portable: the host build runs it in tests. The process
-# entry belongs to the Win32 platform layer.
+# SfxMain is portable: the host build runs start-up in tests, with dialogs
+# that end at once. The process entry belongs to the Win32 platform layer.
 brevant_core_library(brevant_core host ${PROJECT_SOURCE_DIR}/src/startup/startup.cpp)
 target_compile_options(brevant_core PRIVATE -Wall -Wextra)
 

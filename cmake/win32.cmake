@@ -30,9 +30,7 @@ set_source_files_properties(${INFLATE_SOURCES} TARGET_DIRECTORY brevant_core
 
 # The stub: its own process entry, no C runtime, imports from kernel32,
 # user32 and gdi32 only.
-file(GLOB STUB_SOURCES CONFIGURE_DEPENDS
-    ${PROJECT_SOURCE_DIR}/src/startup/*.cpp
-    ${PROJECT_SOURCE_DIR}/src/ui/*.cpp)
+file(GLOB STUB_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/startup/*.cpp)
 # Resource scripts are UTF-8 (the Japanese texts): windres reads them so.
 string(APPEND CMAKE_RC_FLAGS " -c 65001")
 set(BREVANT_STUB_RC ${PROJECT_SOURCE_DIR}/src/resources/stub.rc)

@@ -18,6 +18,7 @@ typedef void *ModuleHandle;    // HINSTANCE / HMODULE
 // Process-wide handles: the program has exactly one of each.
 extern ModuleHandle ModuleInstance;  // the program's own module
 extern FileHandle ImageFile;         // the program's own image, open for reading
+extern char ImageDir[PATH_CHARS];    // the image's folder, without a trailing backslash
 
 // ---- Files --------------------------------------------------------------
 // Opens an existing file for reading, sharing read and write with others.

@@ -13,3 +13,17 @@
 // Dialog templates.
 #define IDD_INSTALLER 108
 #define IDD_EXTRACTOR 109
+
+// Controls of both dialog forms.
+#define IDC_START 1001
+#define IDC_ABOUT 1002
+#define IDC_ICON 1003
+#define IDC_DESCRIPTION 1004
+#define IDC_DEST_DIR 1005
+#define IDC_OVERWRITE 1006
+#define IDC_PROGRESS_SLOT 1008
+#define IDC_LINK 1011
+#define IDC_STATIC -1
+
+// The pointing-hand cursor of the web link.
+#define IDR_LINK_CURSOR 108

@@ -1,13 +1,12 @@
 // Start-up: the shared state is prepared in a fixed order, then the
-// configuration is loaded. A fatal condition on the way ends the process
+// configuration is loaded and the main dialog runs. A fatal condition on the way ends the process
 // (exit code 1) inside the messages layer and never comes back here.
 #include "startup.h"
 
 #include "../archive/config.h"
 #include "../inflate/inflate.h"
 #include "../messages/messages.h"
-
-char ImageDir[PATH_CHARS];
+#include "../ui/ui.h"
 
 // "C:\setup.exe" becomes "C:", the drive's root without its backslash.
 void CutAtLastBackslash(char *path)
@@ -35,8 +34,11 @@ int SfxMain(ModuleHandle instance)
     ImageFile = OpenReadShared(ImageDir);
     CutAtLastBackslash(ImageDir);
     MakeCrcTable();
+    RegisterWindowClass(PROGRESS_CLASS, ProgressWndProc);
     OutputWindow = (uint8_t *)HeapAllocBlock(WINDOW_SIZE);
     InputBuffer = (uint8_t *)HeapAllocBlock(INPUT_SIZE);
     LoadConfig();
+    RunModalDialog((SfxConfig->Flags & SFX_EXTRACTOR_UI) ? IDD_EXTRACTOR : IDD_INSTALLER,
+                   MainDlgProc);
     return 0;
 }

@@ -3,8 +3,6 @@
 
 #include "../platform/platform.h"
 
-extern char ImageDir[PATH_CHARS];  // the image's folder, without a trailing backslash
-
 // Cuts a full path at its last backslash, in place; a path without one
 // becomes empty.
 void CutAtLastBackslash(char *path);

@@ -1,9 +1,7 @@
 """Configuration round trips: images that brevant-pack builds load in the real
 stub under Wine, and damaged ones end with one warning box and exit code 1.
-
-Until the main dialog exists, a stub that loads its configuration ends with
-exit code 0 without showing anything; with the dialog, these tests press
-Cancel/close on it and still see no warning box."""
+A loaded configuration shows the main dialog, which these tests cancel: no
+box, exit code 0."""
 
 import os
 import struct
@@ -52,8 +50,9 @@ def first_block_type(data):
 
 class ConfigRoundTripTest(sfxtest.FatalBoxAssertions, unittest.TestCase):
     def assertLoads(self, image):
-        run = run_stub(image, answers=["ESC", "ESC"], timeout=30)
+        run = run_stub(image, dialog=["press:2"], timeout=30)
         self.assertEqual(run.errors, [], run)
+        self.assertEqual(len(run.dialogs), 1, run)
         self.assertEqual(run.boxes, [], run)
         self.assertEqual(run.exit_code, 0, run)
 

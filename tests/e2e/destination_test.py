@@ -141,7 +141,8 @@ class DestinationTest(unittest.TestCase):
         # Box off (as configured): asked, and No keeps the file.
         result = self.run_ok(image, dialog=["press:%d" % IDC_START], answers=["No"])
         self.assertEqual([b.text for b in result.boxes], ["%s exists. Replace?" % name])
-        self.assertEqual(open(os.path.join(target, name)).read(), "old")
+        with open(os.path.join(target, name)) as f:
+            self.assertEqual(f.read(), "old")
         # Box turned on: replaced without a question.
         result = self.run_ok(image, dialog=["check:%d=1" % IDC_OVERWRITE, "press:%d" % IDC_START])
         self.assertEqual(result.boxes, [])

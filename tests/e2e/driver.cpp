@@ -1,16 +1,18 @@
 // sfx-driver: starts a Win32 program, watches its dialogs and message boxes,
 // reports them and answers them, and reports the program's exit code.
 //
-//   sfx-driver [--press BUTTON]... [--timeout S] [--poll MS] [--controls]
-//              -- PROGRAM [ARGS...]
+//   sfx-driver [--press BUTTON]... [--dialog ACTION]... [--timeout S] [--poll MS]
+//              [--controls] -- PROGRAM [ARGS...]
 //
 // Report: one JSON object per line on stdout, in UTF-8:
 //   {"event":"start","pid":N}
 //   {"event":"box","caption":"...","text":"...","buttons":["OK"],
 //    "button_ids":[1],"icon":true,"owner":null|"owner's caption"}
 //   {"event":"press","button":"OK","how":"command"|"escape"|"close"}
-//   {"event":"dialog","title":"...","owner":...,"controls":[{"class":"Button",
-//    "id":1001,"text":"...","visible":true,"enabled":true}, ...]}
+//   {"event":"dialog","title":"...","owner":...,"style":N,"rect":[l,t,r,b],
+//    "client":[w,h],"controls":[{"class":"Button","id":1001,"text":"...",
+//    "visible":true,"enabled":true,"style":N,"rect":[l,t,r,b]}, ...]}
+//   {"event":"action","action":"..."}
 //   {"event":"exit","code":N}
 //   {"event":"timeout"}            (the program is then terminated)
 //   {"event":"error","message":"..."}
@@ -21,8 +23,12 @@
 // button's text without '&' (case-insensitive); "#N" is the button with id N.
 // ESC sends the Escape key to the box, CLOSE sends WM_CLOSE. Once the list is
 // used up, every further box gets OK (or its first button when it has no OK).
-// A main dialog (a #32770 window that is not a message box) is reported once;
-// it is not answered.
+// A main dialog (a #32770 window that is not a message box) is reported once
+// (window rectangles in screen pixels, control rectangles in the dialog's
+// client pixels); then the ACTIONs are applied to it, in order:
+//   press:ID        the command of control ID, as a click sends it
+//   text:ID=TEXT    sets the text of control ID
+//   check:ID=0|1    sets the check box ID off or on
 //
 // Exit code: 0 when the program ended (its own code is in the report), 3 on
 // timeout, 2 on a usage error or when the program could not be started.
@@ -112,7 +118,7 @@ struct Child {
     int id;
     std::wstring cls;
     LONG style;
-    RECT rect;
+    RECT rect;     // screen coordinates
 };
 
 BOOL CALLBACK CollectChild(HWND window, LPARAM param) {
@@ -235,6 +241,7 @@ struct Options {
     double timeout = 60;
     int poll = 50;
     bool controls = false;
+    std::vector<std::wstring> actions;
     std::wstring command;
 };
 
@@ -273,14 +280,53 @@ std::wstring Quote(const std::wstring &arg) {
     return out + L"\"";
 }
 
+// One --dialog action on the main dialog; false when it names no control.
+bool Apply(HWND dialog, const std::wstring &action) {
+    Emit("{\"event\":\"action\",\"action\":" + Json(action) + "}");
+    size_t colon = action.find(L':');
+    if (colon == std::wstring::npos) return false;
+    std::wstring verb = action.substr(0, colon), rest = action.substr(colon + 1);
+    size_t equals = rest.find(L'=');
+    int id = _wtoi(rest.substr(0, equals).c_str());
+    std::wstring value = equals == std::wstring::npos ? L"" : rest.substr(equals + 1);
+    HWND control = GetDlgItem(dialog, id);
+    if (verb == L"press") {
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)control);
+        return true;
+    }
+    if (!control) return false;
+    if (verb == L"text") {
+        // WM_SETTEXT carries its string across processes.
+        SendMessageTimeoutW(control, WM_SETTEXT, 0, (LPARAM)value.c_str(), SMTO_ABORTIFHUNG, 5000,
+                            nullptr);
+        return true;
+    }
+    if (verb == L"check") {
+        SendMessageTimeoutW(control, BM_SETCHECK, value == L"1" ? BST_CHECKED : BST_UNCHECKED, 0,
+                            SMTO_ABORTIFHUNG, 5000, nullptr);
+        return true;
+    }
+    return false;
+}
+
 int Usage() {
-    fputs("usage: sfx-driver [--press BUTTON]... [--timeout S] [--poll MS] [--controls]"
-          " -- PROGRAM [ARGS...]\n",
+    fputs("usage: sfx-driver [--press BUTTON]... [--dialog ACTION]... [--timeout S]"
+          " [--poll MS] [--controls] -- PROGRAM [ARGS...]\n",
           stderr);
     return 2;
 }
 
-std::string ControlsJson(const std::vector<Child> &children) {
+RECT ClientRectOf(HWND parent, RECT r) {
+    MapWindowPoints(HWND_DESKTOP, parent, (POINT *)&r, 2);
+    return r;
+}
+
+std::string RectJson(const RECT &r) {
+    return "[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+           std::to_string(r.right) + "," + std::to_string(r.bottom) + "]";
+}
+
+std::string ControlsJson(HWND parent, const std::vector<Child> &children) {
     std::string out = "[";
     for (size_t i = 0; i < children.size(); i++) {
         const Child &c = children[i];
@@ -290,6 +336,7 @@ std::string ControlsJson(const std::vector<Child> &children) {
                ",\"visible\":" + (IsWindowVisible(c.window) ? "true" : "false") +
                ",\"enabled\":" + (IsWindowEnabled(c.window) ? "true" : "false") +
                ",\"style\":" + std::to_string((unsigned long)c.style) +
+               ",\"rect\":" + RectJson(ClientRectOf(parent, c.rect)) +
                (IsIconStatic(c) ? std::string(",\"has_icon\":") +
                                       (SendMessageW(c.window, STM_GETICON, 0, 0) ? "true" : "false")
                                 : std::string()) +
@@ -312,6 +359,8 @@ int main() {
             break;
         } else if (a == L"--press" && i + 1 < argc) {
             options.presses.push_back(argv[++i]);
+        } else if (a == L"--dialog" && i + 1 < argc) {
+            options.actions.push_back(argv[++i]);
         } else if (a == L"--timeout" && i + 1 < argc) {
             options.timeout = _wtof(argv[++i]);
         } else if (a == L"--poll" && i + 1 < argc) {
@@ -367,9 +416,23 @@ int main() {
             std::vector<Child> children = ChildrenOf(window);
             if (MessageTextOf(children)) continue;
             handled.insert(window);
+            RECT frame = {}, client = {};
+            GetWindowRect(window, &frame);
+            GetClientRect(window, &client);
             Emit("{\"event\":\"dialog\",\"title\":" + Json(TextOf(window)) +
-                 ",\"owner\":" + OwnerJson(window) + ",\"controls\":" + ControlsJson(children) +
-                 "}");
+                 ",\"owner\":" + OwnerJson(window) +
+                 ",\"style\":" + std::to_string((unsigned long)GetWindowLongW(window, GWL_STYLE)) +
+                 ",\"rect\":" + RectJson(frame) + ",\"client\":[" + std::to_string(client.right) +
+                 "," + std::to_string(client.bottom) + "],\"controls\":" +
+                 ControlsJson(window, children) + "}");
+            for (const std::wstring &action : options.actions)
+                if (!Apply(window, action)) {
+                    Emit("{\"event\":\"error\",\"message\":" +
+                         Json(L"cannot apply " + action) + "}");
+                    TerminateProcess(process.hProcess, 255);
+                    WaitForSingleObject(process.hProcess, 5000);
+                    return 3;
+                }
         }
         for (HWND window : watch.windows) {
             if (handled.count(window)) continue;
@@ -394,7 +457,8 @@ int main() {
                  ",\"text\":" + Json(TextOf(text)) + ",\"buttons\":" + names +
                  "],\"button_ids\":" + ids + "],\"icon\":" + (icon ? "true" : "false") +
                  ",\"owner\":" + OwnerJson(window) +
-                 (options.controls ? ",\"controls\":" + ControlsJson(children) : "") + "}");
+                 (options.controls ? ",\"controls\":" + ControlsJson(window, children) : "") +
+                 "}");
 
             std::wstring press =
                 next_press < options.presses.size() ? options.presses[next_press++] : L"";

@@ -5,6 +5,8 @@
 //
 //   prompt-probe replace NAME | create NAME | bad NAME | fatal [TEXT]
 #include <windows.h>
+// The program's control id of the same name replaces the system cursor's.
+#undef IDC_ICON
 
 #include "messages/messages.h"
 

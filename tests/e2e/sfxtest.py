@@ -86,7 +86,17 @@ class Dialog:
     def __init__(self, event):
         self.title = event["title"]
         self.owner = event["owner"]
-        self.controls = event["controls"]
+        self.style = event["style"]
+        self.rect = event["rect"]        # screen pixels: left, top, right, bottom
+        self.client = event["client"]    # client width and height in pixels
+        self.controls = event["controls"]  # rect: client pixels
+
+    def control(self, id):
+        """The control with this id (the first one, for the labels' -1)."""
+        for c in self.controls:
+            if c["id"] == id or (id == -1 and c["id"] == 0xFFFF):
+                return c
+        raise KeyError(id)
 
     def __repr__(self):
         return "Dialog(title=%r)" % self.title
@@ -110,13 +120,17 @@ class Run:
 
 
 def run_program(exe, answers=(), lang="en", args=(), timeout=60, cwd=None, env=None,
-                controls=False):
+                controls=False, dialog=()):
     """Runs exe under the driver; answers are pressed one per box, in order
     ("OK", "Cancel", "Yes", "No", a button's text, "#id", "ESC" or "CLOSE");
-    boxes beyond the list get OK. lang "ja" runs in a Japanese locale."""
+    boxes beyond the list get OK. dialog: actions on the main dialog once it
+    is seen ("press:ID", "text:ID=TEXT", "check:ID=0|1"). lang "ja" runs in a
+    Japanese locale."""
     command = [WINE_RUN, DRIVER, "--timeout", str(timeout)]
     for answer in answers:
         command += ["--press", answer]
+    for action in dialog:
+        command += ["--dialog", action]
     if controls:
         command.append("--controls")
     command += ["--", win_path(exe)] + [str(a) for a in args]
@@ -159,10 +173,10 @@ def run_program(exe, answers=(), lang="en", args=(), timeout=60, cwd=None, env=N
 
 
 def run_stub(exe, answers=(), lang="en", args=(), timeout=60, cwd=None, env=None,
-             controls=False):
+             controls=False, dialog=()):
     """Runs a stub (or a packed archive) under the driver; see run_program."""
     return run_program(exe, answers=answers, lang=lang, args=args, timeout=timeout,
-                       cwd=cwd, env=env, controls=controls)
+                       cwd=cwd, env=env, controls=controls, dialog=dialog)
 
 
 class FatalBoxAssertions:

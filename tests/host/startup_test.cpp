@@ -42,6 +42,7 @@ protected:
     {
         HostThrowOnExit();
         HostResetBoxes();
+        HostDialogs.clear();
     }
     void TearDown() override { HostImagePath.clear(); }
 
@@ -62,6 +63,7 @@ TEST_F(StartUp, AnImageWithoutConfigurationEndsWithTheInternalErrorBox)
     std::vector<uint8_t> image(5000, 0x90);
     TempImage file(image);
     EXPECT_EQ(Run(file.path()), 1);
+    EXPECT_TRUE(HostDialogs.empty());
     ASSERT_EQ(HostBoxes.size(), 1u);
     EXPECT_EQ(HostBoxes[0].text, "Internal error. Bad download?");
     EXPECT_EQ(HostBoxes[0].caption, "");
@@ -111,6 +113,8 @@ TEST_F(StartUp, AUsableConfigurationIsLoadedWithoutAnyBox)
     EXPECT_STREQ(ConfigString(CFG_RUN_COMMAND), "");
     EXPECT_STREQ(MessageCaption, "");
     EXPECT_STREQ(InternalErrorText, "Internal error. Bad download?");
+    // No SFX_EXTRACTOR_UI: the installer form.
+    EXPECT_EQ(HostDialogs, std::vector<uint16_t>{IDD_INSTALLER});
 }
 
 }  // namespace

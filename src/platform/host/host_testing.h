@@ -40,3 +40,6 @@ extern std::vector<std::string> HostMadeFolders;
 // Writes through WriteBytes that succeed before every later one fails, as
 // on a full disk (-1: never).
 extern long HostWritesUntilFailure;
+
+// Dialog templates that RunModalDialog was asked to run, in order.
+extern std::vector<uint16_t> HostDialogs;

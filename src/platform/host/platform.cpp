@@ -19,6 +19,7 @@
 
 ModuleHandle ModuleInstance;
 FileHandle ImageFile = INVALID_FILE;
+char ImageDir[PATH_CHARS];
 
 std::vector<HostBox> HostBoxes;
 std::vector<int> HostBoxAnswers;

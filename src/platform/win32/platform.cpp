@@ -7,6 +7,7 @@
 
 ModuleHandle ModuleInstance;
 FileHandle ImageFile = INVALID_FILE;
+char ImageDir[PATH_CHARS];
 
 static HANDLE ProgramHeap;
 

@@ -1,0 +1,185 @@
+// Win32 implementation of windows, dialogs and painting for the user
+// interface. The program's window procedures are plain functions; the
+// callbacks here give them the platform's calling convention.
+#include "../window.h"
+
+#include <windows.h>
+
+static_assert(sizeof(PAINTSTRUCT) <= sizeof(((PaintState *)nullptr)->Platform),
+              "PaintState holds the platform's paint record");
+
+// One procedure of each kind: the main dialog and the progress class.
+static WindowProcedure DialogProcedure;
+static WindowProcedure ClassProcedure;
+
+static INT_PTR CALLBACK DialogCallback(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return (INT_PTR)DialogProcedure(dialog, message, (uintptr_t)wParam, (intptr_t)lParam);
+}
+
+static LRESULT CALLBACK ClassCallback(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return (LRESULT)ClassProcedure(window, message, (uintptr_t)wParam, (intptr_t)lParam);
+}
+
+void RunModalDialog(uint16_t templateId, WindowProcedure procedure)
+{
+    DialogProcedure = procedure;
+    DialogBoxParamA((HINSTANCE)ModuleInstance, MAKEINTRESOURCEA(templateId), nullptr,
+                    DialogCallback, 0);
+}
+
+void EndModalDialog(WindowHandle dialog, int result) { EndDialog((HWND)dialog, result); }
+
+void PostToWindow(WindowHandle window, unsigned message, uintptr_t wParam, intptr_t lParam)
+{
+    PostMessageA((HWND)window, message, (WPARAM)wParam, (LPARAM)lParam);
+}
+
+WindowHandle DialogControl(WindowHandle dialog, int id) { return GetDlgItem((HWND)dialog, id); }
+
+void SetControlText(WindowHandle dialog, int id, const char *text)
+{
+    SetDlgItemTextA((HWND)dialog, id, text);
+}
+
+void GetControlText(WindowHandle dialog, int id, char *buffer, int size)
+{
+    buffer[0] = 0;
+    GetDlgItemTextA((HWND)dialog, id, buffer, size);
+}
+
+char *CopyWindowTitle(WindowHandle window)
+{
+    int length = GetWindowTextLengthA((HWND)window);
+    char *title = (char *)HeapAllocBlock((uint32_t)length + 1);
+    if (title) {
+        title[0] = 0;
+        GetWindowTextA((HWND)window, title, length + 1);
+    }
+    return title;
+}
+
+void SetCheckBox(WindowHandle dialog, int id, bool on)
+{
+    CheckDlgButton((HWND)dialog, id, on ? BST_CHECKED : BST_UNCHECKED);
+}
+
+bool IsCheckBoxOn(WindowHandle dialog, int id)
+{
+    return IsDlgButtonChecked((HWND)dialog, id) == BST_CHECKED;
+}
+
+void ControlBox(WindowHandle dialog, int id, Box *box)
+{
+    RECT r = {0, 0, 0, 0};
+    GetWindowRect(GetDlgItem((HWND)dialog, id), &r);
+    // Both corners, so that a right-to-left dialog still gets left < right.
+    MapWindowPoints(HWND_DESKTOP, (HWND)dialog, (POINT *)&r, 2);
+    box->left = r.left, box->top = r.top, box->right = r.right, box->bottom = r.bottom;
+}
+
+bool SetControlIcon(WindowHandle dialog, int id, const uint8_t *image, uint32_t size)
+{
+    if (!size)
+        return false;
+    HICON icon = CreateIconFromResource((PBYTE)image, size, TRUE, 0x00030000);
+    if (!icon)
+        return false;
+    HICON old = (HICON)SendDlgItemMessageA((HWND)dialog, id, STM_SETICON, (WPARAM)icon, 0);
+    if (old)
+        DestroyIcon(old);
+    return true;
+}
+
+void RegisterWindowClass(const char *name, WindowProcedure procedure)
+{
+    ClassProcedure = procedure;
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = ClassCallback;
+    windowClass.hInstance = (HINSTANCE)ModuleInstance;
+    windowClass.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
+    windowClass.hbrBackground = (HBRUSH)(INT_PTR)(COLOR_BACKGROUND + 1);
+    windowClass.lpszClassName = name;
+    RegisterClassA(&windowClass);
+}
+
+WindowHandle CreateChildWindow(const char *className, const char *text, WindowHandle parent,
+                               const Box *box)
+{
+    return CreateWindowExA(0, className, text, WS_CHILD, box->left, box->top,
+                           box->right - box->left, box->bottom - box->top, (HWND)parent,
+                           (HMENU)0, (HINSTANCE)ModuleInstance, nullptr);
+}
+
+void ShowChildWindow(WindowHandle window, bool shown)
+{
+    ShowWindow((HWND)window, shown ? SW_SHOW : SW_HIDE);
+}
+
+intptr_t DefaultWindowProcedure(WindowHandle window, unsigned message, uintptr_t wParam,
+                                intptr_t lParam)
+{
+    return (intptr_t)DefWindowProcA((HWND)window, message, (WPARAM)wParam, (LPARAM)lParam);
+}
+
+void RepaintBoxNow(WindowHandle window, const Box *box)
+{
+    RECT r = {box->left, box->top, box->right, box->bottom};
+    InvalidateRect((HWND)window, &r, FALSE);
+    UpdateWindow((HWND)window);
+}
+
+CanvasHandle StartPaint(WindowHandle window, PaintState *state)
+{
+    state->Canvas = BeginPaint((HWND)window, (PAINTSTRUCT *)state->Platform);
+    return state->Canvas;
+}
+
+void FinishPaint(WindowHandle window, PaintState *state)
+{
+    EndPaint((HWND)window, (PAINTSTRUCT *)state->Platform);
+}
+
+void ClientBox(WindowHandle window, Box *box)
+{
+    RECT r = {0, 0, 0, 0};
+    GetClientRect((HWND)window, &r);
+    box->left = r.left, box->top = r.top, box->right = r.right, box->bottom = r.bottom;
+}
+
+void FillBox(CanvasHandle canvas, const Box *box, StockBrush brush)
+{
+    RECT r = {box->left, box->top, box->right, box->bottom};
+    FillRect((HDC)canvas, &r, (HBRUSH)GetStockObject(brush));
+}
+
+uint32_t SystemColour(int index) { return (uint32_t)GetSysColor(index); }
+
+FontHandle WindowFont(WindowHandle window)
+{
+    return (FontHandle)SendMessageA((HWND)window, WM_GETFONT, 0, 0);
+}
+
+FontHandle SelectFont(CanvasHandle canvas, FontHandle font)
+{
+    return SelectObject((HDC)canvas, (HGDIOBJ)font);
+}
+
+void AlignTextCentreTop(CanvasHandle canvas) { SetTextAlign((HDC)canvas, TA_CENTER | TA_TOP); }
+
+int32_t TextHeight(CanvasHandle canvas, const char *text, uint32_t length)
+{
+    SIZE size = {0, 0};
+    GetTextExtentPoint32A((HDC)canvas, text, (int)length, &size);
+    return size.cy;
+}
+
+void DrawTextInBox(CanvasHandle canvas, int32_t x, int32_t y, const Box *box, uint32_t back,
+                   uint32_t fore, const char *text, uint32_t length)
+{
+    RECT r = {box->left, box->top, box->right, box->bottom};
+    SetBkColor((HDC)canvas, back);
+    SetTextColor((HDC)canvas, fore);
+    ExtTextOutA((HDC)canvas, x, y, ETO_OPAQUE | ETO_CLIPPED, &r, text, length, nullptr);
+}

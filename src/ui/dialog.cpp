@@ -1,0 +1,186 @@
+// The main dialog in its two forms: the installer form takes its destination
+// from the configuration alone, the extractor form lets the user type it and
+// choose whether to overwrite. The start command runs the whole extraction
+// inside the dialog procedure and then ends the dialog.
+#include "ui.h"
+
+#include "../archive/config.h"
+#include "../extract/extract.h"
+#include "../inflate/progress.h"
+#include "../messages/messages.h"
+
+#define WM_SFX_START (MSG_PRIVATE + 3)
+#define COMMAND_CANCEL 2
+
+// An information box of the dialog: OK only, no icon.
+static void Inform(const char *text)
+{
+    ShowMessageBox(MainWindow, text, MessageCaption, MB_OK);
+}
+
+static void Initialise(WindowHandle dialog)
+{
+    MessageCaption = CopyWindowTitle(dialog);
+    if (!MessageCaption)
+        MessageCaption = "";
+    SetControlText(dialog, IDC_DESCRIPTION, ConfigString(CFG_DESCRIPTION));
+
+    Box slot;
+    ControlBox(dialog, IDC_PROGRESS_SLOT, &slot);
+    ProgressWindow = CreateChildWindow(PROGRESS_CLASS, "X", dialog, &slot);
+    ProgressShowHook = ShowProgressWindow;
+    ProgressRefreshHook = RefreshProgress;
+
+    // Neither control exists in the installer form: both calls then do nothing.
+    if (SfxConfig->Flags & SFX_OVERWRITE)
+        SetCheckBox(dialog, IDC_OVERWRITE, true);
+    char folder[PATH_CHARS];
+    folder[0] = 0;
+    switch (SfxConfig->DestKind) {
+    case DEST_TEMP:
+        GetTempFolder(folder);
+        break;
+    case DEST_IMAGE_DIR:
+        SetControlText(dialog, IDC_DEST_DIR, ImageDir);
+        break;
+    case DEST_FIXED:
+        SetControlText(dialog, IDC_DEST_DIR, ConfigString(CFG_FIXED_DIR));
+        break;
+    }
+    if (folder[0])
+        SetControlText(dialog, IDC_DEST_DIR, folder);
+
+    // The icon slot runs to the end of the block.
+    uint32_t iconAt = SfxConfig->Offsets[CFG_ICON];
+    if (iconAt < ConfigSize)
+        SetControlIcon(dialog, IDC_ICON, (const uint8_t *)ConfigString(CFG_ICON),
+                       ConfigSize - iconAt);
+
+    // Shown before the dialog itself is on screen; the start message posted
+    // earlier may come while this box is open.
+    const char *init = ConfigString(CFG_INIT_MESSAGE);
+    if (*init)
+        Inform(init);
+}
+
+// Copies text into a PATH_CHARS buffer; false when it does not fit.
+static bool CopyPath(char *to, const char *text)
+{
+    if (StringLength(text) >= PATH_CHARS)
+        return false;
+    CopyBytes(to, text, StringLength(text) + 1);
+    return true;
+}
+
+// A folder that this run makes for itself; a platform without a usable
+// temporary folder leaves no sound place to extract to.
+static void MakeOwnFolder(char *destination)
+{
+    if (!MakeUniqueTempDir(destination))
+        FatalString(IDS_INSTALL_FAILED);
+}
+
+// The destination of the installer form, from the configuration; true when
+// this run made it. A kind outside the four, or a fixed folder longer than
+// the path buffer, names no place to extract to: both are damaged
+// configurations.
+static bool InstallerDestination(char *destination)
+{
+    switch (SfxConfig->DestKind) {
+    case DEST_TEMP:
+        if (GetTempFolder(destination) == 0)
+            FatalString(IDS_INSTALL_FAILED);
+        return false;
+    case DEST_IMAGE_DIR:
+        CopyPath(destination, ImageDir);
+        return false;
+    case DEST_UNIQUE_TEMP:
+        MakeOwnFolder(destination);
+        return true;
+    case DEST_FIXED:
+        if (!CopyPath(destination, ConfigString(CFG_FIXED_DIR)))
+            ShowFatal(InternalErrorText);
+        return false;
+    }
+    ShowFatal(InternalErrorText);
+}
+
+// The destination of the extractor form: the field as typed (cut to the
+// buffer); when emptied, a folder of this run's own for DEST_UNIQUE_TEMP,
+// else the current folder. True when this run made it.
+static bool ExtractorDestination(WindowHandle dialog, char *destination, const char *current)
+{
+    GetControlText(dialog, IDC_DEST_DIR, destination, PATH_CHARS);
+    if (destination[0])
+        return false;
+    if (SfxConfig->DestKind == DEST_UNIQUE_TEMP) {
+        MakeOwnFolder(destination);
+        return true;
+    }
+    CopyPath(destination, current);
+    return false;
+}
+
+static void Start(WindowHandle dialog)
+{
+    char current[PATH_CHARS];
+    current[0] = 0;
+    GetCurrentFolder(current);
+
+    char destination[PATH_CHARS];
+    destination[0] = 0;
+    uint32_t flags = SfxConfig->Flags;
+    bool made;
+    int overwrite;
+    if (flags & SFX_EXTRACTOR_UI) {
+        made = ExtractorDestination(dialog, destination, current);
+        overwrite = IsCheckBoxOn(dialog, IDC_OVERWRITE);
+    } else {
+        made = InstallerDestination(destination);
+        overwrite = (flags & SFX_OVERWRITE) != 0;
+    }
+
+    ExtractAll(destination, overwrite);
+    SetCurrentFolder(current);
+    if (made && (flags & SFX_DELETE_AFTER))
+        DeleteTree(destination);
+    EndModalDialog(dialog, COMMAND_CANCEL);
+}
+
+intptr_t MainDlgProc(WindowHandle dialog, unsigned message, uintptr_t wParam, intptr_t lParam)
+{
+    (void)lParam;
+    switch (message) {
+    case MSG_INITDIALOG:
+        if (!MainWindow)
+            MainWindow = dialog;
+        PostToWindow(dialog, WM_SFX_START, 0, 0);
+        if (dialog == MainWindow)
+            Initialise(dialog);
+        return true;
+
+    case WM_SFX_START: {
+        const char *start = ConfigString(CFG_START_MESSAGE);
+        if (*start)
+            Inform(start);
+        if (SfxConfig->Flags & SFX_AUTOSTART)
+            PostToWindow(dialog, MSG_COMMAND, IDC_START, 0);
+        return true;
+    }
+
+    case MSG_COMMAND:
+        switch (wParam & 0xFFFF) {
+        case COMMAND_CANCEL:
+            EndModalDialog(dialog, COMMAND_CANCEL);
+            return true;
+        case IDC_START:
+            Start(dialog);
+            return true;
+        case IDC_ABOUT:
+            Inform(ConfigString(CFG_ABOUT_TEXT));
+            return true;
+        }
+        return false;
+    }
+    return false;
+}

@@ -1,0 +1,120 @@
+// The "PROGRESS" control: a sunken frame two pixels wide around a two-tone
+// bar, the done part in the highlight colour, the rest in the highlight-text
+// colour, with "Unzipping <name>" centred across it in the opposite colours.
+// It keeps no data of its own and draws the shared progress record.
+#include "ui.h"
+
+#include "../inflate/progress.h"
+#include "../messages/messages.h"
+
+WindowHandle ProgressWindow;
+
+// Larger than any control: invalidating it invalidates the whole client area.
+static const Box RefreshBox = {0, 0, 5000, 5000};
+
+void DrawFrame(CanvasHandle canvas, const Box *r, StockBrush first, StockBrush second)
+{
+    Box left = {r->left, r->top, r->left + 1, r->bottom};
+    Box top = {r->left, r->top, r->right, r->top + 1};
+    Box right = {r->right - 1, r->top + 1, r->right, r->bottom};
+    Box bottom = {r->left + 1, r->bottom - 1, r->right, r->bottom};
+    FillBox(canvas, &left, first);
+    FillBox(canvas, &top, first);
+    FillBox(canvas, &right, second);
+    FillBox(canvas, &bottom, second);
+}
+
+// product / divisor, truncated, for a quotient that fits 32 bits (the high
+// bits of a larger one are dropped). Shift and subtract: the stub links no
+// 64-bit division helper.
+static uint32_t Divide(uint64_t product, uint32_t divisor)
+{
+    uint64_t remainder = 0;
+    uint32_t quotient = 0;
+    for (int bit = 63; bit >= 0; bit--) {
+        remainder = remainder << 1 | ((product >> bit) & 1);
+        quotient <<= 1;
+        if (remainder >= divisor) {
+            remainder -= divisor;
+            quotient |= 1;
+        }
+    }
+    return quotient;
+}
+
+static void Shrink(Box *r)
+{
+    r->left++, r->top++, r->right--, r->bottom--;
+}
+
+static void PaintProgress(WindowHandle window)
+{
+    PaintState paint;
+    CanvasHandle canvas = StartPaint(window, &paint);
+    if (!CurrentName) {
+        FinishPaint(window, &paint);
+        return;
+    }
+    Box r;
+    ClientBox(window, &r);
+    DrawFrame(canvas, &r, BRUSH_BLACK, BRUSH_WHITE);
+    Shrink(&r);
+    DrawFrame(canvas, &r, BRUSH_DARK_GREY, BRUSH_LIGHT_GREY);
+    Shrink(&r);
+    int32_t w = r.right - r.left, h = r.bottom - r.top;
+
+    // Loaded anew on every paint: the language may differ per user, and the
+    // name changes per entry. Without memory, the bar is drawn without text.
+    char *text = FormatResString(IDS_UNZIPPING, CurrentName);
+    uint32_t length = text ? StringLength(text) : 0;
+    uint32_t done = ProgressDone, total = ProgressTotal;
+    if (total == 0)
+        done = 0, total = 1;
+
+    FontHandle font = WindowFont(MainWindow), old = nullptr;
+    if (font)
+        old = SelectFont(canvas, font);
+    uint32_t highlight = SystemColour(COLOUR_HIGHLIGHT);
+    uint32_t highlightText = SystemColour(COLOUR_HIGHLIGHT_TEXT);
+    AlignTextCentreTop(canvas);
+    // Not limited to the bar: more done than the total (entries whose sizes
+    // disagree) shows as a full bar.
+    int32_t fill = r.left + (int32_t)Divide((uint64_t)(uint32_t)w * done, total);
+    int32_t th = TextHeight(canvas, text ? text : "", length);
+    int32_t x = r.left + w / 2, y = r.top + (h - th) / 2;
+
+    Box donePart = {r.left, r.top, fill, r.bottom};
+    Box restPart = {fill, r.top, r.right, r.bottom};
+    DrawTextInBox(canvas, x, y, &donePart, highlight, highlightText, text, length);
+    DrawTextInBox(canvas, x, y, &restPart, highlightText, highlight, text, length);
+
+    if (font)
+        SelectFont(canvas, old);
+    HeapFreeBlock(text);
+    FinishPaint(window, &paint);
+}
+
+intptr_t ProgressWndProc(WindowHandle window, unsigned message, uintptr_t wParam,
+                         intptr_t lParam)
+{
+    switch (message) {
+    case MSG_GETDLGCODE:
+        return CODE_STATIC;
+    case MSG_PAINT:
+        PaintProgress(window);
+        return 0;
+    }
+    return DefaultWindowProcedure(window, message, wParam, lParam);
+}
+
+void RefreshProgress()
+{
+    if (ProgressWindow)
+        RepaintBoxNow(ProgressWindow, &RefreshBox);
+}
+
+void ShowProgressWindow(bool shown)
+{
+    if (ProgressWindow)
+        ShowChildWindow(ProgressWindow, shown);
+}

@@ -1,0 +1,27 @@
+// The user interface: the main dialog in its two forms and the progress
+// control that it hosts during extraction.
+#pragma once
+
+#include "../platform/window.h"
+
+#define PROGRESS_CLASS "PROGRESS"
+
+// The one progress control, created hidden over the dialog's placeholder;
+// null until then.
+extern WindowHandle ProgressWindow;
+
+// The progress class's window procedure, registered by start-up.
+intptr_t ProgressWndProc(WindowHandle window, unsigned message, uintptr_t wParam,
+                         intptr_t lParam);
+// Repaints ProgressWindow at once, whole and without erasing first; does
+// nothing while the control does not exist.
+void RefreshProgress();
+// Shows or hides ProgressWindow (when it exists).
+void ShowProgressWindow(bool shown);
+// A one-pixel frame just inside box: top and left edges with first, right
+// and bottom edges with second.
+void DrawFrame(CanvasHandle canvas, const Box *box, StockBrush first, StockBrush second);
+
+// The main dialog's procedure, run by start-up with the template that the
+// configuration selects.
+intptr_t MainDlgProc(WindowHandle dialog, unsigned message, uintptr_t wParam, intptr_t lParam);
