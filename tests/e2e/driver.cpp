@@ -10,7 +10,7 @@
 //    "button_ids":[1],"icon":true,"owner":null|"owner's caption"}
 //   {"event":"press","button":"OK","how":"command"|"escape"|"close"}
 //   {"event":"dialog","title":"...","owner":...,"style":N,"rect":[l,t,r,b],
-//    "client":[w,h],"controls":[{"class":"Button","id":1001,"text":"...",
+//    "client":[x,y,w,h],"controls":[{"class":"Button","id":1001,"text":"...",
 //    "visible":true,"enabled":true,"style":N,"rect":[l,t,r,b]}, ...]}
 //   {"event":"action","action":"..."}
 //   {"event":"exit","code":N}
@@ -29,6 +29,8 @@
 //   press:ID        the command of control ID, as a click sends it
 //   text:ID=TEXT    sets the text of control ID
 //   check:ID=0|1    sets the check box ID off or on
+//   escape          the Escape key, to the control with the focus
+//   close           the close box (WM_CLOSE)
 //
 // Exit code: 0 when the program ended (its own code is in the report), 3 on
 // timeout, 2 on a usage error or when the program could not be started.
@@ -283,6 +285,14 @@ std::wstring Quote(const std::wstring &arg) {
 // One --dialog action on the main dialog; false when it names no control.
 bool Apply(HWND dialog, const std::wstring &action) {
     Emit("{\"event\":\"action\",\"action\":" + Json(action) + "}");
+    if (action == L"escape") {
+        SendKey(dialog, VK_ESCAPE);
+        return true;
+    }
+    if (action == L"close") {
+        PostMessageW(dialog, WM_CLOSE, 0, 0);
+        return true;
+    }
     size_t colon = action.find(L':');
     if (colon == std::wstring::npos) return false;
     std::wstring verb = action.substr(0, colon), rest = action.substr(colon + 1);
@@ -419,11 +429,14 @@ int main() {
             RECT frame = {}, client = {};
             GetWindowRect(window, &frame);
             GetClientRect(window, &client);
+            POINT origin = {0, 0};
+            ClientToScreen(window, &origin);
             Emit("{\"event\":\"dialog\",\"title\":" + Json(TextOf(window)) +
                  ",\"owner\":" + OwnerJson(window) +
                  ",\"style\":" + std::to_string((unsigned long)GetWindowLongW(window, GWL_STYLE)) +
-                 ",\"rect\":" + RectJson(frame) + ",\"client\":[" + std::to_string(client.right) +
-                 "," + std::to_string(client.bottom) + "],\"controls\":" +
+                 ",\"rect\":" + RectJson(frame) + ",\"client\":[" + std::to_string(origin.x) + "," +
+                 std::to_string(origin.y) + "," + std::to_string(client.right) + "," +
+                 std::to_string(client.bottom) + "],\"controls\":" +
                  ControlsJson(window, children) + "}");
             for (const std::wstring &action : options.actions)
                 if (!Apply(window, action)) {

@@ -88,7 +88,7 @@ class Dialog:
         self.owner = event["owner"]
         self.style = event["style"]
         self.rect = event["rect"]        # screen pixels: left, top, right, bottom
-        self.client = event["client"]    # client width and height in pixels
+        self.client = event["client"]    # client area: screen x, y, width, height
         self.controls = event["controls"]  # rect: client pixels
 
     def control(self, id):
@@ -124,7 +124,7 @@ def run_program(exe, answers=(), lang="en", args=(), timeout=60, cwd=None, env=N
     """Runs exe under the driver; answers are pressed one per box, in order
     ("OK", "Cancel", "Yes", "No", a button's text, "#id", "ESC" or "CLOSE");
     boxes beyond the list get OK. dialog: actions on the main dialog once it
-    is seen ("press:ID", "text:ID=TEXT", "check:ID=0|1"). lang "ja" runs in a
+    is seen ("press:ID", "text:ID=TEXT", "check:ID=0|1", "escape", "close"). lang "ja" runs in a
     Japanese locale."""
     command = [WINE_RUN, DRIVER, "--timeout", str(timeout)]
     for answer in answers:
