@@ -12,6 +12,15 @@ WindowHandle ProgressWindow;
 // Larger than any control: invalidating it invalidates the whole client area.
 static const Box RefreshBox = {0, 0, 5000, 5000};
 
+// What the last paint showed: the name and the right edge of the done part.
+// A refresh that would paint exactly the same pixels over a control with
+// nothing waiting to be painted (not shown anew, not uncovered) is skipped
+// (each
+// repaint is a round trip to the display; a large entry flushes thousands
+// of times while the bar moves a few hundred pixels).
+static char PaintedName[PATH_CHARS];
+static int32_t PaintedFill = -1;
+
 void DrawFrame(CanvasHandle canvas, const Box *r, StockBrush first, StockBrush second)
 {
     Box left = {r->left, r->top, r->left + 1, r->bottom};
@@ -47,6 +56,42 @@ static void Shrink(Box *r)
     r->left++, r->top++, r->right--, r->bottom--;
 }
 
+// The inner rectangle of the control, inside both frame rings.
+static void InnerBox(WindowHandle window, Box *r)
+{
+    ClientBox(window, r);
+    Shrink(r);
+    Shrink(r);
+}
+
+// The right edge of the done part. Not limited to the bar: more done than
+// the total (entries whose sizes disagree) shows as a full bar.
+static int32_t FillOf(const Box *r)
+{
+    uint32_t done = ProgressDone, total = ProgressTotal;
+    if (total == 0)
+        done = 0, total = 1;
+    return r->left + (int32_t)Divide((uint64_t)(uint32_t)(r->right - r->left) * done, total);
+}
+
+static bool SameName(const char *name)
+{
+    uint32_t i = 0;
+    for (; name[i] && i < PATH_CHARS - 1; i++)
+        if (name[i] != PaintedName[i])
+            return false;
+    return name[i] == PaintedName[i];
+}
+
+static void RememberPainted(const char *name, int32_t fill)
+{
+    uint32_t i = 0;
+    for (; name[i] && i < PATH_CHARS - 1; i++)
+        PaintedName[i] = name[i];
+    PaintedName[i] = 0;
+    PaintedFill = fill;
+}
+
 static void PaintProgress(WindowHandle window)
 {
     PaintState paint;
@@ -67,9 +112,6 @@ static void PaintProgress(WindowHandle window)
     // name changes per entry. Without memory, the bar is drawn without text.
     char *text = FormatResString(IDS_UNZIPPING, CurrentName);
     uint32_t length = text ? StringLength(text) : 0;
-    uint32_t done = ProgressDone, total = ProgressTotal;
-    if (total == 0)
-        done = 0, total = 1;
 
     FontHandle font = WindowFont(MainWindow), old = nullptr;
     if (font)
@@ -77,9 +119,8 @@ static void PaintProgress(WindowHandle window)
     uint32_t highlight = SystemColour(COLOUR_HIGHLIGHT);
     uint32_t highlightText = SystemColour(COLOUR_HIGHLIGHT_TEXT);
     AlignTextCentreTop(canvas);
-    // Not limited to the bar: more done than the total (entries whose sizes
-    // disagree) shows as a full bar.
-    int32_t fill = r.left + (int32_t)Divide((uint64_t)(uint32_t)w * done, total);
+    int32_t fill = FillOf(&r);
+    RememberPainted(CurrentName, fill);
     int32_t th = TextHeight(canvas, text ? text : "", length);
     int32_t x = r.left + w / 2, y = r.top + (h - th) / 2;
 
@@ -109,8 +150,15 @@ intptr_t ProgressWndProc(WindowHandle window, unsigned message, uintptr_t wParam
 
 void RefreshProgress()
 {
-    if (ProgressWindow)
-        RepaintBoxNow(ProgressWindow, &RefreshBox);
+    if (!ProgressWindow)
+        return;
+    if (CurrentName && !NeedsPainting(ProgressWindow) && SameName(CurrentName)) {
+        Box r;
+        InnerBox(ProgressWindow, &r);
+        if (FillOf(&r) == PaintedFill)
+            return;
+    }
+    RepaintBoxNow(ProgressWindow, &RefreshBox);
 }
 
 void ShowProgressWindow(bool shown)
