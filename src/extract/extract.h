@@ -31,6 +31,16 @@ bool MakeUniqueTempDir(char *buffer);
 // never followed. On return the buffer holds the folder without a trailing
 // backslash.
 void DeleteTree(char *folder);
+// Runs command (a command line) with destination as the current folder,
+// MainWindow closed to input, until the program has ended and waitFile
+// (relative to destination; empty: none) is absent or free. Returns at once
+// when destination cannot be made current; ends the process with "Install
+// Failed. Bad download?" when the program cannot be started or waited on.
+// The current folder is left at destination.
+void RunAndWait(const char *command, const char *waitFile, const char *destination);
+// True when the file is absent, or can be opened for reading and writing.
+bool IsFileFree(const char *path);
+
 // out = folder, one backslash, name; out has room for PATH_CHARS characters.
 // False (out empty) when the result would not fit.
 bool JoinPath(char *out, const char *folder, const char *name);

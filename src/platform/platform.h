@@ -71,6 +71,36 @@ SearchHandle FindFirstEntry(const char *pattern, FoundEntry *entry);
 bool FindNextEntry(SearchHandle search, FoundEntry *entry);
 void FindEnd(SearchHandle search);
 
+// True only when the platform says that the file, or a folder on its path,
+// is not there. A file that exists but cannot be opened, even for its
+// attributes, is there.
+bool FileIsAbsent(const char *path);
+// Opens the file for reading and writing with the platform's default
+// sharing and closes it at once; false when it cannot be opened so (another
+// process holds it without sharing write access, or no access at all).
+bool CanOpenForWriting(const char *path);
+
+// ---- Processes ------------------------------------------------------------------
+typedef void *ProcessHandle;
+// Starts a command line (program and arguments, found by the platform's
+// usual rules) detached from this program: no console, no inherited
+// handles, a process group of its own, in the current folder. Null when it
+// cannot be started.
+ProcessHandle StartProgram(const char *command);
+#define PROCESS_ENDED 0
+#define PROCESS_RUNNING 1
+#define PROCESS_WAIT_FAILED 2
+// Waits at most ms milliseconds for the process to end; PROCESS_ENDED,
+// PROCESS_RUNNING when the time passed, PROCESS_WAIT_FAILED otherwise (a
+// null handle included).
+int WaitForProcess(ProcessHandle process, uint32_t ms);
+void CloseProcess(ProcessHandle process);
+void Pause(uint32_t ms);
+// Handles every message waiting in the thread's queue, then returns.
+void PumpMessages();
+// Opens or closes a window (with its controls) to mouse and keyboard input.
+void EnableInput(WindowHandle window, bool enabled);
+
 // ---- Characters ---------------------------------------------------------------
 // The next character of an ANSI string in the user's code page: one byte
 // further, or two at a lead byte of a double-byte code page (such as 932),
@@ -103,6 +133,14 @@ void RestrictDllSearch();
 void DisableGhosting();
 // Loads a DLL by name from the system folder only; null when it is not there.
 ModuleHandle LoadSystemLibrary(const char *name);
+void UnloadLibrary(ModuleHandle module);
+// A function of the module by name; null when it has none.
+void *FindEntry(ModuleHandle module, const char *name);
+// Calls a function that takes the program's instance handle and returns a
+// boolean, in the platform's calling convention; its result.
+bool CallWithInstance(void *entry);
+// Calls a function without arguments (its result is not used).
+void CallWithoutArguments(void *entry);
 
 // ---- Texts and message boxes ----------------------------------------------
 // Loads string resource id into buffer (size characters, always terminated);

@@ -22,9 +22,12 @@ struct Box {                  // a rectangle; right and bottom excluded
 
 // Message numbers and values, as the platform defines them.
 #define MSG_PAINT 0x000F
+#define MSG_SYSCOLORCHANGE 0x0015
+#define MSG_SETCURSOR 0x0020
 #define MSG_GETDLGCODE 0x0087
 #define MSG_INITDIALOG 0x0110
 #define MSG_COMMAND 0x0111
+#define MSG_CTLCOLORSTATIC 0x0138
 #define MSG_PRIVATE 0x0400
 #define CODE_STATIC 0x0100    // DLGC_STATIC: takes no keyboard input
 
@@ -56,6 +59,19 @@ void ControlBox(WindowHandle dialog, int id, Box *box);
 // False (the control unchanged) when the bytes make no icon.
 bool SetControlIcon(WindowHandle dialog, int id, const uint8_t *image, uint32_t size);
 
+// Replaces the window procedure of a control with procedure; the one it
+// replaced, for CallPrevious. One control of the program is subclassed.
+void *SubclassControl(WindowHandle control, WindowProcedure procedure);
+intptr_t CallPrevious(void *previous, WindowHandle window, unsigned message, uintptr_t wParam,
+                      intptr_t lParam);
+// Sets the mouse cursor to cursor resource id of ModuleInstance.
+void SetCursorResource(uint16_t id);
+// Asks the shell, through its ShellExecuteA entry, to apply verb to file in
+// a normal window; true when the shell reports success.
+bool ShellOpen(void *shellExecute, const char *verb, const char *file);
+// The platform's default message beep.
+void Beep();
+
 // ---- Windows --------------------------------------------------------------
 // Registers a window class of ModuleInstance: style 0, arrow cursor, the
 // desktop colour as background.
@@ -66,6 +82,8 @@ WindowHandle CreateChildWindow(const char *className, const char *text, WindowHa
 void ShowChildWindow(WindowHandle window, bool shown);
 intptr_t DefaultWindowProcedure(WindowHandle window, unsigned message, uintptr_t wParam,
                                 intptr_t lParam);
+// True when part of the window waits to be painted (shown anew, uncovered).
+bool NeedsPainting(WindowHandle window);
 // Invalidates box of window without erasing, then repaints it at once.
 void RepaintBoxNow(WindowHandle window, const Box *box);
 
@@ -81,6 +99,12 @@ void FillBox(CanvasHandle canvas, const Box *box, StockBrush brush);
 uint32_t SystemColour(int index);
 // The font a window draws with (null for the system font).
 FontHandle WindowFont(WindowHandle window);
+// A copy of font (or of the system font, for null) with its underline set;
+// null when it cannot be made.
+FontHandle MakeUnderlinedFont(FontHandle font);
+// Text from here on in colour, over a background that is left unpainted;
+// returns the hollow brush, for a control that paints no background.
+intptr_t TransparentText(CanvasHandle canvas, uint32_t colour);
 // Selects font into canvas; the font it replaced.
 FontHandle SelectFont(CanvasHandle canvas, FontHandle font);
 // Text from here on is placed by the centre of its top edge.

@@ -38,7 +38,11 @@ int SfxMain(ModuleHandle instance)
     OutputWindow = (uint8_t *)HeapAllocBlock(WINDOW_SIZE);
     InputBuffer = (uint8_t *)HeapAllocBlock(INPUT_SIZE);
     LoadConfig();
+    if (SfxConfig->Flags & SFX_CTL3D)
+        Ctl3dStart();
     RunModalDialog((SfxConfig->Flags & SFX_EXTRACTOR_UI) ? IDD_EXTRACTOR : IDD_INSTALLER,
                    MainDlgProc);
+    if (SfxConfig->Flags & SFX_CTL3D)
+        Ctl3dStop();
     return 0;
 }

@@ -56,6 +56,8 @@ static void Initialise(WindowHandle dialog)
         SetControlIcon(dialog, IDC_ICON, (const uint8_t *)ConfigString(CFG_ICON),
                        ConfigSize - iconAt);
 
+    StartLink(dialog);
+
     // Shown before the dialog itself is on screen; the start message posted
     // earlier may come while this box is open.
     const char *init = ConfigString(CFG_INIT_MESSAGE);
@@ -141,6 +143,9 @@ static void Start(WindowHandle dialog)
     }
 
     ExtractAll(destination, overwrite);
+    const char *command = ConfigString(CFG_RUN_COMMAND);
+    if (*command)
+        RunAndWait(command, ConfigString(CFG_WAIT_FILE), destination);
     SetCurrentFolder(current);
     if (made && (flags & SFX_DELETE_AFTER))
         DeleteTree(destination);
@@ -149,7 +154,6 @@ static void Start(WindowHandle dialog)
 
 intptr_t MainDlgProc(WindowHandle dialog, unsigned message, uintptr_t wParam, intptr_t lParam)
 {
-    (void)lParam;
     switch (message) {
     case MSG_INITDIALOG:
         if (!MainWindow)
@@ -179,7 +183,17 @@ intptr_t MainDlgProc(WindowHandle dialog, unsigned message, uintptr_t wParam, in
         case IDC_ABOUT:
             Inform(ConfigString(CFG_ABOUT_TEXT));
             return true;
+        case IDC_LINK:
+            LinkCommand(dialog, (unsigned)(wParam >> 16) & 0xFFFF);
+            return false;
         }
+        return false;
+
+    case MSG_CTLCOLORSTATIC:
+        return LinkColours(dialog, (CanvasHandle)wParam, (WindowHandle)lParam);
+
+    case MSG_SYSCOLORCHANGE:
+        Ctl3dNotifyColorChange();
         return false;
     }
     return false;

@@ -25,3 +25,23 @@ void DrawFrame(CanvasHandle canvas, const Box *box, StockBrush first, StockBrush
 // The main dialog's procedure, run by start-up with the template that the
 // configuration selects.
 intptr_t MainDlgProc(WindowHandle dialog, unsigned message, uintptr_t wParam, intptr_t lParam);
+
+// The web link. The shell's ShellExecuteA, null when the shell or the
+// function is missing (the link is then a plain static).
+extern void *ShellExecuteEntry;
+// Finds the shell and, with it, subclasses the dialog's link control.
+void StartLink(WindowHandle dialog);
+// The colours of a static control asking the dialog: underlined blue text
+// over a hollow background for the link (returns the brush), false (the
+// default colours) for every other control.
+intptr_t LinkColours(WindowHandle dialog, CanvasHandle canvas, WindowHandle control);
+// A notification from the link: a single click opens its text.
+void LinkCommand(WindowHandle dialog, unsigned notification);
+// Asks the shell to open text; true on success, a beep on failure.
+bool OpenLink(const char *text);
+
+// The 3D-controls library, started before and stopped after the dialog when
+// the configuration asks for it; notified of system colour changes.
+void Ctl3dStart();
+void Ctl3dStop();
+void Ctl3dNotifyColorChange();

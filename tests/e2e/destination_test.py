@@ -10,19 +10,9 @@ import unittest
 import uuid
 
 import sfxtest
-from sfxtest import PACK, STUB, run_stub, win_path, work_dir
+from sfxtest import PACK, STUB, run_stub, temp_folders, win_path, work_dir
 
 IDC_START, IDC_DEST_DIR, IDC_OVERWRITE = 1001, 1005, 1006
-
-
-def temp_folders():
-    """The Wine prefix's temporary folders (the one GetTempPathA gives is
-    among them)."""
-    prefix = subprocess.run([sfxtest.WINE_BED, "prefix"], stdout=subprocess.PIPE,
-                            check=True).stdout.decode().strip()
-    return [p for p in glob.glob(os.path.join(prefix, "drive_c", "users", "*", "Temp")) +
-            glob.glob(os.path.join(prefix, "drive_c", "users", "*", "AppData", "Local", "Temp"))
-            if os.path.isdir(p)]
 
 
 def find_below_temp(name):

@@ -29,6 +29,9 @@
 //   press:ID        the command of control ID, as a click sends it
 //   text:ID=TEXT    sets the text of control ID
 //   check:ID=0|1    sets the check box ID off or on
+//   click:ID        a left click in the middle of control ID
+//   dblclick:ID     a double click there (down, up, double-click, up)
+//   post:MSG        posts message number MSG to the dialog (both parameters 0)
 //   escape          the Escape key, to the control with the focus
 //   close           the close box (WM_CLOSE)
 //
@@ -304,11 +307,27 @@ bool Apply(HWND dialog, const std::wstring &action) {
         PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)control);
         return true;
     }
+    if (verb == L"post") {
+        PostMessageW(dialog, (UINT)id, 0, 0);
+        return true;
+    }
     if (!control) return false;
     if (verb == L"text") {
         // WM_SETTEXT carries its string across processes.
         SendMessageTimeoutW(control, WM_SETTEXT, 0, (LPARAM)value.c_str(), SMTO_ABORTIFHUNG, 5000,
                             nullptr);
+        return true;
+    }
+    if (verb == L"click" || verb == L"dblclick") {
+        RECT r;
+        GetClientRect(control, &r);
+        LPARAM at = MAKELPARAM(r.right / 2, r.bottom / 2);
+        PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageW(control, WM_LBUTTONUP, 0, at);
+        if (verb == L"dblclick") {
+            PostMessageW(control, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+            PostMessageW(control, WM_LBUTTONUP, 0, at);
+        }
         return true;
     }
     if (verb == L"check") {

@@ -13,6 +13,7 @@ build/win64 with build/bin/brevant-stub-x64.exe for x64). The test bed must
 be running (CTest's fixture does it; by hand: scripts/wine-bed start).
 """
 
+import glob
 import json
 import os
 import shutil
@@ -59,6 +60,20 @@ def work_dir(name):
     shutil.rmtree(path, ignore_errors=True)
     os.makedirs(path)
     return path
+
+
+def prefix():
+    """The Wine prefix's folder."""
+    return subprocess.run([WINE_BED, "prefix"], stdout=subprocess.PIPE,
+                          check=True).stdout.decode().strip()
+
+
+def temp_folders():
+    """The Wine prefix's temporary folders (the one GetTempPathA gives is
+    among them)."""
+    users = os.path.join(prefix(), "drive_c", "users", "*")
+    return [p for p in glob.glob(os.path.join(users, "Temp")) +
+            glob.glob(os.path.join(users, "AppData", "Local", "Temp")) if os.path.isdir(p)]
 
 
 class Box:
@@ -120,13 +135,15 @@ class Run:
 
 
 def run_program(exe, answers=(), lang="en", args=(), timeout=60, cwd=None, env=None,
-                controls=False, dialog=()):
+                controls=False, dialog=(), desktop=None):
     """Runs exe under the driver; answers are pressed one per box, in order
     ("OK", "Cancel", "Yes", "No", a button's text, "#id", "ESC" or "CLOSE");
     boxes beyond the list get OK. dialog: actions on the main dialog once it
     is seen ("press:ID", "text:ID=TEXT", "check:ID=0|1", "escape", "close"). lang "ja" runs in a
-    Japanese locale."""
-    command = [WINE_RUN, DRIVER, "--timeout", str(timeout)]
+    Japanese locale. desktop "NAME,WxH" runs it in a Wine desktop window,
+    which draws window frames (for screenshots)."""
+    command = [WINE_RUN] + (["explorer", "/desktop=" + desktop, win_path(DRIVER)]
+                            if desktop else [DRIVER]) + ["--timeout", str(timeout)]
     for answer in answers:
         command += ["--press", answer]
     for action in dialog:
@@ -173,10 +190,10 @@ def run_program(exe, answers=(), lang="en", args=(), timeout=60, cwd=None, env=N
 
 
 def run_stub(exe, answers=(), lang="en", args=(), timeout=60, cwd=None, env=None,
-             controls=False, dialog=()):
+             controls=False, dialog=(), desktop=None):
     """Runs a stub (or a packed archive) under the driver; see run_program."""
     return run_program(exe, answers=answers, lang=lang, args=args, timeout=timeout,
-                       cwd=cwd, env=env, controls=controls, dialog=dialog)
+                       cwd=cwd, env=env, controls=controls, dialog=dialog, desktop=desktop)
 
 
 class FatalBoxAssertions:

@@ -396,3 +396,79 @@ TEST(JoinPath, PutsOneBackslashBetweenAndRefusesWhatDoesNotFit)
 }
 
 }  // namespace
+
+// The follow-up program, on the host's recording process calls.
+class FollowUp : public Extract {
+protected:
+    void SetUp() override
+    {
+        Extract::SetUp();
+        HostEvents.clear();
+        HostStartedCommands.clear();
+        HostStartFolders.clear();
+        HostWaitResults.clear();
+        HostBusyFiles.clear();
+        HostStartFails = false;
+    }
+    void TearDown() override
+    {
+        HostStartFails = false;
+        HostBusyFiles.clear();
+        Extract::TearDown();
+    }
+    // RunAndWait's exit code, or -1 when it returned.
+    int Run(const char *command, const char *waitFile, const char *destination)
+    {
+        try {
+            RunAndWait(command, waitFile, destination);
+        } catch (const HostExit &e) {
+            return (int)e.code;
+        }
+        return -1;
+    }
+};
+
+TEST_F(FollowUp, WaitsForTheProgramThenTheFileWithTheDialogClosedToInput)
+{
+    std::ofstream(Dest() / "lock.txt") << "held";
+    // Busy for the pause after the end and two turns of the file wait.
+    HostBusyFiles["C:\\dest\\lock.txt"] = 3;
+    HostWaitResults = {PROCESS_RUNNING, PROCESS_RUNNING, PROCESS_ENDED};
+    EXPECT_EQ(Run("setup.exe /q", "lock.txt", "C:\\dest"), -1);
+    EXPECT_EQ(HostStartedCommands, std::vector<std::string>{"setup.exe /q"});
+    EXPECT_EQ(HostStartFolders, std::vector<std::string>{"C:\\dest"});
+    EXPECT_EQ(HostEvents, (std::vector<std::string>{"disable", "start", "wait", "pump", "wait",
+                                                   "pump", "wait", "pause 100", "close",
+                                                   "pause 50", "pump", "pause 50", "pump",
+                                                   "enable"}));
+    EXPECT_TRUE(HostBoxes.empty());
+}
+
+TEST_F(FollowUp, AnAbsentOrNoWaitFileIsNotWaitedOn)
+{
+    EXPECT_EQ(Run("a.exe", "", "C:\\dest"), -1);
+    EXPECT_EQ(Run("a.exe", "never-made.txt", "C:\\dest"), -1);
+    EXPECT_EQ(HostEvents, (std::vector<std::string>{"disable", "start", "wait", "pause 100",
+                                                   "close", "enable", "disable", "start", "wait",
+                                                   "pause 100", "close", "enable"}));
+}
+
+TEST_F(FollowUp, ADestinationThatCannotBeEnteredRunsNothing)
+{
+    EXPECT_EQ(Run("a.exe", "", "C:\\no\\such\\folder"), -1);
+    EXPECT_TRUE(HostEvents.empty());
+}
+
+TEST_F(FollowUp, AProgramThatCannotBeStartedOrWaitedOnEndsTheRun)
+{
+    HostStartFails = true;
+    EXPECT_EQ(Run("missing.exe", "", "C:\\dest"), 1);
+    HostStartFails = false;
+    HostWaitResults = {PROCESS_RUNNING, PROCESS_WAIT_FAILED};
+    EXPECT_EQ(Run("a.exe", "", "C:\\dest"), 1);
+    ASSERT_EQ(HostBoxes.size(), 2u);
+    for (const HostBox &box : HostBoxes) {
+        EXPECT_EQ(box.text, "Install Failed. Bad download?");
+        EXPECT_EQ(box.type, 0x30u);
+    }
+}

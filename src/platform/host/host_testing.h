@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,3 +44,17 @@ extern long HostWritesUntilFailure;
 
 // Dialog templates that RunModalDialog was asked to run, in order.
 extern std::vector<uint16_t> HostDialogs;
+
+// Processes: commands StartProgram was given and the current folder at each
+// start; answers of the next waits (PROCESS_*; once used up, PROCESS_ENDED);
+// StartProgram fails while HostStartFails is set.
+extern std::vector<std::string> HostStartedCommands;
+extern std::vector<std::string> HostStartFolders;
+extern std::vector<int> HostWaitResults;
+extern bool HostStartFails;
+// Files (Windows paths as given) that cannot be opened for writing, each
+// for the given number of pauses.
+extern std::map<std::string, int> HostBusyFiles;
+// The order of process, pause, pump and input calls: "start", "wait",
+// "close", "pause MS", "pump", "enable", "disable".
+extern std::vector<std::string> HostEvents;

@@ -3,6 +3,7 @@
 #include "../platform.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -130,6 +131,10 @@ void RestrictDllSearch() {}
 void DisableGhosting() {}
 
 ModuleHandle LoadSystemLibrary(const char *) { return nullptr; }
+void UnloadLibrary(ModuleHandle) {}
+void *FindEntry(ModuleHandle, const char *) { return nullptr; }
+bool CallWithInstance(void *) { return false; }
+void CallWithoutArguments(void *) {}
 
 // The host has no resources: string ids come from the English table.
 uint32_t LoadStringText(uint16_t id, char *buffer, int size)
@@ -397,4 +402,70 @@ const char *NextChar(const char *p)
     if (HostDoubleByte && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && p[1])
         return p + 2;
     return p + 1;
+}
+
+bool FileIsAbsent(const char *path)
+{
+    struct stat info;
+    return stat(HostPath(path).c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
+bool CanOpenForWriting(const char *path)
+{
+    if (HostBusyFiles.count(path))
+        return false;
+    int fd = open(HostPath(path).c_str(), O_RDWR);
+    if (fd < 0)
+        return false;
+    close(fd);
+    return true;
+}
+
+std::map<std::string, int> HostBusyFiles;
+
+// Processes are not started on the host: each command is recorded, and its
+// waits answer from HostWaitResults.
+std::vector<std::string> HostStartedCommands;
+std::vector<std::string> HostStartFolders;
+std::vector<int> HostWaitResults;
+bool HostStartFails;
+std::vector<std::string> HostEvents;
+
+ProcessHandle StartProgram(const char *command)
+{
+    HostStartedCommands.push_back(command);
+    char folder[PATH_CHARS];
+    GetCurrentFolder(folder);
+    HostStartFolders.push_back(folder);
+    HostEvents.push_back("start");
+    return HostStartFails ? nullptr : (ProcessHandle)&HostStartedCommands;
+}
+
+int WaitForProcess(ProcessHandle process, uint32_t)
+{
+    if (!process)
+        return PROCESS_WAIT_FAILED;
+    HostEvents.push_back("wait");
+    if (HostWaitResults.empty())
+        return PROCESS_ENDED;
+    int result = HostWaitResults.front();
+    HostWaitResults.erase(HostWaitResults.begin());
+    return result;
+}
+
+void CloseProcess(ProcessHandle) { HostEvents.push_back("close"); }
+
+void Pause(uint32_t ms)
+{
+    HostEvents.push_back("pause " + std::to_string(ms));
+    // A busy file is released after the number of pauses it was given.
+    for (auto it = HostBusyFiles.begin(); it != HostBusyFiles.end();)
+        it = --it->second <= 0 ? HostBusyFiles.erase(it) : std::next(it);
+}
+
+void PumpMessages() { HostEvents.push_back("pump"); }
+
+void EnableInput(WindowHandle, bool enabled)
+{
+    HostEvents.push_back(enabled ? "enable" : "disable");
 }

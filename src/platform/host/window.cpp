@@ -18,6 +18,11 @@ void SetCheckBox(WindowHandle, int, bool) {}
 bool IsCheckBoxOn(WindowHandle, int) { return false; }
 void ControlBox(WindowHandle, int, Box *box) { *box = Box{0, 0, 0, 0}; }
 bool SetControlIcon(WindowHandle, int, const uint8_t *, uint32_t) { return false; }
+void *SubclassControl(WindowHandle, WindowProcedure) { return nullptr; }
+intptr_t CallPrevious(void *, WindowHandle, unsigned, uintptr_t, intptr_t) { return 0; }
+void SetCursorResource(uint16_t) {}
+bool ShellOpen(void *, const char *, const char *) { return false; }
+void Beep() {}
 void RegisterWindowClass(const char *, WindowProcedure) {}
 WindowHandle CreateChildWindow(const char *, const char *, WindowHandle, const Box *)
 {
@@ -25,6 +30,7 @@ WindowHandle CreateChildWindow(const char *, const char *, WindowHandle, const B
 }
 void ShowChildWindow(WindowHandle, bool) {}
 intptr_t DefaultWindowProcedure(WindowHandle, unsigned, uintptr_t, intptr_t) { return 0; }
+bool NeedsPainting(WindowHandle) { return false; }
 void RepaintBoxNow(WindowHandle, const Box *) {}
 CanvasHandle StartPaint(WindowHandle, PaintState *state) { return state->Canvas = nullptr; }
 void FinishPaint(WindowHandle, PaintState *) {}
@@ -32,6 +38,8 @@ void ClientBox(WindowHandle, Box *box) { *box = Box{0, 0, 0, 0}; }
 void FillBox(CanvasHandle, const Box *, StockBrush) {}
 uint32_t SystemColour(int) { return 0; }
 FontHandle WindowFont(WindowHandle) { return nullptr; }
+FontHandle MakeUnderlinedFont(FontHandle) { return nullptr; }
+intptr_t TransparentText(CanvasHandle, uint32_t) { return 0; }
 FontHandle SelectFont(CanvasHandle, FontHandle) { return nullptr; }
 void AlignTextCentreTop(CanvasHandle) {}
 int32_t TextHeight(CanvasHandle, const char *, uint32_t) { return 0; }

@@ -123,6 +123,20 @@ ModuleHandle LoadSystemLibrary(const char *name)
     return LoadLibraryA(path);
 }
 
+void UnloadLibrary(ModuleHandle module) { FreeLibrary((HMODULE)module); }
+
+void *FindEntry(ModuleHandle module, const char *name)
+{
+    return (void *)GetProcAddress((HMODULE)module, name);
+}
+
+bool CallWithInstance(void *entry)
+{
+    return ((BOOL(WINAPI *)(HINSTANCE))entry)((HINSTANCE)ModuleInstance) != 0;
+}
+
+void CallWithoutArguments(void *entry) { ((BOOL(WINAPI *)())entry)(); }
+
 uint32_t LoadStringText(uint16_t id, char *buffer, int size)
 {
     int length = LoadStringA((HINSTANCE)ModuleInstance, id, buffer, size);
@@ -252,3 +266,78 @@ bool FindNextEntry(SearchHandle search, FoundEntry *entry)
 void FindEnd(SearchHandle search) { FindClose(search); }
 
 const char *NextChar(const char *p) { return *p ? CharNextA(p) : p; }
+
+bool FileIsAbsent(const char *path)
+{
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool CanOpenForWriting(const char *path)
+{
+    // What OpenFile's OF_READWRITE with default sharing asks for, without
+    // its 128-character path limit.
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+// The start-up record of every process the program starts: only the show
+// state is given.
+static STARTUPINFOA StartupRecord;
+
+ProcessHandle StartProgram(const char *command)
+{
+    StartupRecord.cb = sizeof StartupRecord;
+    StartupRecord.dwFlags = STARTF_USESHOWWINDOW;
+    StartupRecord.wShowWindow = SW_SHOWDEFAULT;
+    // CreateProcessA may write into the command line: give it a copy.
+    char *line = HeapCopyString(command);
+    if (!line)
+        return nullptr;
+    PROCESS_INFORMATION started;
+    BOOL ok = CreateProcessA(nullptr, line, nullptr, nullptr, FALSE,
+                             DETACHED_PROCESS | NORMAL_PRIORITY_CLASS | CREATE_NEW_PROCESS_GROUP,
+                             nullptr, nullptr, &StartupRecord, &started);
+    HeapFreeBlock(line);
+    if (!ok)
+        return nullptr;
+    CloseHandle(started.hThread);
+    return started.hProcess;
+}
+
+int WaitForProcess(ProcessHandle process, uint32_t ms)
+{
+    if (!process)
+        return PROCESS_WAIT_FAILED;
+    switch (WaitForSingleObject(process, ms)) {
+    case WAIT_OBJECT_0:
+        return PROCESS_ENDED;
+    case WAIT_TIMEOUT:
+        return PROCESS_RUNNING;
+    }
+    return PROCESS_WAIT_FAILED;
+}
+
+void CloseProcess(ProcessHandle process) { CloseHandle(process); }
+
+void Pause(uint32_t ms) { Sleep(ms); }
+
+void PumpMessages()
+{
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        // A key message is turned into its character message, which a
+        // later turn dispatches; the key message itself is not.
+        if (!TranslateMessage(&message))
+            DispatchMessageA(&message);
+    }
+}
+
+void EnableInput(WindowHandle window, bool enabled) { EnableWindow((HWND)window, enabled); }

@@ -8,9 +8,11 @@
 static_assert(sizeof(PAINTSTRUCT) <= sizeof(((PaintState *)nullptr)->Platform),
               "PaintState holds the platform's paint record");
 
-// One procedure of each kind: the main dialog and the progress class.
+// One procedure of each kind: the main dialog, the progress class and the
+// subclassed link.
 static WindowProcedure DialogProcedure;
 static WindowProcedure ClassProcedure;
+static WindowProcedure SubclassProcedure;
 
 static INT_PTR CALLBACK DialogCallback(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -21,6 +23,39 @@ static LRESULT CALLBACK ClassCallback(HWND window, UINT message, WPARAM wParam, 
 {
     return (LRESULT)ClassProcedure(window, message, (uintptr_t)wParam, (intptr_t)lParam);
 }
+
+static LRESULT CALLBACK SubclassCallback(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return (LRESULT)SubclassProcedure(window, message, (uintptr_t)wParam, (intptr_t)lParam);
+}
+
+void *SubclassControl(WindowHandle control, WindowProcedure procedure)
+{
+    SubclassProcedure = procedure;
+    return (void *)SetWindowLongPtrA((HWND)control, GWLP_WNDPROC, (LONG_PTR)SubclassCallback);
+}
+
+intptr_t CallPrevious(void *previous, WindowHandle window, unsigned message, uintptr_t wParam,
+                      intptr_t lParam)
+{
+    return (intptr_t)CallWindowProcA((WNDPROC)previous, (HWND)window, message, (WPARAM)wParam,
+                                     (LPARAM)lParam);
+}
+
+void SetCursorResource(uint16_t id)
+{
+    SetCursor(LoadCursorA((HINSTANCE)ModuleInstance, MAKEINTRESOURCEA(id)));
+}
+
+bool ShellOpen(void *shellExecute, const char *verb, const char *file)
+{
+    typedef HINSTANCE(WINAPI * Execute)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+    HINSTANCE result = ((Execute)shellExecute)(nullptr, verb, file, nullptr, nullptr,
+                                                SW_SHOWNORMAL);
+    return (INT_PTR)result > 32;
+}
+
+void Beep() { MessageBeep(0); }
 
 void RunModalDialog(uint16_t templateId, WindowProcedure procedure)
 {
@@ -123,6 +158,8 @@ intptr_t DefaultWindowProcedure(WindowHandle window, unsigned message, uintptr_t
     return (intptr_t)DefWindowProcA((HWND)window, message, (WPARAM)wParam, (LPARAM)lParam);
 }
 
+bool NeedsPainting(WindowHandle window) { return GetUpdateRect((HWND)window, nullptr, FALSE); }
+
 void RepaintBoxNow(WindowHandle window, const Box *box)
 {
     RECT r = {box->left, box->top, box->right, box->bottom};
@@ -159,6 +196,23 @@ uint32_t SystemColour(int index) { return (uint32_t)GetSysColor(index); }
 FontHandle WindowFont(WindowHandle window)
 {
     return (FontHandle)SendMessageA((HWND)window, WM_GETFONT, 0, 0);
+}
+
+FontHandle MakeUnderlinedFont(FontHandle font)
+{
+    LOGFONTA description;
+    if (!GetObjectA(font ? (HGDIOBJ)font : GetStockObject(SYSTEM_FONT), sizeof description,
+                    &description))
+        return nullptr;
+    description.lfUnderline = TRUE;
+    return CreateFontIndirectA(&description);
+}
+
+intptr_t TransparentText(CanvasHandle canvas, uint32_t colour)
+{
+    SetTextColor((HDC)canvas, colour);
+    SetBkMode((HDC)canvas, TRANSPARENT);
+    return (intptr_t)GetStockObject(NULL_BRUSH);
 }
 
 FontHandle SelectFont(CanvasHandle canvas, FontHandle font)
