@@ -233,12 +233,15 @@ static inline BitWord LoadBitWord(const uint8_t *bytes)
         BitCount = (uint16_t)bitCount;                           \
     } while (0)
 
-#define FAIL_STREAM()                                \
+// Leaves the symbol loop with its state back in the globals.
+#define LEAVE(result)                                \
     do {                                             \
         SAVE_BITS();                                 \
         WindowPos = (uint16_t)pos;                   \
-        return INFLATE_BAD_DATA;                     \
+        return (result);                             \
     } while (0)
+
+#define FAIL_STREAM() LEAVE(INFLATE_BAD_DATA)
 
 // Tops the word up with the safe bytes of InputBuffer.
 #define TOP_UP()                                                        \
@@ -401,11 +404,8 @@ uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
                 window[pos++] = (uint8_t)entry->value;
                 continue;
             }
-            if (entry->op == OP_END_OF_BLOCK) {
-                SAVE_BITS();
-                WindowPos = (uint16_t)pos;
-                return INFLATE_OK;
-            }
+            if (entry->op == OP_END_OF_BLOCK)
+                LEAVE(INFLATE_OK);
             extra = entry->op;
             length = (uint16_t)(entry->value + (bitBuffer & BitMask(extra)));
             DROP(extra);
@@ -450,11 +450,8 @@ uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
             }
             continue;
         }
-        if (entry->op == OP_END_OF_BLOCK) {
-            SAVE_BITS();
-            WindowPos = (uint16_t)pos;
-            return INFLATE_OK;
-        }
+        if (entry->op == OP_END_OF_BLOCK)
+            LEAVE(INFLATE_OK);
 
         extra = entry->op;
         NEED(extra);
