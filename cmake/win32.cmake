@@ -13,20 +13,13 @@ else()
     set(BREVANT_STUB_ENTRY StubEntry)
 endif()
 
-# Flags of every Win32 object that goes into the stub: small code, no C++
-# runtime support (no exceptions, no RTTI, no unwind tables).
-set(STUB_CXX_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -fno-stack-protector -ffunction-sections -fdata-sections -fno-threadsafe-statics
-    -fno-tree-loop-distribute-patterns
-    -Wall -Wextra)
+include(${PROJECT_SOURCE_DIR}/cmake/stub_flags.cmake)
 
 brevant_core_library(brevant_core win32)
 target_compile_options(brevant_core PRIVATE ${STUB_CXX_FLAGS})
-# The decoder's inner loops are where extraction spends its time: they are
-# built for speed (about twice as fast under Wine as at -Os, for 2 KB).
 file(GLOB INFLATE_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/inflate/*.cpp)
 set_source_files_properties(${INFLATE_SOURCES} TARGET_DIRECTORY brevant_core
-    PROPERTIES COMPILE_OPTIONS -O2)
+    PROPERTIES COMPILE_OPTIONS "${STUB_INFLATE_FLAGS}")
 
 # The stub: its own process entry, no C runtime, imports from kernel32,
 # user32 and gdi32 only.

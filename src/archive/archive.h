@@ -50,7 +50,8 @@ uint32_t CountTotalSize(uint32_t first);
 // What became of one stream decoded by DecodeEntry.
 enum DecodeResult {
     DECODE_OK = 0,        // decoded, exactly the expected size, CRC-32 matches
-    DECODE_BAD_DATA,      // the decoder refused the stream
+    DECODE_BAD_DATA,      // the decoder refused the stream, or it did not
+                          // end where its data ends
     DECODE_CRC_MISMATCH,  // decoded, but the CRC-32 differs from the stored one
     DECODE_WRITE_FAILED,  // a write to the output file failed or fell short
     DECODE_SHORT,         // fewer bytes than expected, or a stored entry whose
@@ -59,8 +60,11 @@ enum DecodeResult {
 
 // Decodes the data of one entry, which starts at ImageFile's current
 // position: a raw deflate stream (Method 8) or stored bytes (Method 0).
-// budget is the decoder's input budget (CompressedSize + 4 for an archive
-// entry; 0 lets a stream run until it ends itself). The output goes to
+// budget is the decoder's input budget: CompressedSize + BUDGET_SLACK for a
+// stream of known size (every archive entry, and the configuration stream
+// where the first local header follows it), which must then end exactly
+// after CompressedSize bytes, else it is bad data; 0 lets a stream run until
+// it ends itself. The output goes to
 // memory, which must hold exactly UncompressedSize bytes, or with memory
 // null to OutputFile, advancing ProgressDone. It is checked against the
 // header's UncompressedSize and Crc32.

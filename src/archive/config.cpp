@@ -55,6 +55,12 @@ void LoadConfig()
     if (at < 0)
         ShowFatal(InternalErrorText);
 
+    // The first local header follows the stream directly: where it lies
+    // behind the stream's start, it gives the stream's size, and the stream
+    // must end there.
+    uint32_t streamAt = (uint32_t)at + CONFIG_HEADER_SIZE;
+    int32_t entries = FindSignature(LOCAL_SIG_LOW, LOCAL_SIG_HIGH);
+
     // Magic, Crc32, Size. The file position then rests on the compressed
     // stream, where the decoder's first fill starts reading.
     uint8_t header[CONFIG_HEADER_SIZE];
@@ -69,15 +75,20 @@ void LoadConfig()
         ShowFatal(InternalErrorText);  // a size no download can mean
     SfxConfig = (ConfigBlock *)block;
 
-    // The stream has no budget: its end is found by the stream itself. A
-    // stream shorter than Size would leave the rest of the block
-    // uninitialised; a matching CRC over fewer bytes is no proof of the block
-    // either.
+    // Without a local header behind it the stream has no budget: its end is
+    // found by the stream itself. A stream shorter than Size would leave the
+    // rest of the block uninitialised; a matching CRC over fewer bytes is no
+    // proof of the block either.
     LocalHeader stream = {};
     stream.Method = 8;
     stream.Crc32 = crc;
     stream.UncompressedSize = ConfigSize;
-    if (DecodeEntry(&stream, 0, block) != DECODE_OK || !ConfigIsConsistent(block, ConfigSize))
+    uint32_t budget = 0;
+    if (entries >= 0 && (uint32_t)entries >= streamAt) {
+        stream.CompressedSize = (uint32_t)entries - streamAt;
+        budget = stream.CompressedSize + BUDGET_SLACK;
+    }
+    if (DecodeEntry(&stream, budget, block) != DECODE_OK || !ConfigIsConsistent(block, ConfigSize))
         ShowFatal(InternalErrorText);
 }
 

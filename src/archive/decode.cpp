@@ -26,6 +26,12 @@ DecodeResult DecodeEntry(const LocalHeader *header, uint32_t budget, uint8_t *me
         result = CopyStoredEntry(count);
     } else {
         result = InflateStream();
+        // A stream of known size ends where its data ends. One cut short
+        // would otherwise pass whenever the next header's bytes happen to
+        // complete it.
+        if (result == INFLATE_OK && budget != 0 &&
+            budget - InputBudget - HeldInputBytes() != header->CompressedSize)
+            result = INFLATE_BAD_DATA;
     }
     uint32_t produced = memory ? (uint32_t)(MemorySinkNext - memory) : ProgressDone - doneBefore;
     MemorySinkNext = nullptr;

@@ -233,12 +233,15 @@ static inline BitWord LoadBitWord(const uint8_t *bytes)
         BitCount = (uint16_t)bitCount;                           \
     } while (0)
 
-#define FAIL_STREAM()                                \
+// Leaves the symbol loop with its state back in the globals.
+#define LEAVE(result)                                \
     do {                                             \
         SAVE_BITS();                                 \
         WindowPos = (uint16_t)pos;                   \
-        return INFLATE_BAD_DATA;                     \
+        return (result);                             \
     } while (0)
+
+#define FAIL_STREAM() LEAVE(INFLATE_BAD_DATA)
 
 // Tops the word up with the safe bytes of InputBuffer.
 #define TOP_UP()                                                        \
@@ -323,6 +326,47 @@ static inline void CopyMatch(uint8_t *to, const uint8_t *from, unsigned n)
         *to++ = *from++;
 }
 
+// Format notes: the fast path.
+//   While at least FAST_INPUT safe bytes are buffered and the window has room
+//   for the longest match and the literals of one refill before its end, the
+//   loop runs without a bounds check per symbol: it tops the word up once (a
+//   second and third time on a 32-bit word, whose 24 bits cover a length
+//   symbol with its extra bits but not the distance after it), takes as many
+//   literals as the bits it holds decode, and copies matches, which can
+//   neither reach the window's end nor need a read. Refills only ever take
+//   bytes that TOP_UP would take, so the reads, the budget, the flushes and
+//   every result are those of the general path, which runs at the edges:
+//   near the end of the safe bytes (a read or the budget's end ahead) and
+//   near the window's end (a flush ahead).
+#define FAST_INPUT 16
+#define FAST_WINDOW_LIMIT (WINDOW_SIZE - 258 - WORD_BITS)
+
+static_assert(FAST_INPUT >= 3 * 4 + 4, "three 32-bit refills, each a word load");
+static_assert(FAST_INPUT >= sizeof(BitWord), "a refill is one word load");
+static_assert(WORD_BITS - 8 >= MAX_CODE_BITS + 5, "a refill covers a length symbol and its extra bits");
+
+// Tops the word up by one word load; the caller knows that the safe bytes
+// hold a word.
+#define REFILL()                                                        \
+    do {                                                                \
+        bitBuffer |= LoadBitWord(in) << bitCount;                       \
+        in += (WORD_BITS - 1 - bitCount) / 8;                           \
+        bitCount |= WORD_BITS - 8;                                      \
+    } while (0)
+
+// Follows links from a root entry while the bits held cover them (a code is
+// at most MAX_CODE_BITS long); a code without a symbol fails the stream.
+#define RESOLVE(entry)                                                  \
+    do {                                                                \
+        while ((entry)->op > OP_LITERAL) {                              \
+            if ((entry)->op == OP_INVALID)                              \
+                FAIL_STREAM(); /* a code without a symbol */            \
+            DROP((entry)->bits);                                        \
+            unsigned n_ = (entry)->op - OP_LINK;                        \
+            (entry) = &(entry)->table[bitBuffer & BitMask(n_)];         \
+        }                                                               \
+    } while (0)
+
 uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
                        uint16_t litWidth, uint16_t distWidth)
 {
@@ -333,12 +377,60 @@ uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
     LOAD_BITS();
     uint8_t *const window = OutputWindow;
     unsigned pos = WindowPos;
+    const unsigned rootBits = litWidth;
     const BitWord litMask = BitMask(litWidth);
     const BitWord distMask = BitMask(distWidth);
+    const CodeEntry *entry;
+    unsigned length, distance, extra;
 
     for (;;) {
+        if ((uintptr_t)(inEnd - in) >= FAST_INPUT && pos <= FAST_WINDOW_LIMIT) {
+            REFILL();
+            entry = &litTable[bitBuffer & litMask];
+            if (entry->op == OP_LITERAL) {
+                // Literals of the root while the bits held decode them.
+                do {
+                    DROP(entry->bits);
+                    window[pos++] = (uint8_t)entry->value;
+                    if (bitCount < rootBits)
+                        break;
+                    entry = &litTable[bitBuffer & litMask];
+                } while (entry->op == OP_LITERAL);
+                continue;
+            }
+            RESOLVE(entry);
+            DROP(entry->bits);
+            if (entry->op == OP_LITERAL) {
+                window[pos++] = (uint8_t)entry->value;
+                continue;
+            }
+            if (entry->op == OP_END_OF_BLOCK)
+                LEAVE(INFLATE_OK);
+            extra = entry->op;
+            length = (uint16_t)(entry->value + (bitBuffer & BitMask(extra)));
+            DROP(extra);
+            if (!distTable)
+                FAIL_STREAM();  // a length in a block without distance codes
+            if (WORD_BITS < 64)
+                REFILL();
+            entry = &distTable[bitBuffer & distMask];
+            RESOLVE(entry);
+            DROP(entry->bits);
+            extra = entry->op;
+            if (WORD_BITS < 64 && bitCount < extra)
+                REFILL();
+            distance = (uint16_t)(entry->value + (bitBuffer & BitMask(extra)));
+            DROP(extra);
+            if (distance <= pos) {
+                CopyMatch(window + pos, window + pos - distance, length);  // no wrap, no flush
+                pos += length;
+                continue;
+            }
+            goto copy;  // a source wrapped round the window
+        }
+
         NEED(litWidth);
-        const CodeEntry *entry = &litTable[bitBuffer & litMask];
+        entry = &litTable[bitBuffer & litMask];
         while (entry->op > OP_LITERAL) {
             if (entry->op == OP_INVALID)
                 FAIL_STREAM();  // a code without a symbol
@@ -358,15 +450,12 @@ uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
             }
             continue;
         }
-        if (entry->op == OP_END_OF_BLOCK) {
-            SAVE_BITS();
-            WindowPos = (uint16_t)pos;
-            return INFLATE_OK;
-        }
+        if (entry->op == OP_END_OF_BLOCK)
+            LEAVE(INFLATE_OK);
 
-        unsigned extra = entry->op;
+        extra = entry->op;
         NEED(extra);
-        unsigned length = (uint16_t)(entry->value + (bitBuffer & BitMask(extra)));
+        length = (uint16_t)(entry->value + (bitBuffer & BitMask(extra)));
         DROP(extra);
 
         if (!distTable)
@@ -384,7 +473,7 @@ uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
         DROP(entry->bits);
         extra = entry->op;
         NEED(extra);
-        unsigned distance = (uint16_t)(entry->value + (bitBuffer & BitMask(extra)));
+        distance = (uint16_t)(entry->value + (bitBuffer & BitMask(extra)));
         DROP(extra);
 
         if (distance <= pos && pos + length < WINDOW_SIZE) {
@@ -392,6 +481,7 @@ uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
             pos += length;
             continue;
         }
+    copy:
         unsigned source = pos - distance;
         while (length != 0) {
             source &= WINDOW_SIZE - 1;

@@ -29,6 +29,9 @@ extern uint8_t *OutputWindow;    // WINDOW_SIZE bytes
 extern uint8_t *InputBuffer;     // INPUT_SIZE bytes
 
 extern uint32_t InputBudget;     // bytes the current stream may still take, plus one
+// A stream of known size gets InputBudget = its size + BUDGET_SLACK: room for
+// the one byte a valid stream may look past its end, and then some.
+#define BUDGET_SLACK 4u
 extern uint32_t RunningCrc;      // starts at 0xFFFFFFFF for every stream
 extern uint8_t *MemorySinkNext;  // not null: flushes go to memory here
 extern uint8_t *MemorySinkEnd;   // one past the memory sink's last byte
@@ -42,3 +45,7 @@ uint32_t UpdateCrc(uint32_t crc, const uint8_t *bytes, uint16_t count);
 uint16_t InflateStream();
 // Copies count stored bytes from ImageFile into the current sink; INFLATE_OK.
 uint16_t CopyStoredEntry(uint32_t count);
+// Whole bytes the bit input holds: taken from the image and charged to the
+// budget, but not consumed by the stream. A stream has consumed the bytes
+// charged to its budget less these.
+uint32_t HeldInputBytes();

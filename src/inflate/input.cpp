@@ -13,6 +13,9 @@
 //   takes a byte (InputSpent), the missing bits read as zero, and the block
 //   decoder fails the stream rather than decode zeros for ever. Stored
 //   entries are bounded by their size and simply receive zeros.
+//   The slack is for looking ahead, not for data: a stream of known size
+//   must end where its data ends, which the caller checks afterwards from
+//   the budget spent less the whole bytes still held (HeldInputBytes).
 #include "inflate_internal.h"
 
 #include "../messages/messages.h"
@@ -74,6 +77,8 @@ void SkipInputBytes(uint32_t count)
     InputLeft -= count;
     InputBudget -= count;
 }
+
+uint32_t HeldInputBytes() { return BitCount / 8u; }
 
 void ResetInput()
 {

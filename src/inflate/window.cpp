@@ -65,7 +65,7 @@ static inline uint32_t LoadWord(const uint8_t *bytes)
 }
 
 // The register after sixteen more bytes.
-static inline uint32_t Crc16Bytes(uint32_t crc, const uint8_t *bytes)
+__attribute__((always_inline)) static inline uint32_t Crc16Bytes(uint32_t crc, const uint8_t *bytes)
 {
     uint32_t w0 = crc ^ LoadWord(bytes);
     uint32_t w1 = LoadWord(bytes + 4);

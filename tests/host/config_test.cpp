@@ -237,6 +237,23 @@ TEST_F(LoadConfigTest, ACorruptStreamEndsWithTheInternalError)
     ExpectInternalError(image);
 }
 
+TEST_F(LoadConfigTest, AStreamThatDoesNotEndAtTheFirstLocalHeaderEndsWithTheInternalError)
+{
+    Bytes block = pack::BuildConfigBlock(Settings());
+    for (pack::Encoding encoding : {pack::Encoding{Coder::Libdeflate, 12}, {Coder::Stored, 0}}) {
+        Bytes image = ImageAround(block, encoding);
+        size_t local = image.size() - 64 - 4;
+        ASSERT_EQ(image[local], 'P');
+        ASSERT_EQ(Load(image), -1);
+
+        // A byte left over between the stream and the header.
+        Bytes gap = image;
+        gap.insert(gap.begin() + (long)local, 0);
+        HostResetBoxes();
+        ExpectInternalError(gap);
+    }
+}
+
 TEST_F(LoadConfigTest, ATruncatedStreamEndsWithTheReadError)
 {
     Bytes block = pack::BuildConfigBlock(Settings());

@@ -107,21 +107,6 @@ protected:
     }
 };
 
-Bytes Deflate(const Bytes &data, int level, int strategy)
-{
-    z_stream z = {};
-    deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy);
-    Bytes out(deflateBound(&z, (uLong)data.size()));
-    z.next_in = const_cast<uint8_t *>(data.data());
-    z.avail_in = (uInt)data.size();
-    z.next_out = out.data();
-    z.avail_out = (uInt)out.size();
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
 // Text-like with repeats at every distance, runs of one byte, and noise:
 // literals, short and long matches, overlapping copies and stored blocks.
 Bytes Mixed(size_t size, uint32_t seed)
@@ -154,10 +139,10 @@ std::vector<Bytes> Streams()
     uint32_t seed = 1;
     for (size_t size : {0u, 1u, 300u, 5000u, 40000u, 90000u}) {
         Bytes data = Mixed(size, seed++);
-        streams.push_back(Deflate(data, 6, Z_DEFAULT_STRATEGY));
-        streams.push_back(Deflate(data, 1, Z_FIXED));
-        streams.push_back(Deflate(data, 9, Z_HUFFMAN_ONLY));
-        streams.push_back(Deflate(data, 0, Z_DEFAULT_STRATEGY));
+        streams.push_back(ZlibDeflate(data, 6, 15, Z_DEFAULT_STRATEGY));
+        streams.push_back(ZlibDeflate(data, 1, 15, Z_FIXED));
+        streams.push_back(ZlibDeflate(data, 9, 15, Z_HUFFMAN_ONLY));
+        streams.push_back(ZlibDeflate(data, 0, 15, Z_DEFAULT_STRATEGY));
     }
     return streams;
 }
@@ -204,9 +189,9 @@ TEST_F(Reference, AValidStreamNeedsABudgetOfAtMostOneBytePastItsEnd)
 TEST_F(Reference, TheEdgesOfTheReadsFallAnywhereInTheStream)
 {
     Bytes data = Mixed(200000, 31);
-    std::vector<Bytes> streams = {Deflate(data, 6, Z_DEFAULT_STRATEGY),
-                                  Deflate(data, 1, Z_FIXED),
-                                  Deflate(data, 9, Z_HUFFMAN_ONLY)};
+    std::vector<Bytes> streams = {ZlibDeflate(data, 6, 15, Z_DEFAULT_STRATEGY),
+                                  ZlibDeflate(data, 1, 15, Z_FIXED),
+                                  ZlibDeflate(data, 9, 15, Z_HUFFMAN_ONLY)};
     for (const Bytes &s : streams) {
         Bytes image = WithTail(s, {0x50, 0x4B});
         for (unsigned skip = 0; skip < 24; skip++)

@@ -7,6 +7,7 @@
 #include <stdint.h>
 #include <fcntl.h>
 #include <unistd.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <string>
@@ -324,6 +325,32 @@ inline std::vector<uint16_t> PlainCodeLengthCode()
     for (unsigned s = 0; s < 16; s++)
         l[s] = 4;
     return l;
+}
+
+// One raw deflate stream of data from zlib, with its window bits and strategy.
+inline Bytes ZlibDeflate(const Bytes &data, int level, int windowBits, int strategy)
+{
+    z_stream z = {};
+    EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -windowBits, 8, strategy), Z_OK);
+    Bytes out(deflateBound(&z, (uLong)data.size()) + 16);
+    z.next_in = const_cast<uint8_t *>(data.data());
+    z.avail_in = (uInt)data.size();
+    z.next_out = out.data();
+    z.avail_out = (uInt)out.size();
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// One raw deflate stream of data from libdeflate.
+inline Bytes LibdeflateDeflate(const Bytes &data, int level)
+{
+    libdeflate_compressor *c = libdeflate_alloc_compressor(level);
+    Bytes out(libdeflate_deflate_compress_bound(c, data.size()));
+    out.resize(libdeflate_deflate_compress(c, data.data(), data.size(), out.data(), out.size()));
+    libdeflate_free_compressor(c);
+    return out;
 }
 
 // Decodes with zlib (raw); empty on failure.

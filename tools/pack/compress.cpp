@@ -171,7 +171,7 @@ bool WriteScratch(const Bytes &stream)
 
 }  // namespace
 
-bool StubDecodes(const Bytes &stream, const Bytes &data, bool entryBudget)
+bool StubDecodes(const Bytes &stream, const Bytes &data)
 {
     PrepareStubDecoder();
     if (!WriteScratch(stream))
@@ -198,8 +198,7 @@ bool StubDecodes(const Bytes &stream, const Bytes &data, bool entryBudget)
         header.Crc32 = (uint32_t)crc32(0, data.data(), (uInt)data.size());
         header.CompressedSize = (uint32_t)stream.size();
         header.UncompressedSize = (uint32_t)data.size();
-        uint32_t budget = entryBudget ? header.CompressedSize + 4 : 0;
-        good = DecodeEntry(&header, budget, out.data()) == DECODE_OK &&
+        good = DecodeEntry(&header, header.CompressedSize + BUDGET_SLACK, out.data()) == DECODE_OK &&
                memcmp(out.data(), data.data(), data.size()) == 0;
     } catch (const HostExit &) {
         good = false;
@@ -236,7 +235,7 @@ ZipEntry MakeEntry(const std::string &name, const Bytes &content, uint32_t dosDa
         Bytes stream = Deflate(content, encoding);
         if (stream.size() >= content.size())
             break;  // does not shrink: stored
-        if (StubDecodes(stream, content, true)) {
+        if (StubDecodes(stream, content)) {
             entry.method = 8;
             entry.data = std::move(stream);
             entry.coder = CoderName(encoding.coder);

@@ -93,7 +93,7 @@ std::string CheckEntry(uint32_t dataAt, const LocalHeader &header)
     std::string problem;
     try {
         SeekTo(ImageFile, dataAt);
-        switch (DecodeEntry(&header, header.CompressedSize + 4, out.data())) {
+        switch (DecodeEntry(&header, header.CompressedSize + BUDGET_SLACK, out.data())) {
         case DECODE_OK: break;
         case DECODE_BAD_DATA: problem = "the stub's decoder fails"; break;
         case DECODE_SHORT:

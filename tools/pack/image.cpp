@@ -164,7 +164,7 @@ static void PlaceConfig(const ImagePlan &plan, Bytes &prefix, BuiltImage &built)
         bool signatureOnly = false;  // some stream fitted but held the signature
         for (const Encoding &encoding : encodings) {
             Bytes stream = Deflate(block, encoding);
-            if (!StubDecodes(stream, block, false))
+            if (!StubDecodes(stream, block))
                 continue;
             Bytes candidate = plan.stub;
             candidate.insert(candidate.end(), kConfigSignature, kConfigSignature + 4);

@@ -64,11 +64,12 @@ Bytes Deflate(const Bytes &data, Encoding encoding);
 int FirstBlockType(const Bytes &stream);
 
 // Runs the stub's decoder over stream exactly as the stub would: from a file,
-// into a memory sink of data.size() bytes, with an entry's input budget when
-// entryBudget is set (the configuration stream runs without one). True when
-// it yields INFLATE_OK, fills the sink exactly, and the output and its CRC-32
+// into a memory sink of data.size() bytes, with the input budget of a stream
+// of known size, which must end exactly at its last byte (an entry, and the
+// configuration stream, which the first local header follows). True when it
+// yields INFLATE_OK, fills the sink exactly, and the output and its CRC-32
 // match data.
-bool StubDecodes(const Bytes &stream, const Bytes &data, bool entryBudget);
+bool StubDecodes(const Bytes &stream, const Bytes &data);
 // Sets up what the stub's start-up prepares for its decoder (CRC table,
 // window, input buffer, InternalErrorText); once per process.
 void PrepareStubDecoder();
