@@ -12,6 +12,7 @@
 #include "inflate/inflate.h"
 #include "messages/messages.h"
 #include "platform/host/host_testing.h"
+#include "inflate_support.h"
 #include "test_image.h"
 
 namespace fs = std::filesystem;
@@ -30,17 +31,8 @@ struct Entry {
 
 std::vector<uint8_t> Deflate(const std::string &data)
 {
-    z_stream z = {};
-    deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
-    std::vector<uint8_t> out(deflateBound(&z, data.size()) + 16);
-    z.next_in = (Bytef *)data.data();
-    z.avail_in = (uInt)data.size();
-    z.next_out = out.data();
-    z.avail_out = (uInt)out.size();
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
+    return inflate_test::ZlibDeflate(std::vector<uint8_t>(data.begin(), data.end()), 9, 15,
+                                     Z_DEFAULT_STRATEGY);
 }
 
 // A stub's worth of filler, then the local entries, then a central
