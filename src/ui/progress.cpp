@@ -152,10 +152,12 @@ void RefreshProgress()
 {
     if (!ProgressWindow)
         return;
-    if (CurrentName && !NeedsPainting(ProgressWindow) && SameName(CurrentName)) {
+    // The cheap tests first: asking for the update region is a call into
+    // the system.
+    if (CurrentName && SameName(CurrentName)) {
         Box r;
         InnerBox(ProgressWindow, &r);
-        if (FillOf(&r) == PaintedFill)
+        if (FillOf(&r) == PaintedFill && !NeedsPainting(ProgressWindow))
             return;
     }
     RepaintBoxNow(ProgressWindow, &RefreshBox);

@@ -53,6 +53,11 @@ protected:
         ShowProgressWindow(true);
         UpdateWindow(parent);
         RefreshProgress();
+        ReadBack();
+    }
+
+    void ReadBack()
+    {
         GdiFlush();
         HDC dc = GetDC((HWND)ProgressWindow);
         pixels.assign(Width * Height, 0);
@@ -162,6 +167,23 @@ TEST_F(Progress, AllDoneAnEmptyTotalAndMoreThanTheTotal)
     // Entry sizes that disagree: more done than the total shows a full bar.
     Paint(3000000000u, 1000, "z");
     EXPECT_EQ(At(Width - 3, 2), highlight);
+}
+
+TEST_F(Progress, ARefreshRepaintsWhatWasCoveredEvenWithNothingChanged)
+{
+    Paint(500, 1000, "same.txt");
+    ASSERT_EQ(At(2, 2), highlight);
+    // Something drew over the control and the system marked it for painting,
+    // as when a window over it goes away; the progress record is unchanged.
+    HDC dc = GetDC((HWND)ProgressWindow);
+    RECT all = {0, 0, Width, Height};
+    FillRect(dc, &all, (HBRUSH)GetStockObject(WHITE_BRUSH));
+    ReleaseDC((HWND)ProgressWindow, dc);
+    InvalidateRect((HWND)ProgressWindow, nullptr, FALSE);
+    RefreshProgress();
+    ReadBack();
+    EXPECT_EQ(At(0, 0), RGB(0, 0, 0));
+    EXPECT_EQ(At(2, 2), highlight);
 }
 
 TEST_F(Progress, WithoutANameNothingIsDrawn)
