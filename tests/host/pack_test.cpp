@@ -723,10 +723,58 @@ TEST(Command, AnEarlierOutputInsideAnInputIsNotPacked)
     std::string inside = folder / "app/setup.exe";
     Result first = Pack({"-o", inside, "--stub", folder.stub, folder / "app"});
     ASSERT_EQ(first.code, 0) << first.err;
-    Result second = Pack({"-o", inside, "--stub", folder.stub, folder / "app"});
+    Result second = Pack({"-o", inside, "--stub", folder.stub, "--force", folder / "app"});
     ASSERT_EQ(second.code, 0) << second.err;
     for (auto &e : CentralDirectory(pack::ReadWholeFile(inside)))
         EXPECT_NE(e.name, "app/setup.exe");
+}
+
+TEST(Command, AnExistingOutputIsReplacedOnlyWithForce)
+{
+    PackFolder folder;
+    folder.Write("out.exe", "an earlier image");
+    chmod(folder.output.c_str(), 0444);
+    Result refused = folder.Run({folder / "app"});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find(folder.output + ": exists; give --force"), std::string::npos) << refused.err;
+    Bytes kept = pack::ReadWholeFile(folder.output);
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "an earlier image");
+
+    Result forced = folder.Run({"--force", folder / "app"});
+    ASSERT_EQ(forced.code, 0) << forced.err;
+    EXPECT_EQ(Get32(pack::ReadWholeFile(folder.output), 0) & 0xFFFF, 0x5A4Du) << "MZ: the new image";
+    EXPECT_EQ(folder.List().size(), 3u) << "stub, app and the image; no temporary file";
+}
+
+TEST(Command, AMissingOutputFolderIsRefusedBeforeAnythingIsRead)
+{
+    PackFolder folder;
+    Result result = Pack({"-o", folder / "nowhere/out.exe", "--stub", folder.stub, folder / "app"});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_NE(result.err.find("the folder " + folder / "nowhere" + " does not exist"), std::string::npos)
+        << result.err;
+}
+
+TEST(Inputs, AFileWhoseSizeChangedSinceTheWalkIsAnErrorNamingIt)
+{
+    PackFolder folder;
+    pack::TextEncoder encoder;
+    auto items = pack::CollectInputs({folder / "app"}, false, encoder);
+    folder.Write("app/readme.txt", "shorter now");
+    std::ostringstream log;
+    for (const pack::InputItem &item : items) {
+        if (item.utf8 != "app/readme.txt") {
+            EXPECT_NO_THROW(pack::MakeEntry(item, 12, log)) << item.utf8;
+            continue;
+        }
+        try {
+            pack::MakeEntry(item, 12, log);
+            ADD_FAILURE() << "a file that shrank was packed";
+        } catch (const pack::PackError &error) {
+            EXPECT_NE(std::string(error.what()).find(folder / "app/readme.txt" + ": changed while being packed"),
+                      std::string::npos) << error.what();
+        }
+    }
 }
 
 }  // namespace

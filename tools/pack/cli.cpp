@@ -49,7 +49,9 @@ static const char kUsage[] =
     "                       the destination) is released\n"
     "\n"
     "Other options:\n"
-    "  -o, --output FILE    the image to write (written whole or not at all)\n"
+    "  -o, --output FILE    the image to write (written whole or not at all);\n"
+    "                       its folder must exist, and it must not be an input\n"
+    "  --force              replace the output if it exists\n"
     "  --icon FILE.ico      the dialog's icon: the 32x32 image, else the nearest\n"
     "  --arch ARCH          the stub's architecture: x86 (default; runs on every\n"
     "                       Windows with 32-bit support) or x64 (also runs\n"
@@ -79,7 +81,7 @@ const char *const kTextOptions[] = {"--start-message", "--init-message", "--abou
 struct Options {
     std::string output, stub, arch, icon, describe, dest;
     int level = 12, codepage = 0;
-    bool flat = false, help = false;
+    bool flat = false, help = false, force = false;
     uint32_t flags = 0;
     std::string texts[kTextSlots];
     bool haveText[kTextSlots] = {};
@@ -133,6 +135,8 @@ Options Parse(const std::vector<std::string> &args)
             options.flags |= kFlags.at(arg);
         } else if (arg == "--flat") {
             options.flat = true;
+        } else if (arg == "--force") {
+            options.force = true;
         } else if (arg == "-o" || arg == "--output") {
             options.output = takeValue();
         } else if (arg == "--stub") {
@@ -251,6 +255,7 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
         throw PackError("no output: give -o OUTPUT.exe (see --help)");
     if (options.inputs.empty())
         throw PackError("no inputs: name the files and folders to pack (see --help)");
+    CheckOutput(options.output, options.inputs, options.force);
     TextEncoder encoder(options.codepage);
     ImagePlan plan;
     plan.level = options.level;
@@ -271,7 +276,9 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     for (const InputItem &item : items)
         plan.entries.push_back(MakeEntry(item, options.level, err));
     BuiltImage image = BuildImage(plan);
-    WriteFileAtomically(options.output, image.bytes);
+    OutputImage output(options.output, options.force);
+    output.Append(image.bytes);
+    output.Commit();
 
     uint64_t stored = 0, packed = 0;
     for (const ZipEntry &entry : plan.entries) {

@@ -113,6 +113,7 @@ struct Scratch {
         if (fd >= 0) {
             close(fd);
             unlink(path.c_str());
+            ForgetOnSignal(path);
         }
     }
 };
@@ -148,6 +149,7 @@ Scratch &TheScratch()
         if (scratch.fd < 0)
             throw PackError("can't create a scratch file in " + name);
         scratch.path = name;
+        RemoveOnSignal(name);
     }
     return scratch;
 }
@@ -271,8 +273,11 @@ ZipEntry MakeEntry(const InputItem &item, int level, std::ostream &log)
     Bytes content;
     if (!item.folder)
         content = ReadWholeFile(item.path);
-    if (content.size() > 0xFFFFFFFFu)
-        throw PackError(item.path + ": 4 GiB or larger; entries are limited to 32-bit sizes");
+    if (content.size() != item.size)
+        throw PackError(item.path + ": changed while being packed (" + std::to_string(item.size) +
+                            " bytes when the inputs were listed, " + std::to_string(content.size()) +
+                            " when read)",
+                        Failure::Io);
     ZipEntry entry = MakeEntry(item.name, content, when, level, log);
     AddUnicodePath(entry, item.utf8);
     return entry;

@@ -228,38 +228,8 @@ Bytes ReadWholeFile(const std::string &path)
     bool failed = ferror(file);
     fclose(file);
     if (failed)
-        throw PackError(path + ": read error");
+        throw PackError(path + ": read error", Failure::Io);
     return bytes;
-}
-
-void WriteFileAtomically(const std::string &path, const Bytes &bytes)
-{
-    std::string temp = path + ".tmp-XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0)
-        throw PackError(path + ": can't create a file beside it: " + strerror(errno));
-    size_t done = 0;
-    bool failed = false;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) {
-            failed = true;
-            break;
-        }
-        done += (size_t)n;
-    }
-    // An executable for Windows: mark it runnable here too, within the umask.
-    mode_t mask = umask(0);
-    umask(mask);
-    if (fchmod(fd, 0777 & ~mask) != 0 || fsync(fd) != 0)
-        failed = true;
-    if (close(fd) != 0)
-        failed = true;
-    if (failed || rename(temp.c_str(), path.c_str()) != 0) {
-        int error = errno;
-        unlink(temp.c_str());
-        throw PackError(path + ": can't write: " + strerror(error));
-    }
 }
 
 }  // namespace pack

@@ -28,9 +28,18 @@ namespace pack {
 
 using Bytes = std::vector<uint8_t>;
 
+// What kind of failure stopped the packer; the command's exit code.
+enum class Failure {
+    Refused = 1,  // an input, option value or rule of the stub that can't be met
+    Usage = 2,    // the command line itself: an unknown option, a missing value
+    Io = 3,       // reading an input or writing the output failed
+};
+
 // A rule of the stub or of the input was broken; what() says which and where.
 struct PackError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+    explicit PackError(const std::string &what, Failure kind = Failure::Refused)
+        : std::runtime_error(what), failure(kind) {}
+    Failure failure;
 };
 
 // The stub's own limits, by the names the stub uses.
@@ -181,10 +190,43 @@ void CheckStub(const Bytes &stub);
 // "x64", or a description of anything else.
 std::string StubMachine(const Bytes &image);
 
-// Writes bytes to a temporary name beside path, then renames it; on failure
-// nothing is left behind. Throws PackError.
-void WriteFileAtomically(const std::string &path, const Bytes &bytes);
 Bytes ReadWholeFile(const std::string &path);
+
+// ---- The output ------------------------------------------------------------------
+// Refuses, before anything is read, an output whose folder does not exist,
+// one that is a folder, one that is also named as an input, and an existing
+// one without force.
+void CheckOutput(const std::string &output, const std::vector<std::string> &inputs, bool force);
+
+// The image being written: a temporary file beside path, renamed to path by
+// Commit; removed if Commit is never reached, and on SIGINT, SIGTERM and
+// SIGHUP. Without replace, Commit does not replace a file that exists by
+// then. Every failure throws PackError (Failure::Io).
+class OutputImage {
+public:
+    OutputImage(const std::string &path, bool replace);
+    ~OutputImage();
+    OutputImage(const OutputImage &) = delete;
+    OutputImage &operator=(const OutputImage &) = delete;
+    void Append(const void *bytes, size_t count);
+    void Append(const Bytes &bytes) { Append(bytes.data(), bytes.size()); }
+    void WriteAt(uint64_t offset, const void *bytes, size_t count);
+    void Truncate(uint64_t size);
+    uint64_t size() const { return size_; }
+    const std::string &temporaryPath() const { return temp_; }
+    void Commit();
+
+private:
+    [[noreturn]] void Fail(const char *what) const;
+    std::string path_, temp_;
+    bool replace_;
+    int fd_ = -1;
+    uint64_t size_ = 0;
+    bool committed_ = false;
+};
+// Temporary files removed when SIGINT, SIGTERM or SIGHUP ends the packer.
+void RemoveOnSignal(const std::string &path);
+void ForgetOnSignal(const std::string &path);
 
 // ---- Describing an image -------------------------------------------------------
 // Prints an image's configuration and entries, reading it with the stub's own
