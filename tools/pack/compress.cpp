@@ -145,11 +145,10 @@ Scratch &TheScratch()
     if (scratch.fd < 0) {
         const char *dir = getenv("TMPDIR");
         std::string name = std::string(dir && *dir ? dir : "/tmp") + "/brevant-pack-XXXXXX";
-        scratch.fd = mkstemp(name.data());
+        scratch.fd = CreateTemporary(name);
         if (scratch.fd < 0)
-            throw PackError("can't create a scratch file in " + name);
+            throw PackError("can't create a scratch file in " + name, Failure::Io);
         scratch.path = name;
-        RemoveOnSignal(name);
     }
     return scratch;
 }

@@ -56,17 +56,29 @@ void InstallHandlers()
 
 }  // namespace
 
-void RemoveOnSignal(const std::string &path)
+int CreateTemporary(std::string &pattern)
 {
     InstallHandlers();
-    if (path.size() >= kSlotPath)
-        return;
-    for (int i = 0; i < kSlots; i++)
-        if (!SlotUsed[i]) {
-            memcpy(SlotPath[i], path.c_str(), path.size() + 1);
-            SlotUsed[i] = 1;
-            return;
-        }
+    // Blocked until the file is in a slot: a signal right after its creation
+    // would otherwise leave it behind.
+    sigset_t block, old;
+    sigemptyset(&block);
+    for (int s : kSignals)
+        sigaddset(&block, s);
+    sigprocmask(SIG_BLOCK, &block, &old);
+    int fd = mkstemp(pattern.data());
+    int error = errno;
+    if (fd >= 0 && pattern.size() < kSlotPath) {
+        for (int i = 0; i < kSlots; i++)
+            if (!SlotUsed[i]) {
+                memcpy(SlotPath[i], pattern.c_str(), pattern.size() + 1);
+                SlotUsed[i] = 1;
+                break;
+            }
+    }
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    errno = error;
+    return fd;
 }
 
 void ForgetOnSignal(const std::string &path)
@@ -113,10 +125,9 @@ void CheckOutput(const std::string &output, const std::vector<std::string> &inpu
 OutputImage::OutputImage(const std::string &path, bool replace) : path_(path), replace_(replace)
 {
     temp_ = path + ".tmp-XXXXXX";
-    fd_ = mkstemp(temp_.data());
+    fd_ = CreateTemporary(temp_);
     if (fd_ < 0)
         throw PackError(path + ": can't create a file beside it: " + strerror(errno), Failure::Io);
-    RemoveOnSignal(temp_);
 }
 
 OutputImage::~OutputImage()

@@ -224,8 +224,9 @@ private:
     uint64_t size_ = 0;
     bool committed_ = false;
 };
-// Temporary files removed when SIGINT, SIGTERM or SIGHUP ends the packer.
-void RemoveOnSignal(const std::string &path);
+// mkstemp on pattern, the file then removed if SIGINT, SIGTERM or SIGHUP
+// ends the packer, until ForgetOnSignal; the descriptor, or -1 (errno set).
+int CreateTemporary(std::string &pattern);
 void ForgetOnSignal(const std::string &path);
 
 // ---- Describing an image -------------------------------------------------------
