@@ -43,6 +43,20 @@ TEST(PackCommand, AnOutputNamedAsAnInputIsRefusedNamingIt)
     EXPECT_EQ(dir.List().size(), 3u) << "no temporary file left";
 }
 
+// In code page 932 the yen sign has no character of its own: it would
+// become the backslash byte, and this name a path two folders up.
+TEST(PackCommand, AYenSignInCodePage932IsRefusedNamingTheFileAndTheCharacter)
+{
+    TempDir dir;
+    std::string stub = dir.Write("stub.exe", FakeStub());
+    std::string evil = dir.Write("in/..\xC2\xA5..\xC2\xA5" "evil.txt", "out of the destination");
+    std::string output;
+    EXPECT_EQ(RunPack({"-o", dir / "setup.exe", "--stub", stub, "--codepage", "932", "--flat", dir / "in"},
+                      &output), 1);
+    EXPECT_NE(output.find(evil + ": code page 932 has no \"\xC2\xA5\" (U+00A5)"), std::string::npos) << output;
+    EXPECT_FALSE(std::filesystem::exists(dir / "setup.exe"));
+}
+
 // Each of the three signals, sent while the packer works, ends it with no
 // temporary file left, neither beside the output nor in TMPDIR.
 TEST(PackCommand, AnInterruptedPackLeavesNoTemporaryFiles)

@@ -392,6 +392,70 @@ TEST(Names, CharactersWindowsRefusesAreRefused)
         EXPECT_THROW(pack::CheckName(name, name), pack::PackError) << name;
 }
 
+TEST(Names, DeviceNamesAreRefusedInAnyCaseWithOrWithoutAnExtension)
+{
+    for (std::string name : {"CON", "aux.txt", "NUL.txt", "com1", "LPT9.log", "CONIN$", "conout$.x", "CON/",
+                             "dir/Prn.tar.gz", "Con /x", "dir/nul"})
+        EXPECT_THROW(pack::CheckName(name, name), pack::PackError) << name;
+    for (std::string name : {"CONSOLE", "com10", "COM.txt", "nul_", "xcon", "dir/lpt", "con-fig/", "com0"})
+        EXPECT_NO_THROW(pack::CheckName(name, name)) << name;
+}
+
+TEST(Names, ANameEndingInADotOrASpaceIsRefused)
+{
+    for (std::string name : {"trail.", "trail ", "dir./x", "dir /x", "a/b./"})
+        EXPECT_THROW(pack::CheckName(name, name), pack::PackError) << name;
+    for (std::string name : {"a.b", "dir/", ".hidden", "..a", "a .b"})
+        EXPECT_NO_THROW(pack::CheckName(name, name)) << name;
+}
+
+TEST(Names, DotComponentsAreRefused)
+{
+    for (std::string name : {".", "..", "a/../b", "./a", "a/./", "../"})
+        EXPECT_THROW(pack::CheckName(name, name), pack::PackError) << name;
+}
+
+TEST(Names, A5CByteIsRefusedOutsideADoubleByteCharacterOnly)
+{
+    pack::TextEncoder japanese(932);
+    EXPECT_THROW(pack::CheckName("..\x5C..\x5C" "evil.txt", "..\xC2\xA5..\xC2\xA5" "evil.txt", japanese),
+                 pack::PackError);
+    EXPECT_THROW(pack::CheckName("\x95\x5C\x5C" "a", "\xE8\xA1\xA8\xC2\xA5" "a", japanese), pack::PackError);
+    // U+8868 and U+30BD end in 0x5C: the trail byte of their characters.
+    EXPECT_NO_THROW(pack::CheckName("\x95\x5C/\x83\x5C.txt", "\xE8\xA1\xA8/\xE3\x82\xBD.txt", japanese));
+}
+
+TEST(Names, CaseIsFoldedAsWindowsFoldsIt)
+{
+    EXPECT_EQ(pack::FoldCase("\xC3\xA9.txt"), pack::FoldCase("\xC3\x89.TXT"));  // e acute
+    EXPECT_EQ(pack::FoldCase("\xCE\xB1"), "\xCE\x91");                           // alpha
+    EXPECT_EQ(pack::FoldCase("\xD0\xB6"), "\xD0\x96");                           // zhe
+    EXPECT_EQ(pack::FoldCase("\xF0\x90\x90\xA8"), "\xF0\x90\x90\xA8") << "outside the BMP: kept";
+}
+
+TEST(CodePages, ACharacterThatWouldReadBackAsAnotherIsRefusedNamingIt)
+{
+    pack::TextEncoder japanese(932);
+    struct Case {
+        const char *utf8, *expected;
+    } cases[] = {
+        {"a\xC2\xA5" "b.txt", "\"\xC2\xA5\" (U+00A5)"},
+        {"over\xE2\x80\xBE" "line", "\"\xE2\x80\xBE\" (U+203E)"},
+        {"em\xE2\x80\x94" "dash", "\"\xE2\x80\x94\" (U+2014); it would become \"\xE2\x80\x95\" (U+2015)"},
+    };
+    for (const Case &c : cases) {
+        try {
+            japanese.EncodeName(c.utf8, std::string("docs/") + c.utf8);
+            ADD_FAILURE() << c.utf8;
+        } catch (const pack::PackError &error) {
+            std::string text = error.what();
+            EXPECT_NE(text.find(std::string("docs/") + c.utf8), std::string::npos) << text;
+            EXPECT_NE(text.find(c.expected), std::string::npos) << text;
+        }
+    }
+    EXPECT_EQ(japanese.EncodeName("\xE8\xA1\xA8\xE3\x82\xBD", "x"), "\x95\x5C\x83\x5C");
+}
+
 TEST(CodePages, AsciiPassesWithoutACodePage)
 {
     pack::TextEncoder ascii;
@@ -715,6 +779,15 @@ TEST(Command, NamesEqualButForCaseAreAnError)
     PackFolder folder;
     folder.Write("app/README.TXT", "x");
     ExpectFailure(folder, folder.Run({folder / "app"}), "readme.txt");
+}
+
+TEST(Command, NamesEqualButForCaseBeyondAsciiAreAnErrorNamingBoth)
+{
+    PackFolder folder;
+    folder.Write("app/\xC3\x89t\xC3\xA9.txt", "upper");
+    folder.Write("app/\xC3\xA9t\xC3\xA9.txt", "lower");
+    Result result = folder.Run({"--codepage", "1252", folder / "app"});
+    ExpectFailure(folder, result, folder / "app/\xC3\xA9t\xC3\xA9.txt and " + folder / "app/\xC3\x89t\xC3\xA9.txt");
 }
 
 TEST(Command, AnEarlierOutputInsideAnInputIsNotPacked)

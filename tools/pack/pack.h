@@ -118,10 +118,19 @@ public:
     int codepage() const { return codepage_; }
     // Throws PackError naming what when text can't be represented.
     std::string Encode(const std::string &utf8, const std::string &what) const;
+    // A name: as Encode, and every character must read back as itself, so
+    // that Windows creates the file the publisher named (code page 932 would
+    // turn U+00A5 into the backslash byte, U+2014 into U+2015). Throws
+    // PackError naming what and the character.
+    std::string EncodeName(const std::string &utf8, const std::string &what) const;
+    // Whether byte begins a double-byte character in the code page.
+    bool IsLeadByte(uint8_t byte) const { return lead_[byte]; }
 
 private:
+    std::string Convert(void *cd, const std::string &text) const;
     int codepage_;
-    void *iconv_;
+    void *iconv_, *back_;
+    bool lead_[256] = {};
 };
 
 struct InputItem {
@@ -137,8 +146,16 @@ struct InputItem {
 // Files that are the same as skip (the output image) are left out.
 std::vector<InputItem> CollectInputs(const std::vector<std::string> &inputs, bool flat,
                                      const TextEncoder &encoder, const std::string &skip = "");
-// Checks one archive name (length, Windows-usable characters); throws.
-void CheckName(const std::string &name, const std::string &utf8);
+// Checks one archive name, converted (name) and as given (utf8), against
+// what Windows can create: at most 250 bytes; no control character or
+// <>:"\|?*; no byte 0x5C outside a double-byte character of the encoder's
+// code page; no component "." or ".."; none ending in a dot or a space; no
+// device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$, any case,
+// with or without an extension). Throws PackError naming utf8.
+void CheckName(const std::string &name, const std::string &utf8, const TextEncoder &encoder = TextEncoder());
+// A name as Windows compares names: every character of the Basic
+// Multilingual Plane in its upper case.
+std::string FoldCase(const std::string &utf8);
 
 // DOS date in the high 16 bits, DOS time in the low 16 bits, local time.
 uint32_t DosDateTime(time_t when);
