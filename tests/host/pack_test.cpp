@@ -828,6 +828,33 @@ TEST(Command, AMissingOutputFolderIsRefusedBeforeAnythingIsRead)
         << result.err;
 }
 
+// Two sparse files of 2.5 GiB: the walk's sizes alone refuse them.
+TEST(Inputs, ATotalOver4GiBIsRefusedFromTheWalkAlone)
+{
+    TempDir dir;
+    for (const char *name : {"big/a.bin", "big/b.bin"}) {
+        std::string path = dir.Write(name, "");
+        ASSERT_EQ(truncate(path.c_str(), 5ll << 29), 0);
+    }
+    pack::TextEncoder encoder;
+    auto items = pack::CollectInputs({dir / "big"}, true, encoder);
+    try {
+        pack::CheckInputs(items);
+        FAIL() << "5 GiB of entries accepted";
+    } catch (const pack::PackError &error) {
+        EXPECT_NE(std::string(error.what()).find("add up to 5368709120 bytes"), std::string::npos) << error.what();
+    }
+}
+
+TEST(Inputs, AtLeastOneAndAtMost65535EntriesAreAccepted)
+{
+    std::vector<pack::InputItem> items(65535);
+    EXPECT_NO_THROW(pack::CheckInputs(items));
+    items.emplace_back();
+    EXPECT_THROW(pack::CheckInputs(items), pack::PackError);
+    EXPECT_THROW(pack::CheckInputs({}), pack::PackError);
+}
+
 TEST(Inputs, AFileWhoseSizeChangedSinceTheWalkIsAnErrorNamingIt)
 {
     PackFolder folder;

@@ -273,6 +273,8 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     Warn(options, err);
 
     std::vector<InputItem> items = CollectInputs(options.inputs, options.flat, encoder, options.output);
+    CheckInputs(items);
+    BuildPrefix(plan);  // refuses a configuration too large for the scan before any input is read
     for (const InputItem &item : items)
         plan.entries.push_back(MakeEntry(item, options.level, err));
     BuiltImage image = BuildImage(plan);

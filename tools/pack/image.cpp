@@ -119,21 +119,26 @@ std::string StubMachine(const Bytes &image)
     return text;
 }
 
+void CheckCountAndTotal(size_t count, uint64_t total)
+{
+    if (count == 0)
+        throw PackError("nothing to pack: the archive needs at least one entry");
+    if (count > 0xFFFF)
+        throw PackError(std::to_string(count) + " entries; the archive has room for 65,535");
+    if (total > 0xFFFFFFFFu)
+        throw PackError("the entries add up to " + std::to_string(total) +
+                        " bytes; the stub counts the total in 32 bits (at most 4,294,967,295)");
+}
+
 static void CheckEntries(const std::vector<ZipEntry> &entries)
 {
-    if (entries.empty())
-        throw PackError("nothing to pack: the archive needs at least one entry");
-    if (entries.size() > 0xFFFF)
-        throw PackError("more than 65,535 entries; the archive has no room for them");
     uint64_t total = 0;
     for (const ZipEntry &entry : entries) {
         if (entry.name.size() > kMaxNameLength)
             throw PackError(entry.name + ": name longer than " + std::to_string(kMaxNameLength) + " bytes");
         total += entry.uncompressedSize;
     }
-    if (total > 0xFFFFFFFFu)
-        throw PackError("the entries add up to " + std::to_string(total) +
-                        " bytes; the stub counts the total in 32 bits (at most 4,294,967,295)");
+    CheckCountAndTotal(entries.size(), total);
 }
 
 // ---- The configuration stream and its placement -------------------------------------
@@ -156,6 +161,10 @@ static std::vector<Encoding> DefaultEncodings(int level)
 // coder helps: unused padding in the block changes both.
 static void PlaceConfig(const ImagePlan &plan, Bytes &prefix, BuiltImage &built)
 {
+    CheckStub(plan.stub);
+    if (plan.config.destKind == DEST_FIXED && plan.config.texts[CFG_FIXED_DIR].size() >= kPathChars)
+        throw PackError("the fixed destination is " + std::to_string(plan.config.texts[CFG_FIXED_DIR].size()) +
+                        " bytes; the stub's path buffer holds at most " + std::to_string(kPathChars - 1));
     std::vector<Encoding> encodings =
         plan.configEncodings.empty() ? DefaultEncodings(plan.level) : plan.configEncodings;
     size_t smallest = SIZE_MAX;
@@ -240,20 +249,20 @@ static void PutCentralHeader(Bytes &out, const ZipEntry &entry, uint32_t localOf
     out.insert(out.end(), entry.extra.begin(), entry.extra.end());
 }
 
+BuiltImage BuildPrefix(const ImagePlan &plan)
+{
+    BuiltImage built;
+    PlaceConfig(plan, built.bytes, built);
+    built.configOffset = (uint32_t)plan.stub.size();
+    built.firstEntryOffset = (uint32_t)built.bytes.size();
+    return built;
+}
+
 BuiltImage BuildImage(const ImagePlan &plan)
 {
-    CheckStub(plan.stub);
     CheckEntries(plan.entries);
-    if (plan.config.destKind == 4 && plan.config.texts[4].size() >= kPathChars)
-        throw PackError("the fixed destination is " + std::to_string(plan.config.texts[4].size()) +
-                        " bytes; the stub's path buffer holds at most " +
-                        std::to_string(kPathChars - 1));
-
-    BuiltImage built;
+    BuiltImage built = BuildPrefix(plan);
     Bytes &out = built.bytes;
-    PlaceConfig(plan, out, built);
-    built.configOffset = (uint32_t)plan.stub.size();
-    built.firstEntryOffset = (uint32_t)out.size();
 
     uint64_t size = out.size();
     for (const ZipEntry &entry : plan.entries)

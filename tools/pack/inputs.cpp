@@ -348,6 +348,14 @@ std::vector<InputItem> CollectInputs(const std::vector<std::string> &inputs, boo
     return std::move(walker.items);
 }
 
+void CheckInputs(const std::vector<InputItem> &items)
+{
+    uint64_t total = 0;
+    for (const InputItem &item : items)
+        total += item.size;
+    CheckCountAndTotal(items.size(), total);
+}
+
 // ---- Times and files ---------------------------------------------------------------
 
 uint32_t DosDateTime(time_t when)

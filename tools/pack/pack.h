@@ -157,6 +157,12 @@ void CheckName(const std::string &name, const std::string &utf8, const TextEncod
 // Multilingual Plane in its upper case.
 std::string FoldCase(const std::string &utf8);
 
+// The archive's rules on what the walk found, before anything is read: at
+// least one and at most 65,535 entries, whose sizes add up to less than
+// 4 GiB. Throws PackError.
+void CheckInputs(const std::vector<InputItem> &items);
+void CheckCountAndTotal(size_t count, uint64_t total);
+
 // DOS date in the high 16 bits, DOS time in the low 16 bits, local time.
 uint32_t DosDateTime(time_t when);
 
@@ -202,6 +208,9 @@ struct BuiltImage {
 // Checks the stub for signatures and the layout rules, lays the image out and
 // returns it; throws PackError for a rule that can't be met.
 BuiltImage BuildImage(const ImagePlan &plan);
+// The part of the image before the first entry (stub, configuration header
+// and stream), which needs nothing of the entries; plan.entries is not read.
+BuiltImage BuildPrefix(const ImagePlan &plan);
 void CheckStub(const Bytes &stub);
 // The machine a stub (or an image) is built for, from its PE header: "x86",
 // "x64", or a description of anything else.
