@@ -774,6 +774,40 @@ TEST(Command, BadOptionsAreErrors)
     ExpectFailure(folder, Pack({"--stub", folder.stub, folder / "app"}), "-o");
 }
 
+// The stub joins these into buffers of 260 characters: 259 and a zero.
+TEST(Command, TextsTheStubJoinsIntoAPathBufferMustFitIt)
+{
+    PackFolder folder;
+    std::string fixed = "fixed:C:\\" + std::string(200, 'p');  // 203 bytes, 204 with its backslash
+    folder.Write("app/" + std::string(51, 'n'), "x");         // app/nnn...: 55 bytes
+    EXPECT_EQ(folder.Run({"--dest", fixed, folder / "app"}).code, 0);
+    std::filesystem::remove(folder.output);
+    folder.Write("app/" + std::string(52, 'm'), "x");
+    ExpectFailure(folder, folder.Run({"--dest", fixed, folder / "app"}), "app/" + std::string(52, 'm'));
+
+    PackFolder other;
+    EXPECT_EQ(other.Run({"--run", std::string(259, 'r'), "--wait-file", std::string(259, 'w'), other / "app"}).code,
+              0);
+    std::filesystem::remove(other.output);
+    ExpectFailure(other, other.Run({"--run", std::string(40000, 'r'), other / "app"}), "--run");
+    ExpectFailure(other, other.Run({"--run", "x", "--wait-file", std::string(260, 'w'), other / "app"}),
+                  "--wait-file");
+    ExpectFailure(other, other.Run({"--run", "x", "--wait-file", std::string(56, 'w'), "--dest",
+                                    "fixed:C:\\" + std::string(200, 'p'), other / "app"}),
+                  "--wait-file");
+}
+
+// A fixed folder ending in U+8868, whose trail byte is 0x5C in code page 932,
+// still gets its backslash before a name.
+TEST(Command, AFixedFolderEndingInATrailByte5CStillTakesABackslash)
+{
+    PackFolder folder;
+    std::string fixed = "fixed:C:\\" + std::string(253, 'p') + "\xE8\xA1\xA8";  // 258 bytes in code page 932
+    ExpectFailure(folder, folder.Run({"--codepage", "932", "--dest", fixed, "--run", "x", "--wait-file", "w",
+                                      folder / "app"}),
+                  "260 bytes");
+}
+
 TEST(Command, NamesEqualButForCaseAreAnError)
 {
     PackFolder folder;

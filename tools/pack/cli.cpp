@@ -223,10 +223,6 @@ ConfigSettings Configure(const Options &options, const TextEncoder &encoder)
     for (int slot = 0; slot < kTextSlots; slot++) {
         if (slot == 4) {
             config.texts[slot] = encoder.Encode(fixed, "--dest fixed:");
-            if (config.texts[slot].size() >= kPathChars)
-                throw PackError("--dest fixed: the folder is " + std::to_string(config.texts[slot].size()) +
-                                " bytes; the stub's path buffer takes at most " +
-                                std::to_string(kPathChars - 1));
             continue;
         }
         if (!options.haveText[slot])
@@ -274,6 +270,7 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
 
     std::vector<InputItem> items = CollectInputs(options.inputs, options.flat, encoder, options.output);
     CheckInputs(items);
+    CheckPathLimits(plan.config, items, encoder);
     BuildPrefix(plan);  // refuses a configuration too large for the scan before any input is read
     for (const InputItem &item : items)
         plan.entries.push_back(MakeEntry(item, options.level, err));

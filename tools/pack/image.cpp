@@ -141,6 +141,51 @@ static void CheckEntries(const std::vector<ZipEntry> &entries)
     CheckCountAndTotal(entries.size(), total);
 }
 
+// The length of folder once the stub has given it its trailing backslash: a
+// backslash is added unless the last character already is one (in a
+// double-byte code page a trail byte 0x5C is none); an empty folder stays
+// empty.
+static size_t WithBackslash(const std::string &folder, const TextEncoder &encoder)
+{
+    const char *last = nullptr;
+    for (size_t at = 0; at < folder.size(); at++) {
+        last = &folder[at];
+        if (encoder.IsLeadByte((uint8_t)folder[at]))
+            at++;
+    }
+    return folder.size() + (last && *last != '\\' ? 1 : 0);
+}
+
+void CheckPathLimits(const ConfigSettings &config, const std::vector<InputItem> &items,
+                     const TextEncoder &encoder)
+{
+    const size_t most = kPathChars - 1;
+    auto tooLong = [&](const std::string &what, size_t length) {
+        return PackError(what + " " + std::to_string(length) + " bytes; the stub's path buffer holds " +
+                         std::to_string(most));
+    };
+    bool fixed = config.destKind == DEST_FIXED;
+    const std::string &folder = config.texts[CFG_FIXED_DIR];
+    if (fixed && folder.size() > most)
+        throw tooLong("--dest fixed: the folder is", folder.size());
+    size_t base = fixed ? WithBackslash(folder, encoder) : 0;
+    const std::string &run = config.texts[CFG_RUN_COMMAND];
+    if (run.size() > most)
+        throw tooLong("--run: the command is", run.size());
+    const std::string &wait = config.texts[CFG_WAIT_FILE];
+    if (!wait.empty() && base + wait.size() > most)
+        throw tooLong(fixed ? "--wait-file: behind the fixed folder the file's path is" : "--wait-file: the name is",
+                      base + wait.size());
+    if (!fixed)
+        return;
+    const InputItem *longest = nullptr;
+    for (const InputItem &item : items)
+        if (!longest || item.name.size() > longest->name.size())
+            longest = &item;
+    if (longest && base + longest->name.size() > most)
+        throw tooLong("--dest fixed: " + longest->utf8 + " would be extracted to a path of", base + longest->name.size());
+}
+
 // ---- The configuration stream and its placement -------------------------------------
 
 static std::vector<Encoding> DefaultEncodings(int level)

@@ -208,6 +208,11 @@ struct BuiltImage {
 // Checks the stub for signatures and the layout rules, lays the image out and
 // returns it; throws PackError for a rule that can't be met.
 BuiltImage BuildImage(const ImagePlan &plan);
+// What the stub joins into its 260-character path buffers, within them: the
+// run command; the wait file, behind the fixed folder when there is one; the
+// fixed folder with every entry name behind it. Throws PackError.
+void CheckPathLimits(const ConfigSettings &config, const std::vector<InputItem> &items,
+                     const TextEncoder &encoder);
 // The part of the image before the first entry (stub, configuration header
 // and stream), which needs nothing of the entries; plan.entries is not read.
 BuiltImage BuildPrefix(const ImagePlan &plan);
