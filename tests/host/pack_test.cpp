@@ -380,6 +380,47 @@ TEST_F(LocalTime, TheArchiveCarriesTheFilesModificationTimes)
     EXPECT_EQ(entries[0].time, (uint16_t)(13 << 11 | 45 << 5 | 15));
 }
 
+// SOURCE_DATE_EPOCH fixes every entry's time in UTC: the same tree packed
+// in two time zones, its files touched in between, gives the same bytes.
+TEST_F(LocalTime, WithSourceDateEpochTwoPacksInDifferentZonesAreIdentical)
+{
+    PackFolder folder;
+    setenv("SOURCE_DATE_EPOCH", "1710510330", 1);
+    Zone("UTC0");
+    Result first = Pack({"-o", folder / "first.exe", "--stub", folder.stub, folder / "app"});
+    struct timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
+    utimensat(AT_FDCWD, (folder / "app/readme.txt").c_str(), times, 0);
+    Zone("JST-9");
+    Result second = Pack({"-o", folder / "second.exe", "--stub", folder.stub, folder / "app"});
+    unsetenv("SOURCE_DATE_EPOCH");
+    ASSERT_EQ(first.code, 0) << first.err;
+    ASSERT_EQ(second.code, 0) << second.err;
+    Bytes image = pack::ReadWholeFile(folder / "first.exe");
+    EXPECT_EQ(image, pack::ReadWholeFile(folder / "second.exe"));
+    for (const CentralEntry &e : CentralDirectory(image)) {
+        EXPECT_EQ(e.date, (uint16_t)((2024 - 1980) << 9 | 3 << 5 | 15)) << e.name;
+        EXPECT_EQ(e.time, (uint16_t)(13 << 11 | 45 << 5 | 15)) << e.name;
+    }
+}
+
+TEST_F(LocalTime, MtimeGivesEveryEntryItsTimeBeforeSourceDateEpoch)
+{
+    PackFolder folder;
+    setenv("SOURCE_DATE_EPOCH", "1710510330", 1);
+    Zone("PST8");
+    Result result = folder.Run({"--mtime", "2001-02-03T04:05:06", folder / "app"});
+    unsetenv("SOURCE_DATE_EPOCH");
+    ASSERT_EQ(result.code, 0) << result.err;
+    for (const CentralEntry &e : CentralDirectory(pack::ReadWholeFile(folder.output))) {
+        EXPECT_EQ(e.date, (uint16_t)((2001 - 1980) << 9 | 2 << 5 | 3)) << e.name;
+        EXPECT_EQ(e.time, (uint16_t)(4 << 11 | 5 << 5 | 3)) << e.name;
+    }
+    EXPECT_EQ(pack::ParseTime("981173106", "x"), pack::ParseTime("2001-02-03 04:05:06", "x"));
+    EXPECT_EQ(pack::ParseTime("2001-02-03", "x"), pack::ParseTime("2001-02-03T00:00", "x"));
+    for (const char *bad : {"", "yesterday", "2001-13-01", "2001-02-03T04", "2001-02-03T04:05:06Z", "-5"})
+        EXPECT_THROW(pack::ParseTime(bad, "--mtime"), pack::PackError) << bad;
+}
+
 TEST(Names, TheLimitIs250Bytes)
 {
     EXPECT_NO_THROW(pack::CheckName(std::string(250, 'a'), std::string(250, 'a')));

@@ -64,6 +64,10 @@ static const char kUsage[] =
     "                       are converted to from UTF-8, e.g. 1252 or 932;\n"
     "                       default: only ASCII names and texts are accepted\n"
     "  --flat               pack folders' contents at the top (see Inputs)\n"
+    "  --mtime WHEN         give every entry this time: seconds since 1970 or\n"
+    "                       YYYY-MM-DD[THH:MM[:SS]], in UTC; without it,\n"
+    "                       SOURCE_DATE_EPOCH when set, else each file's\n"
+    "                       modification time in local time\n"
     "  --describe IMAGE     print an image's configuration and entries, read\n"
     "                       and checked with the stub's own decoder\n"
     "  -h, --help           this text\n"
@@ -79,7 +83,7 @@ const char *const kTextOptions[] = {"--start-message", "--init-message", "--abou
                                     "--wait-file"};
 
 struct Options {
-    std::string output, stub, arch, icon, describe, dest;
+    std::string output, stub, arch, icon, describe, dest, mtime;
     int level = 12, codepage = 0;
     bool flat = false, help = false, force = false;
     uint32_t flags = 0;
@@ -147,6 +151,9 @@ Options Parse(const std::vector<std::string> &args)
                 throw PackError("--arch takes x86 or x64, not '" + options.arch + "'");
         } else if (arg == "--icon") {
             options.icon = takeValue();
+        } else if (arg == "--mtime") {
+            options.mtime = takeValue();
+            ParseTime(options.mtime, "--mtime");
         } else if (arg == "--describe") {
             options.describe = takeValue();
         } else if (arg == "--dest") {
@@ -237,6 +244,24 @@ ConfigSettings Configure(const Options &options, const TextEncoder &encoder)
     return config;
 }
 
+// With --mtime, or else SOURCE_DATE_EPOCH, every entry gets that time, in
+// UTC: the image is then the same wherever and whenever it is packed.
+void FixTimes(const Options &options, std::vector<InputItem> &items)
+{
+    const char *epoch = getenv("SOURCE_DATE_EPOCH");
+    time_t when;
+    if (!options.mtime.empty())
+        when = ParseTime(options.mtime, "--mtime");
+    else if (epoch && *epoch)
+        when = ParseTime(epoch, "SOURCE_DATE_EPOCH");
+    else
+        return;
+    for (InputItem &item : items) {
+        item.mtime = when;
+        item.utc = true;
+    }
+}
+
 void Warn(const Options &options, std::ostream &err)
 {
     if ((options.flags & SFX_DELETE_AFTER) && Destination(options) != "unique-temp")
@@ -270,6 +295,7 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
 
     std::vector<InputItem> items = CollectInputs(options.inputs, options.flat, encoder, options.output);
     CheckInputs(items);
+    FixTimes(options, items);
     CheckPathLimits(plan.config, items, encoder);
     BuildPrefix(plan);  // refuses a configuration too large for the scan before any input is read
     for (const InputItem &item : items)

@@ -268,7 +268,7 @@ static void AddUnicodePath(ZipEntry &entry, const std::string &utf8)
 
 ZipEntry MakeEntry(const InputItem &item, int level, std::ostream &log)
 {
-    uint32_t when = DosDateTime(item.mtime);
+    uint32_t when = DosDateTime(item.mtime, item.utc);
     Bytes content;
     if (!item.folder)
         content = ReadWholeFile(item.path);

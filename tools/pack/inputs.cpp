@@ -358,16 +358,49 @@ void CheckInputs(const std::vector<InputItem> &items)
 
 // ---- Times and files ---------------------------------------------------------------
 
-uint32_t DosDateTime(time_t when)
+uint32_t DosDateTime(time_t when, bool utc)
 {
     struct tm local;
-    if (!localtime_r(&when, &local) || local.tm_year < 80)
+    if (!(utc ? gmtime_r(&when, &local) : localtime_r(&when, &local)) || local.tm_year < 80)
         return (0 + (1 << 5) + 1) << 16;  // 1980-01-01 00:00:00, the earliest DOS date
     if (local.tm_year > 207)
         return (uint32_t)((127 << 9) | (12 << 5) | 31) << 16 | (23 << 11) | (59 << 5) | 29;
     uint32_t date = (uint32_t)((local.tm_year - 80) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
     uint32_t time = (uint32_t)(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
     return date << 16 | time;
+}
+
+time_t ParseTime(const std::string &text, const std::string &what)
+{
+    const char *p = text.c_str();
+    bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    if (digits && text.size() <= 12)
+        return (time_t)strtoll(p, nullptr, 10);
+    struct tm when = {};
+    int consumed = 0;
+    int fields = sscanf(p, "%4d-%2d-%2d%n", &when.tm_year, &when.tm_mon, &when.tm_mday, &consumed);
+    bool good = fields == 3 && consumed == 10;
+    if (good && p[consumed]) {
+        int more = 0;
+        good = (p[consumed] == 'T' || p[consumed] == ' ') &&
+               sscanf(p + consumed + 1, "%2d:%2d%n", &when.tm_hour, &when.tm_min, &more) == 2;
+        consumed += 1 + more;
+        if (good && p[consumed] == ':') {
+            more = 0;
+            good = sscanf(p + consumed + 1, "%2d%n", &when.tm_sec, &more) == 1;
+            consumed += 1 + more;
+        }
+        good = good && !p[consumed];
+    }
+    if (good)
+        good = when.tm_mon >= 1 && when.tm_mon <= 12 && when.tm_mday >= 1 && when.tm_mday <= 31 &&
+               when.tm_hour < 24 && when.tm_min < 60 && when.tm_sec < 60;
+    if (!good)
+        throw PackError(what + " takes seconds since 1970 or YYYY-MM-DD[THH:MM[:SS]] (UTC), not '" + text + "'",
+                        Failure::Usage);
+    when.tm_year -= 1900;
+    when.tm_mon -= 1;
+    return timegm(&when);
 }
 
 Bytes ReadWholeFile(const std::string &path)

@@ -140,6 +140,7 @@ struct InputItem {
     bool folder = false;
     uint64_t size = 0;
     time_t mtime = 0;
+    bool utc = false;  // mtime given by the publisher: its DOS time in UTC, the same in every zone
 };
 // Walks the inputs. A folder is packed below its own name, or with flat its
 // contents go to the top. Folders get their own entries (names ending '/').
@@ -163,8 +164,12 @@ std::string FoldCase(const std::string &utf8);
 void CheckInputs(const std::vector<InputItem> &items);
 void CheckCountAndTotal(size_t count, uint64_t total);
 
-// DOS date in the high 16 bits, DOS time in the low 16 bits, local time.
-uint32_t DosDateTime(time_t when);
+// DOS date in the high 16 bits, DOS time in the low 16 bits, in local time
+// or in UTC; clamped to the years 1980 to 2107.
+uint32_t DosDateTime(time_t when, bool utc = false);
+// The time --mtime (or SOURCE_DATE_EPOCH) gives: seconds since 1970 or
+// YYYY-MM-DD[THH:MM[:SS]] in UTC; throws PackError naming what.
+time_t ParseTime(const std::string &text, const std::string &what);
 
 // ---- Archive entries ---------------------------------------------------------
 struct ZipEntry {
