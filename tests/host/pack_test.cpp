@@ -225,6 +225,38 @@ TEST(Image, EveryDeflatedStreamIsAcceptedByTheStubsDecoder)
     EXPECT_FALSE(pack::StubDecodes(cut, text, true));
 }
 
+// Pieces compressed on their own and joined, every number of unused bits at
+// a join among them, read as one stream by zlib and by the stub's decoder.
+TEST(Image, StreamsJoinedAtByteBoundariesDecodeAsOne)
+{
+    Bytes whole, joined;
+    uint32_t x = 9;
+    for (int part = 0; part < 48; part++) {
+        Bytes piece(100 + part * 37 % 900);
+        for (auto &b : piece)
+            b = (uint8_t)(part % 3 ? "abcab"[(x = x * 1103515245 + 12345) >> 29 & 3] : (x = x * 1103515245 + 12345) >> 24);
+        bool last = part == 47;
+        Bytes stream = part % 5 == 4 ? pack::DeflateStored(piece, last) : pack::Deflate(piece, {Coder::Libdeflate, 1 + part % 12});
+        if (!last && part % 5 != 4)
+            pack::MakeNonFinal(stream);
+        whole.insert(whole.end(), piece.begin(), piece.end());
+        joined.insert(joined.end(), stream.begin(), stream.end());
+    }
+    Bytes out(whole.size());
+    uLongf length = out.size();
+    z_stream z{};
+    ASSERT_EQ(inflateInit2(&z, -15), Z_OK);
+    z.next_in = joined.data();
+    z.avail_in = (uInt)joined.size();
+    z.next_out = out.data();
+    z.avail_out = (uInt)length;
+    EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
+    EXPECT_EQ(z.avail_in, 0u) << "the joined stream ends where its last piece does";
+    inflateEnd(&z);
+    EXPECT_EQ(out, whole);
+    EXPECT_TRUE(pack::StubDecodes(joined, whole, true));
+}
+
 TEST(Image, ASignatureInTheCompressedBlockIsAvoided)
 {
     pack::ImagePlan plan = SmallPlan();
@@ -709,6 +741,55 @@ TEST(Command, UnzipAndSevenZipAcceptTheImageWithoutWarnings)
     EXPECT_EQ(output.find("Warnings"), std::string::npos) << output;
 }
 
+// Written straight into the output, an image is byte for byte the one laid
+// out in memory from the same entries.
+TEST(Command, TheStreamedImageIsTheImageBuiltInMemory)
+{
+    PackFolder folder;
+    folder.Write("app/text.txt", std::string(70000, 't') + "end");
+    ASSERT_EQ(folder.Run({"--mtime", "2020-01-02T03:04:06", folder / "app"}).code, 0);
+    pack::ImagePlan plan;
+    plan.stub = pack::ReadWholeFile(folder.stub);
+    uint32_t when = pack::DosDateTime(pack::ParseTime("2020-01-02T03:04:06", "x"), true);
+    std::ostringstream log;
+    for (const char *name : {"app/", "app/bin/", "app/bin/tool.dat", "app/empty/", "app/readme.txt", "app/text.txt"}) {
+        Bytes content;
+        if (std::string(name).back() != '/')
+            content = pack::ReadWholeFile(folder / name);
+        plan.entries.push_back(pack::MakeEntry(name, content, when, 12, log));
+    }
+    EXPECT_EQ(pack::ReadWholeFile(folder.output), pack::BuildImage(plan).bytes);
+}
+
+// Files larger than one piece: deflated in pieces joined into one stream,
+// stored when nothing shrinks; the stub's decoder and unzip read them all.
+TEST(Command, FilesLargerThanAPieceArePackedInPieces)
+{
+    PackFolder folder;
+    Bytes text(pack::kChunkSize * 2 + 12345), noise(pack::kChunkSize + 1), mixed;
+    uint32_t x = 17;
+    for (auto &b : text)
+        b = (uint8_t)"the pieces of a large file\n"[(x = x * 1103515245 + 12345) >> 16 & 15];
+    for (auto &b : noise)
+        b = (uint8_t)((x = x * 1103515245 + 12345) >> 24);
+    mixed = noise;
+    mixed.insert(mixed.end(), text.begin(), text.begin() + 100000);  // a piece that shrinks after one that does not
+    folder.Write("app/text.txt", text);
+    folder.Write("app/noise.bin", noise);
+    folder.Write("app/mixed.bin", mixed);
+    ASSERT_EQ(folder.Run({"--level", "1", folder / "app"}).code, 0);
+    for (const CentralEntry &e : CentralDirectory(pack::ReadWholeFile(folder.output))) {
+        if (e.name == "app/noise.bin")
+            EXPECT_EQ(e.method, 0) << "does not shrink: stored";
+        if (e.name == "app/text.txt" || e.name == "app/mixed.bin")
+            EXPECT_EQ(e.method, 8) << e.name;
+    }
+    Result described = Pack({"--describe", folder.output});
+    EXPECT_EQ(described.code, 0) << described.out;
+    std::string output;
+    EXPECT_EQ(Shell("unzip -tq '" + folder.output + "'", &output), 0) << output;
+}
+
 TEST(Command, DescribeReadsBackEveryField)
 {
     PackFolder folder;
@@ -932,22 +1013,23 @@ TEST(Inputs, AtLeastOneAndAtMost65535EntriesAreAccepted)
 
 TEST(Inputs, AFileWhoseSizeChangedSinceTheWalkIsAnErrorNamingIt)
 {
-    PackFolder folder;
-    pack::TextEncoder encoder;
-    auto items = pack::CollectInputs({folder / "app"}, false, encoder);
-    folder.Write("app/readme.txt", "shorter now");
-    std::ostringstream log;
-    for (const pack::InputItem &item : items) {
-        if (item.utf8 != "app/readme.txt") {
-            EXPECT_NO_THROW(pack::MakeEntry(item, 12, log)) << item.utf8;
-            continue;
-        }
-        try {
-            pack::MakeEntry(item, 12, log);
-            ADD_FAILURE() << "a file that shrank was packed";
-        } catch (const pack::PackError &error) {
-            EXPECT_NE(std::string(error.what()).find(folder / "app/readme.txt" + ": changed while being packed"),
-                      std::string::npos) << error.what();
+    for (const char *now : {"shorter now", std::string(3000, 'l').c_str()}) {
+        for (const char *level : {"12", "0"}) {
+            PackFolder folder;
+            pack::TextEncoder encoder;
+            auto items = pack::CollectInputs({folder / "app"}, false, encoder);
+            folder.Write("app/readme.txt", now);
+            pack::OutputImage output(folder.output, false);
+            pack::ImageWriter writer(output, FakeStub());
+            std::ostringstream log;
+            try {
+                for (const pack::InputItem &item : items)
+                    writer.Add(item, atoi(level), log);
+                ADD_FAILURE() << "a file that changed was packed";
+            } catch (const pack::PackError &error) {
+                EXPECT_NE(std::string(error.what()).find(folder / "app/readme.txt" + ": changed while being packed"),
+                          std::string::npos) << error.what();
+            }
         }
     }
 }

@@ -295,25 +295,21 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
 
     std::vector<InputItem> items = CollectInputs(options.inputs, options.flat, encoder, options.output);
     CheckInputs(items);
-    FixTimes(options, items);
     CheckPathLimits(plan.config, items, encoder);
-    BuildPrefix(plan);  // refuses a configuration too large for the scan before any input is read
-    for (const InputItem &item : items)
-        plan.entries.push_back(MakeEntry(item, options.level, err));
-    BuiltImage image = BuildImage(plan);
+    FixTimes(options, items);
+    BuiltImage prefix = BuildPrefix(plan);
+
     OutputImage output(options.output, options.force);
-    output.Append(image.bytes);
+    ImageWriter writer(output, prefix.bytes);
+    for (const InputItem &item : items)
+        writer.Add(item, options.level, err);
+    writer.Finish();
     output.Commit();
 
-    uint64_t stored = 0, packed = 0;
-    for (const ZipEntry &entry : plan.entries) {
-        stored += entry.uncompressedSize;
-        packed += entry.data.size();
-    }
-    out << options.output << ": " << image.bytes.size() << " bytes: stub " << plan.stub.size()
-        << ", configuration " << image.configSize << " -> " << image.configStreamSize << ", "
-        << plan.entries.size() << (plan.entries.size() == 1 ? " entry " : " entries ") << stored
-        << " -> " << packed << "; first entry at " << image.firstEntryOffset << " (limit "
+    out << options.output << ": " << output.size() << " bytes: stub " << plan.stub.size()
+        << ", configuration " << prefix.configSize << " -> " << prefix.configStreamSize << ", "
+        << writer.count() << (writer.count() == 1 ? " entry " : " entries ") << writer.stored()
+        << " -> " << writer.packed() << "; first entry at " << prefix.firstEntryOffset << " (limit "
         << kLastSignatureOffset << ")\n";
     return 0;
 }

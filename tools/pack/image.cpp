@@ -256,6 +256,7 @@ static void PlaceConfig(const ImagePlan &plan, Bytes &prefix, BuiltImage &built)
 
 static void PutLocalHeader(Bytes &out, const ZipEntry &entry)
 {
+    out.reserve(out.size() + LOCAL_HEADER_SIZE + entry.name.size() + entry.extra.size());
     out.insert(out.end(), kLocalSignature, kLocalSignature + 4);
     Put16(out, 20);  // version needed: 2.0 (deflate, folders)
     Put16(out, 0);   // flags: sizes and CRC here, no data descriptor
@@ -263,7 +264,7 @@ static void PutLocalHeader(Bytes &out, const ZipEntry &entry)
     Put16(out, entry.time);
     Put16(out, entry.date);
     Put32(out, entry.crc);
-    Put32(out, (uint32_t)entry.data.size());
+    Put32(out, entry.compressedSize);
     Put32(out, entry.uncompressedSize);
     Put16(out, (uint32_t)entry.name.size());
     Put16(out, (uint32_t)entry.extra.size());
@@ -281,7 +282,7 @@ static void PutCentralHeader(Bytes &out, const ZipEntry &entry, uint32_t localOf
     Put16(out, entry.time);
     Put16(out, entry.date);
     Put32(out, entry.crc);
-    Put32(out, (uint32_t)entry.data.size());
+    Put32(out, entry.compressedSize);
     Put32(out, entry.uncompressedSize);
     Put16(out, (uint32_t)entry.name.size());
     Put16(out, (uint32_t)entry.extra.size());
@@ -323,21 +324,36 @@ BuiltImage BuildImage(const ImagePlan &plan)
         out.insert(out.end(), entry.data.begin(), entry.data.end());
     }
     built.centralOffset = (uint32_t)out.size();
-    for (size_t i = 0; i < plan.entries.size(); i++)
-        PutCentralHeader(out, plan.entries[i], offsets[i]);
-    uint32_t centralSize = (uint32_t)(out.size() - built.centralOffset);
-    if (out.size() + 22 > 0xFFFFFFFFu)
+    Bytes central = CentralDirectoryBytes(plan.entries, offsets, built.centralOffset);
+    if (out.size() + central.size() > 0xFFFFFFFFu)
         throw PackError("the image would be larger than 4 GiB");
+    out.insert(out.end(), central.begin(), central.end());
+    return built;
+}
 
+Bytes LocalHeaderBytes(const ZipEntry &entry)
+{
+    Bytes out;
+    PutLocalHeader(out, entry);
+    return out;
+}
+
+Bytes CentralDirectoryBytes(const std::vector<ZipEntry> &entries, const std::vector<uint32_t> &offsets,
+                            uint32_t centralOffset)
+{
+    Bytes out;
+    for (size_t i = 0; i < entries.size(); i++)
+        PutCentralHeader(out, entries[i], offsets[i]);
+    uint32_t centralSize = (uint32_t)out.size();
     Put32(out, 0x06054B50);  // end of central directory
     Put16(out, 0);
     Put16(out, 0);
-    Put16(out, (uint32_t)plan.entries.size());
-    Put16(out, (uint32_t)plan.entries.size());
+    Put16(out, (uint32_t)entries.size());
+    Put16(out, (uint32_t)entries.size());
     Put32(out, centralSize);
-    Put32(out, built.centralOffset);
+    Put32(out, centralOffset);
     Put16(out, 0);
-    return built;
+    return out;
 }
 
 }  // namespace pack

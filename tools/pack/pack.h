@@ -19,6 +19,7 @@
 #include <stdint.h>
 #include <time.h>
 
+#include <functional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -69,6 +70,13 @@ const char *CoderName(Coder coder);
 
 // One raw deflate stream of data.
 Bytes Deflate(const Bytes &data, Encoding encoding);
+// Stored blocks of at most 65,535 bytes; with final, the last one carries
+// BFINAL (an empty input is then one empty final block).
+Bytes DeflateStored(const Bytes &data, bool final);
+// Turns a whole raw deflate stream into the first part of a longer one: its
+// last block loses BFINAL and an empty stored block ends it on a byte
+// boundary, so that another stream's blocks can follow. Throws PackError.
+void MakeNonFinal(Bytes &stream);
 // The block type (0 stored, 1 fixed, 2 dynamic) of a stream's first block.
 int FirstBlockType(const Bytes &stream);
 
@@ -179,16 +187,23 @@ struct ZipEntry {
     uint16_t time = 0, date = 0;
     uint32_t crc = 0;
     uint32_t uncompressedSize = 0;
-    Bytes data;  // stored bytes or the raw deflate stream
+    uint32_t compressedSize = 0;
+    Bytes data;  // stored bytes or the raw deflate stream (empty once written out)
     Bytes extra; // extra field, the same in local and central headers
     std::string coder;  // how data was made, for reports
 };
-// Reads and compresses one input. Deflated entries that do not shrink are
-// stored; streams the stub's decoder refuses fall back to zlib, then to
-// storing. Warnings go to log.
-ZipEntry MakeEntry(const InputItem &item, int level, std::ostream &log);
+// Compresses one entry's content in memory. Deflated entries that do not
+// shrink are stored; streams the stub's decoder refuses fall back to zlib,
+// then to storing. Warnings go to log.
 ZipEntry MakeEntry(const std::string &name, const Bytes &content, uint32_t dosDateTime,
                    int level, std::ostream &log);
+// The streams MakeEntry tries, in order: each that shrinks content is handed
+// to accepts (the stub's decoder run on it); the first accepted is returned,
+// its coder's name in coder. Empty: store the content.
+Bytes CompressAccepted(const Bytes &content, int level, const std::string &name, std::ostream &log,
+                       const std::function<bool(const Bytes &)> &accepts, const char **coder);
+// Adds the UTF-8 form of a converted name (an Info-ZIP Unicode Path field).
+void AddUnicodePath(ZipEntry &entry, const std::string &utf8);
 
 // ---- The image -------------------------------------------------------------------
 struct ImagePlan {
@@ -264,6 +279,40 @@ private:
 // ends the packer, until ForgetOnSignal; the descriptor, or -1 (errno set).
 int CreateTemporary(std::string &pattern);
 void ForgetOnSignal(const std::string &path);
+
+// The 30-byte local header with the entry's name and extra field, and the
+// central directory (headers and end record) of entries whose local headers
+// lie at offsets, beginning at centralOffset.
+Bytes LocalHeaderBytes(const ZipEntry &entry);
+Bytes CentralDirectoryBytes(const std::vector<ZipEntry> &entries, const std::vector<uint32_t> &offsets,
+                            uint32_t centralOffset);
+
+// Writes an image straight into output, an entry at a time, each file read
+// and compressed in pieces of kChunkSize, so that memory stays small
+// whatever the input: the prefix, then Add for every input, then Finish.
+// A file of at most kChunkSize is compressed whole, as MakeEntry does; a
+// larger one in chunks whose streams are joined into one, which is stored
+// when it does not shrink or the stub's decoder refuses it. Every stream is
+// decoded by the stub's decoder where it lies in the output before it is
+// kept. Throws PackError.
+constexpr size_t kChunkSize = 16u << 20;
+class ImageWriter {
+public:
+    ImageWriter(OutputImage &output, const Bytes &prefix);
+    void Add(const InputItem &item, int level, std::ostream &log);
+    void Finish();
+    size_t count() const { return entries_.size(); }
+    uint64_t stored() const { return stored_; }  // the entries' sizes
+    uint64_t packed() const { return packed_; }  // their data in the image
+
+private:
+    void WriteData(ZipEntry &entry, const InputItem &item, uint64_t dataAt, int level, std::ostream &log);
+    bool Decodes(uint64_t dataAt, const ZipEntry &entry);
+    OutputImage &out_;
+    std::vector<ZipEntry> entries_;
+    std::vector<uint32_t> offsets_;
+    uint64_t stored_ = 0, packed_ = 0;
+};
 
 // ---- Describing an image -------------------------------------------------------
 // Prints an image's configuration and entries, reading it with the stub's own
