@@ -57,6 +57,69 @@ TEST(PackCommand, AYenSignInCodePage932IsRefusedNamingTheFileAndTheCharacter)
     EXPECT_FALSE(std::filesystem::exists(dir / "setup.exe"));
 }
 
+// Exit codes: 0 packed, 1 an input refused, 2 the command line, 3 reading
+// or writing failed (here a file that holds more than its size says).
+TEST(PackCommand, ExitCodesTellRefusalsUsageAndIoFailuresApart)
+{
+    TempDir dir;
+    std::string stub = dir.Write("stub.exe", FakeStub());
+    std::string good = dir.Write("good.txt", "fine");
+    std::string output;
+    EXPECT_EQ(RunPack({"-o", dir / "a.exe", "--stub", stub, good}, &output), 0) << output;
+    EXPECT_EQ(RunPack({"-o", dir / "b.exe", "--stub", stub, dir / "missing.txt"}, &output), 1) << output;
+    EXPECT_EQ(RunPack({"-o", dir / "b.exe", "--stub", stub, "--no-such-option", good}, &output), 2) << output;
+    EXPECT_EQ(RunPack({}, &output), 2) << output;
+    EXPECT_EQ(RunPack({"-o", dir / "b.exe", "--stub", stub, "/proc/version"}, &output), 3) << output;
+    EXPECT_NE(output.find("/proc/version: changed while being packed"), std::string::npos) << output;
+    EXPECT_FALSE(std::filesystem::exists(dir / "b.exe"));
+}
+
+// Options from a response file, one a line; a text that begins with "@" is
+// written "@@"; a text option's @FILE is read as the text.
+TEST(PackCommand, OptionsComeFromResponseFiles)
+{
+    TempDir dir;
+    std::string stub = dir.Write("stub.exe", FakeStub());
+    std::string about = dir.Write("about.txt", "About from a file\n");
+    std::string options = dir.Write("options.rsp", "--extractor\r\n\n--description\n@@home\n--about\n@" + about + "\n");
+    std::string input = dir.Write("in/readme.txt", "read me");
+    std::string output;
+    ASSERT_EQ(RunPack({"-o", dir / "a.exe", "--stub", stub, "@" + options, input}, &output), 0) << output;
+    ASSERT_EQ(RunPack({"--describe", dir / "a.exe"}, &output), 0) << output;
+    for (const char *expected : {"form:          extractor", "description:   \"@home\"", "about:         \"About from a file\""})
+        EXPECT_NE(output.find(expected), std::string::npos) << expected << "\n" << output;
+}
+
+// --describe speaks UTF-8: names from their Unicode Path field, texts
+// converted with --codepage (without it, bytes beyond ASCII as \xNN); with
+// --json, one object for scripts.
+TEST(PackCommand, DescribePrintsUtf8AndJson)
+{
+    TempDir dir;
+    std::string stub = dir.Write("stub.exe", FakeStub());
+    dir.Write("in/\xE6\x97\xA5\xE6\x9C\xAC.txt", "nihon");
+    std::string output;
+    ASSERT_EQ(RunPack({"-o", dir / "a.exe", "--stub", stub, "--codepage", "932", "--description",
+                       "\xE8\xAA\xAC\xE6\x98\x8E", dir / "in"}, &output), 0) << output;
+    ASSERT_EQ(RunPack({"--describe", dir / "a.exe"}, &output), 0) << output;
+    EXPECT_NE(output.find("in/\xE6\x97\xA5\xE6\x9C\xAC.txt"), std::string::npos) << output;
+    EXPECT_NE(output.find("\"\\x90\\xE0\\x96\\xBE\""), std::string::npos) << output;
+    ASSERT_EQ(RunPack({"--describe", dir / "a.exe", "--codepage", "932"}, &output), 0) << output;
+    EXPECT_NE(output.find("description:   \"\xE8\xAA\xAC\xE6\x98\x8E\""), std::string::npos) << output;
+
+    std::string check = "import json, sys\n"
+                        "d = json.load(sys.stdin)\n"
+                        "assert d['checks'] and d['problems'] == 0, d\n"
+                        "assert [e['name'] for e in d['entries']] == ['in/', 'in/\\u65e5\\u672c.txt'], d\n"
+                        "assert all(e['ok'] for e in d['entries']), d\n"
+                        "assert d['entries'][1]['size'] == 5, d\n"
+                        "assert d['configuration']['description'] == '\\u8aac\\u660e', d\n"
+                        "assert d['configuration']['destination'] == 'unique-temp', d\n";
+    std::string script = dir.Write("check.py", check);
+    EXPECT_EQ(Shell(std::string(BREVANT_PACK) + " --describe " + Quoted(dir / "a.exe") +
+                        " --codepage 932 --json | python3 " + Quoted(script), &output), 0) << output;
+}
+
 // Each of the three signals, sent while the packer works, ends it with no
 // temporary file left, neither beside the output nor in TMPDIR.
 TEST(PackCommand, AnInterruptedPackLeavesNoTemporaryFiles)

@@ -831,12 +831,26 @@ TEST(Command, DescribeReportsADamagedImage)
     EXPECT_NE(described.out.find("BAD"), std::string::npos) << described.out;
 }
 
-void ExpectFailure(const PackFolder &folder, const Result &result, const std::string &message)
+void ExpectFailure(const PackFolder &folder, const Result &result, const std::string &message, int code = 1)
 {
-    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.code, code) << message;
     EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
     EXPECT_FALSE(folder.OutputExists());
     EXPECT_TRUE(folder.OnlyInputsLeft());
+}
+
+TEST(Command, QuietPrintsNothingAndVerboseAnEntryALine)
+{
+    PackFolder folder;
+    Result quiet = folder.Run({"-q", folder / "app"});
+    ASSERT_EQ(quiet.code, 0) << quiet.err;
+    EXPECT_EQ(quiet.out + quiet.err, "");
+    std::filesystem::remove(folder.output);
+    Result verbose = folder.Run({"-v", folder / "app"});
+    ASSERT_EQ(verbose.code, 0) << verbose.err;
+    EXPECT_NE(verbose.out.find("deflated 2000 -> "), std::string::npos) << verbose.out;
+    EXPECT_NE(verbose.out.find("app/readme.txt  (libdeflate)"), std::string::npos) << verbose.out;
+    EXPECT_NE(verbose.out.find("stored   3 -> 3  app/bin/tool.dat"), std::string::npos) << verbose.out;
 }
 
 TEST(Command, ALongNameIsAnErrorNamingTheFile)
@@ -888,12 +902,14 @@ TEST(Command, AMissingStubIsAnErrorNamingIt)
 TEST(Command, BadOptionsAreErrors)
 {
     PackFolder folder;
-    ExpectFailure(folder, folder.Run({"--level", "13", folder / "app"}), "--level");
-    ExpectFailure(folder, folder.Run({"--dest", "elsewhere", folder / "app"}), "--dest");
+    // Exit code 2: the command line itself; 1: a value the stub can't take.
+    ExpectFailure(folder, folder.Run({"--level", "13", folder / "app"}), "--level", 2);
+    ExpectFailure(folder, folder.Run({"--dest", "elsewhere", folder / "app"}), "--dest", 2);
     ExpectFailure(folder, folder.Run({"--dest", "fixed:C:\\" + std::string(257, 'p'), folder / "app"}), "259");
-    ExpectFailure(folder, folder.Run({"--frobnicate", folder / "app"}), "--frobnicate");
-    ExpectFailure(folder, folder.Run({}), "no inputs");
-    ExpectFailure(folder, Pack({"--stub", folder.stub, folder / "app"}), "-o");
+    ExpectFailure(folder, folder.Run({"--frobnicate", folder / "app"}), "--frobnicate", 2);
+    ExpectFailure(folder, folder.Run({"--about"}), "--about needs a value", 2);
+    ExpectFailure(folder, folder.Run({}), "no inputs", 2);
+    ExpectFailure(folder, Pack({"--stub", folder.stub, folder / "app"}), "-o", 2);
 }
 
 // The stub joins these into buffers of 260 characters: 259 and a zero.

@@ -262,6 +262,35 @@ bool StubDecodes(const Bytes &stream, const Bytes &data, bool entryBudget)
     return good;
 }
 
+int DecodeInPlace(uint32_t dataAt, const LocalHeader &header, std::string *stop)
+{
+    // The host platform's handles are descriptors; its own file calls take
+    // Windows-style paths, which /dev/null is not.
+    static FileHandle nowhere = (FileHandle)(intptr_t)open("/dev/null", O_WRONLY);
+    if (nowhere == INVALID_FILE)
+        throw PackError("can't open /dev/null", Failure::Io);
+    PrepareStubDecoder();
+    FileHandle savedOutput = OutputFile;
+    void (*savedHook)(unsigned) = HostExitHook;
+    size_t savedBoxes = HostBoxes.size();
+    OutputFile = nowhere;
+    HostThrowOnExit();
+    int result;
+    try {
+        SeekTo(ImageFile, dataAt);
+        result = DecodeEntry(&header, header.CompressedSize + 4, nullptr);
+    } catch (const HostExit &) {
+        result = -1;
+        if (stop)
+            *stop = HostBoxes.size() > savedBoxes ? HostBoxes.back().text : "";
+    }
+    MemorySinkNext = nullptr;
+    OutputFile = savedOutput;
+    HostExitHook = savedHook;
+    HostBoxes.resize(savedBoxes);
+    return result;
+}
+
 // ---- Entries -----------------------------------------------------------------------
 
 Bytes CompressAccepted(const Bytes &content, int level, const std::string &name, std::ostream &log,

@@ -90,6 +90,22 @@ std::string TextEncoder::Encode(const std::string &utf8, const std::string &what
     }
 }
 
+bool TextEncoder::Decode(const std::string &bytes, std::string *utf8) const
+{
+    if (IsAscii(bytes)) {
+        *utf8 = bytes;
+        return true;
+    }
+    if (!back_)
+        return false;
+    try {
+        *utf8 = Convert(back_, bytes);
+        return true;
+    } catch (const PackError &) {
+        return false;
+    }
+}
+
 // The length of the UTF-8 sequence that starts with byte c (1 for a stray
 // continuation byte, which the conversion then refuses).
 static size_t SequenceLength(uint8_t c) { return c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4; }

@@ -86,6 +86,11 @@ int FirstBlockType(const Bytes &stream);
 // it yields INFLATE_OK, fills the sink exactly, and the output and its CRC-32
 // match data.
 bool StubDecodes(const Bytes &stream, const Bytes &data, bool entryBudget);
+// The stub's decoder on the entry data at dataAt of ImageFile, as the
+// extraction runs it (budget CompressedSize + 4, output counted and its
+// CRC-32 compared) with the output discarded: a DecodeResult, or -1 when
+// the stub would stop with a fatal message (its text in stop).
+int DecodeInPlace(uint32_t dataAt, const LocalHeader &header, std::string *stop = nullptr);
 // Sets up what the stub's start-up prepares for its decoder (CRC table,
 // window, input buffer, InternalErrorText); once per process.
 void PrepareStubDecoder();
@@ -131,6 +136,9 @@ public:
     // turn U+00A5 into the backslash byte, U+2014 into U+2015). Throws
     // PackError naming what and the character.
     std::string EncodeName(const std::string &utf8, const std::string &what) const;
+    // bytes of the code page as UTF-8; false when they are not text of it
+    // (without a code page: when they are not ASCII).
+    bool Decode(const std::string &bytes, std::string *utf8) const;
     // Whether byte begins a double-byte character in the code page.
     bool IsLeadByte(uint8_t byte) const { return lead_[byte]; }
 
@@ -301,6 +309,9 @@ public:
     ImageWriter(OutputImage &output, const Bytes &prefix);
     void Add(const InputItem &item, int level, std::ostream &log);
     void Finish();
+    // Called with the input bytes of each piece as it is done.
+    std::function<void(uint64_t bytes)> onBytes;
+    const ZipEntry &last() const { return entries_.back(); }
     size_t count() const { return entries_.size(); }
     uint64_t stored() const { return stored_; }  // the entries' sizes
     uint64_t packed() const { return packed_; }  // their data in the image
@@ -308,16 +319,21 @@ public:
 private:
     void WriteData(ZipEntry &entry, const InputItem &item, uint64_t dataAt, int level, std::ostream &log);
     bool Decodes(uint64_t dataAt, const ZipEntry &entry);
+    void Advance(uint64_t bytes, uint64_t size);
     OutputImage &out_;
     std::vector<ZipEntry> entries_;
     std::vector<uint32_t> offsets_;
-    uint64_t stored_ = 0, packed_ = 0;
+    uint64_t stored_ = 0, packed_ = 0, reported_ = 0;
 };
 
 // ---- Describing an image -------------------------------------------------------
 // Prints an image's configuration and entries, reading it with the stub's own
 // routines, and checks every entry's stream; 0 when everything checks.
-int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err);
+// Texts and names are printed in UTF-8: names from their Unicode Path field,
+// otherwise converted from codepage (0: bytes beyond ASCII as \xNN). With
+// json, one JSON object instead of the table.
+int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err, int codepage = 0,
+                  bool json = false);
 
 // ---- The command -----------------------------------------------------------------
 // The whole command line (without the program name); the exit code.

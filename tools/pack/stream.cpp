@@ -101,40 +101,22 @@ ImageWriter::ImageWriter(OutputImage &output, const Bytes &prefix) : out_(output
 // CRC-32 compared, into nothing.
 bool ImageWriter::Decodes(uint64_t dataAt, const ZipEntry &entry)
 {
-    // The host platform's handles are descriptors; its own file calls take
-    // Windows-style paths, which /dev/null is not.
-    static FileHandle nowhere = (FileHandle)(intptr_t)open("/dev/null", O_WRONLY);
-    PrepareStubDecoder();
     static const uint8_t zeros[kSlack] = {};
     out_.WriteAt(dataAt + entry.compressedSize, zeros, kSlack);
-
-    FileHandle savedImage = ImageFile, savedOutput = OutputFile;
-    void (*savedHook)(unsigned) = HostExitHook;
-    size_t savedBoxes = HostBoxes.size();
+    FileHandle savedImage = ImageFile;
     ImageFile = OpenReadShared(out_.temporaryPath().c_str());
-    if (ImageFile == INVALID_FILE || nowhere == INVALID_FILE) {
+    if (ImageFile == INVALID_FILE) {
         ImageFile = savedImage;
         throw PackError("can't read back " + out_.temporaryPath(), Failure::Io);
     }
-    OutputFile = nowhere;
-    HostThrowOnExit();
-    bool good = false;
-    try {
-        SeekTo(ImageFile, (uint32_t)dataAt);
-        LocalHeader header = {};
-        header.Method = entry.method;
-        header.Crc32 = entry.crc;
-        header.CompressedSize = entry.compressedSize;
-        header.UncompressedSize = entry.uncompressedSize;
-        good = DecodeEntry(&header, header.CompressedSize + 4, nullptr) == DECODE_OK;
-    } catch (const HostExit &) {
-        good = false;
-    }
+    LocalHeader header = {};
+    header.Method = entry.method;
+    header.Crc32 = entry.crc;
+    header.CompressedSize = entry.compressedSize;
+    header.UncompressedSize = entry.uncompressedSize;
+    bool good = DecodeInPlace((uint32_t)dataAt, header) == DECODE_OK;
     CloseFile(ImageFile);
     ImageFile = savedImage;
-    OutputFile = savedOutput;
-    HostExitHook = savedHook;
-    HostBoxes.resize(savedBoxes);
     out_.Truncate(dataAt + entry.compressedSize);
     return good;
 }
@@ -175,6 +157,7 @@ void ImageWriter::WriteData(ZipEntry &entry, const InputItem &item, uint64_t dat
                 MakeNonFinal(part);
             out_.Append(part);
             CheckImageSize(out_.size());
+            Advance(chunk->size(), item.size);
             if (!last) {
                 chunk = &file.Next();
                 crc = (uint32_t)crc32(crc, chunk->data(), (uInt)chunk->size());
@@ -224,12 +207,14 @@ void ImageWriter::Add(const InputItem &item, int level, std::ostream &log)
     entry.coder = "stored";
     AddUnicodePath(entry, item.utf8);
 
+    reported_ = 0;
     uint64_t headerAt = out_.size();
     Bytes header = LocalHeaderBytes(entry);
     CheckImageSize(headerAt + header.size());
     out_.Append(header);
     if (!item.folder)
         WriteData(entry, item, out_.size(), level, log);
+    Advance(item.size, item.size);
     header = LocalHeaderBytes(entry);
     out_.WriteAt(headerAt, header.data(), header.size());
 
@@ -237,6 +222,16 @@ void ImageWriter::Add(const InputItem &item, int level, std::ostream &log)
     packed_ += entry.compressedSize;
     offsets_.push_back((uint32_t)headerAt);
     entries_.push_back(std::move(entry));
+}
+
+// Progress of the entry at hand, never beyond its size (a file read a
+// second time is not counted twice).
+void ImageWriter::Advance(uint64_t bytes, uint64_t size)
+{
+    bytes = std::min(bytes, size - reported_);
+    reported_ += bytes;
+    if (onBytes && bytes)
+        onBytes(bytes);
 }
 
 void ImageWriter::Finish()
