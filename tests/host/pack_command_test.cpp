@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <time.h>
 
+#include <algorithm>
+
 #include "pack_test_util.h"
 
 using namespace packtest;
@@ -118,6 +120,23 @@ TEST(PackCommand, DescribePrintsUtf8AndJson)
     std::string script = dir.Write("check.py", check);
     EXPECT_EQ(Shell(std::string(BREVANT_PACK) + " --describe " + Quoted(dir / "a.exe") +
                         " --codepage 932 --json | python3 " + Quoted(script), &output), 0) << output;
+
+    // A damaged entry and a damaged configuration: still one JSON object each.
+    Bytes image = pack::ReadWholeFile(dir / "a.exe");
+    Bytes entry = image;
+    const char nihon[] = "nihon";  // the second entry's stored data
+    entry[std::search(image.begin(), image.end(), nihon, nihon + 5) - image.begin()] ^= 0x20;
+    dir.Write("entry.exe", entry);
+    Bytes config = image;
+    config[4096 + 4] ^= 1;  // the configuration's CRC-32
+    dir.Write("config.exe", config);
+    std::string damaged = dir.Write("damaged.py", "import json, sys\n"
+                                                  "d = json.load(sys.stdin)\n"
+                                                  "assert not d['checks'] and d['problems'] == 1, d\n"
+                                                  "assert 'stub_stops' in d or not d['entries'][1]['ok'], d\n");
+    for (const char *bad : {"entry.exe", "config.exe"})
+        EXPECT_EQ(Shell(std::string(BREVANT_PACK) + " --describe " + Quoted(dir / bad) + " --json | python3 " +
+                            Quoted(damaged), &output), 0) << bad << "\n" << output;
 }
 
 // Each of the three signals, sent while the packer works, ends it with no

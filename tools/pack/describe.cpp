@@ -365,7 +365,7 @@ int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err,
         LoadConfig();
         report.loaded = true;
     } catch (const HostExit &exit) {
-        report.stop = HostBoxes.empty() ? "no message" : Quote(HostBoxes.back().text, nullptr, json);
+        report.stop = !HostBoxes.empty() ? Quote(HostBoxes.back().text, nullptr, json) : json ? "null" : "no message";
         report.exitCode = exit.code;
         report.failures++;
     }
