@@ -59,7 +59,7 @@ def make_inputs():
 
 def pack(name, folder, dest):
     image = os.path.join(WORK, name + ".exe")
-    subprocess.run([sfxtest.PACK, "-o", image, "--stub", sfxtest.STUB, "--flat", "--level", "9",
+    subprocess.run([sfxtest.PACK, "-o", image, "--force", "--stub", sfxtest.STUB, "--flat", "--level", "9",
                     "--autostart", "--overwrite", "--dest", "fixed:" + sfxtest.win_path(dest),
                     folder], check=True, stdout=subprocess.DEVNULL)
     return image

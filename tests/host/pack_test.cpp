@@ -225,6 +225,38 @@ TEST(Image, EveryDeflatedStreamIsAcceptedByTheStubsDecoder)
     EXPECT_FALSE(pack::StubDecodes(cut, text));
 }
 
+// Pieces compressed on their own and joined, every number of unused bits at
+// a join among them, read as one stream by zlib and by the stub's decoder.
+TEST(Image, StreamsJoinedAtByteBoundariesDecodeAsOne)
+{
+    Bytes whole, joined;
+    uint32_t x = 9;
+    for (int part = 0; part < 48; part++) {
+        Bytes piece(100 + part * 37 % 900);
+        for (auto &b : piece)
+            b = (uint8_t)(part % 3 ? "abcab"[(x = x * 1103515245 + 12345) >> 29 & 3] : (x = x * 1103515245 + 12345) >> 24);
+        bool last = part == 47;
+        Bytes stream = part % 5 == 4 ? pack::DeflateStored(piece, last) : pack::Deflate(piece, {Coder::Libdeflate, 1 + part % 12});
+        if (!last && part % 5 != 4)
+            pack::MakeNonFinal(stream);
+        whole.insert(whole.end(), piece.begin(), piece.end());
+        joined.insert(joined.end(), stream.begin(), stream.end());
+    }
+    Bytes out(whole.size());
+    uLongf length = out.size();
+    z_stream z{};
+    ASSERT_EQ(inflateInit2(&z, -15), Z_OK);
+    z.next_in = joined.data();
+    z.avail_in = (uInt)joined.size();
+    z.next_out = out.data();
+    z.avail_out = (uInt)length;
+    EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
+    EXPECT_EQ(z.avail_in, 0u) << "the joined stream ends where its last piece does";
+    inflateEnd(&z);
+    EXPECT_EQ(out, whole);
+    EXPECT_TRUE(pack::StubDecodes(joined, whole));
+}
+
 TEST(Image, ASignatureInTheCompressedBlockIsAvoided)
 {
     pack::ImagePlan plan = SmallPlan();
@@ -380,6 +412,47 @@ TEST_F(LocalTime, TheArchiveCarriesTheFilesModificationTimes)
     EXPECT_EQ(entries[0].time, (uint16_t)(13 << 11 | 45 << 5 | 15));
 }
 
+// SOURCE_DATE_EPOCH fixes every entry's time in UTC: the same tree packed
+// in two time zones, its files touched in between, gives the same bytes.
+TEST_F(LocalTime, WithSourceDateEpochTwoPacksInDifferentZonesAreIdentical)
+{
+    PackFolder folder;
+    setenv("SOURCE_DATE_EPOCH", "1710510330", 1);
+    Zone("UTC0");
+    Result first = Pack({"-o", folder / "first.exe", "--stub", folder.stub, folder / "app"});
+    struct timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
+    utimensat(AT_FDCWD, (folder / "app/readme.txt").c_str(), times, 0);
+    Zone("JST-9");
+    Result second = Pack({"-o", folder / "second.exe", "--stub", folder.stub, folder / "app"});
+    unsetenv("SOURCE_DATE_EPOCH");
+    ASSERT_EQ(first.code, 0) << first.err;
+    ASSERT_EQ(second.code, 0) << second.err;
+    Bytes image = pack::ReadWholeFile(folder / "first.exe");
+    EXPECT_EQ(image, pack::ReadWholeFile(folder / "second.exe"));
+    for (const CentralEntry &e : CentralDirectory(image)) {
+        EXPECT_EQ(e.date, (uint16_t)((2024 - 1980) << 9 | 3 << 5 | 15)) << e.name;
+        EXPECT_EQ(e.time, (uint16_t)(13 << 11 | 45 << 5 | 15)) << e.name;
+    }
+}
+
+TEST_F(LocalTime, MtimeGivesEveryEntryItsTimeBeforeSourceDateEpoch)
+{
+    PackFolder folder;
+    setenv("SOURCE_DATE_EPOCH", "1710510330", 1);
+    Zone("PST8");
+    Result result = folder.Run({"--mtime", "2001-02-03T04:05:06", folder / "app"});
+    unsetenv("SOURCE_DATE_EPOCH");
+    ASSERT_EQ(result.code, 0) << result.err;
+    for (const CentralEntry &e : CentralDirectory(pack::ReadWholeFile(folder.output))) {
+        EXPECT_EQ(e.date, (uint16_t)((2001 - 1980) << 9 | 2 << 5 | 3)) << e.name;
+        EXPECT_EQ(e.time, (uint16_t)(4 << 11 | 5 << 5 | 3)) << e.name;
+    }
+    EXPECT_EQ(pack::ParseTime("981173106", "x"), pack::ParseTime("2001-02-03 04:05:06", "x"));
+    EXPECT_EQ(pack::ParseTime("2001-02-03", "x"), pack::ParseTime("2001-02-03T00:00", "x"));
+    for (const char *bad : {"", "yesterday", "2001-13-01", "2001-02-03T04", "2001-02-03T04:05:06Z", "-5"})
+        EXPECT_THROW(pack::ParseTime(bad, "--mtime"), pack::PackError) << bad;
+}
+
 TEST(Names, TheLimitIs250Bytes)
 {
     EXPECT_NO_THROW(pack::CheckName(std::string(250, 'a'), std::string(250, 'a')));
@@ -390,6 +463,70 @@ TEST(Names, CharactersWindowsRefusesAreRefused)
 {
     for (std::string name : {"a:b", "a\\b", "a*b", "a?b", "a|b", "a<b", "a\"b", "a\tb"})
         EXPECT_THROW(pack::CheckName(name, name), pack::PackError) << name;
+}
+
+TEST(Names, DeviceNamesAreRefusedInAnyCaseWithOrWithoutAnExtension)
+{
+    for (std::string name : {"CON", "aux.txt", "NUL.txt", "com1", "LPT9.log", "CONIN$", "conout$.x", "CON/",
+                             "dir/Prn.tar.gz", "Con /x", "dir/nul"})
+        EXPECT_THROW(pack::CheckName(name, name), pack::PackError) << name;
+    for (std::string name : {"CONSOLE", "com10", "COM.txt", "nul_", "xcon", "dir/lpt", "con-fig/", "com0"})
+        EXPECT_NO_THROW(pack::CheckName(name, name)) << name;
+}
+
+TEST(Names, ANameEndingInADotOrASpaceIsRefused)
+{
+    for (std::string name : {"trail.", "trail ", "dir./x", "dir /x", "a/b./"})
+        EXPECT_THROW(pack::CheckName(name, name), pack::PackError) << name;
+    for (std::string name : {"a.b", "dir/", ".hidden", "..a", "a .b"})
+        EXPECT_NO_THROW(pack::CheckName(name, name)) << name;
+}
+
+TEST(Names, DotComponentsAreRefused)
+{
+    for (std::string name : {".", "..", "a/../b", "./a", "a/./", "../"})
+        EXPECT_THROW(pack::CheckName(name, name), pack::PackError) << name;
+}
+
+TEST(Names, A5CByteIsRefusedOutsideADoubleByteCharacterOnly)
+{
+    pack::TextEncoder japanese(932);
+    EXPECT_THROW(pack::CheckName("..\x5C..\x5C" "evil.txt", "..\xC2\xA5..\xC2\xA5" "evil.txt", japanese),
+                 pack::PackError);
+    EXPECT_THROW(pack::CheckName("\x95\x5C\x5C" "a", "\xE8\xA1\xA8\xC2\xA5" "a", japanese), pack::PackError);
+    // U+8868 and U+30BD end in 0x5C: the trail byte of their characters.
+    EXPECT_NO_THROW(pack::CheckName("\x95\x5C/\x83\x5C.txt", "\xE8\xA1\xA8/\xE3\x82\xBD.txt", japanese));
+}
+
+TEST(Names, CaseIsFoldedAsWindowsFoldsIt)
+{
+    EXPECT_EQ(pack::FoldCase("\xC3\xA9.txt"), pack::FoldCase("\xC3\x89.TXT"));  // e acute
+    EXPECT_EQ(pack::FoldCase("\xCE\xB1"), "\xCE\x91");                           // alpha
+    EXPECT_EQ(pack::FoldCase("\xD0\xB6"), "\xD0\x96");                           // zhe
+    EXPECT_EQ(pack::FoldCase("\xF0\x90\x90\xA8"), "\xF0\x90\x90\xA8") << "outside the BMP: kept";
+}
+
+TEST(CodePages, ACharacterThatWouldReadBackAsAnotherIsRefusedNamingIt)
+{
+    pack::TextEncoder japanese(932);
+    struct Case {
+        const char *utf8, *expected;
+    } cases[] = {
+        {"a\xC2\xA5" "b.txt", "\"\xC2\xA5\" (U+00A5)"},
+        {"over\xE2\x80\xBE" "line", "\"\xE2\x80\xBE\" (U+203E)"},
+        {"em\xE2\x80\x94" "dash", "\"\xE2\x80\x94\" (U+2014); it would become \"\xE2\x80\x95\" (U+2015)"},
+    };
+    for (const Case &c : cases) {
+        try {
+            japanese.EncodeName(c.utf8, std::string("docs/") + c.utf8);
+            ADD_FAILURE() << c.utf8;
+        } catch (const pack::PackError &error) {
+            std::string text = error.what();
+            EXPECT_NE(text.find(std::string("docs/") + c.utf8), std::string::npos) << text;
+            EXPECT_NE(text.find(c.expected), std::string::npos) << text;
+        }
+    }
+    EXPECT_EQ(japanese.EncodeName("\xE8\xA1\xA8\xE3\x82\xBD", "x"), "\x95\x5C\x83\x5C");
 }
 
 TEST(CodePages, AsciiPassesWithoutACodePage)
@@ -604,6 +741,55 @@ TEST(Command, UnzipAndSevenZipAcceptTheImageWithoutWarnings)
     EXPECT_EQ(output.find("Warnings"), std::string::npos) << output;
 }
 
+// Written straight into the output, an image is byte for byte the one laid
+// out in memory from the same entries.
+TEST(Command, TheStreamedImageIsTheImageBuiltInMemory)
+{
+    PackFolder folder;
+    folder.Write("app/text.txt", std::string(70000, 't') + "end");
+    ASSERT_EQ(folder.Run({"--mtime", "2020-01-02T03:04:06", folder / "app"}).code, 0);
+    pack::ImagePlan plan;
+    plan.stub = pack::ReadWholeFile(folder.stub);
+    uint32_t when = pack::DosDateTime(pack::ParseTime("2020-01-02T03:04:06", "x"), true);
+    std::ostringstream log;
+    for (const char *name : {"app/", "app/bin/", "app/bin/tool.dat", "app/empty/", "app/readme.txt", "app/text.txt"}) {
+        Bytes content;
+        if (std::string(name).back() != '/')
+            content = pack::ReadWholeFile(folder / name);
+        plan.entries.push_back(pack::MakeEntry(name, content, when, 12, log));
+    }
+    EXPECT_EQ(pack::ReadWholeFile(folder.output), pack::BuildImage(plan).bytes);
+}
+
+// Files larger than one piece: deflated in pieces joined into one stream,
+// stored when nothing shrinks; the stub's decoder and unzip read them all.
+TEST(Command, FilesLargerThanAPieceArePackedInPieces)
+{
+    PackFolder folder;
+    Bytes text(pack::kChunkSize * 2 + 12345), noise(pack::kChunkSize + 1), mixed;
+    uint32_t x = 17;
+    for (auto &b : text)
+        b = (uint8_t)"the pieces of a large file\n"[(x = x * 1103515245 + 12345) >> 16 & 15];
+    for (auto &b : noise)
+        b = (uint8_t)((x = x * 1103515245 + 12345) >> 24);
+    mixed = noise;
+    mixed.insert(mixed.end(), text.begin(), text.begin() + 100000);  // a piece that shrinks after one that does not
+    folder.Write("app/text.txt", text);
+    folder.Write("app/noise.bin", noise);
+    folder.Write("app/mixed.bin", mixed);
+    ASSERT_EQ(folder.Run({"--level", "1", folder / "app"}).code, 0);
+    for (const CentralEntry &e : CentralDirectory(pack::ReadWholeFile(folder.output))) {
+        if (e.name == "app/noise.bin")
+            EXPECT_EQ(e.method, 0) << "does not shrink: stored";
+        if (e.name == "app/text.txt" || e.name == "app/mixed.bin")
+            EXPECT_EQ(e.method, 8) << e.name;
+    }
+    Result described = Pack({"--describe", folder.output});
+    EXPECT_EQ(described.code, 0) << described.out;
+    std::string output;
+    EXPECT_EQ(Shell("unzip -tq '" + folder.output + "'", &output), 0) << output;
+}
+
 TEST(Command, DescribeReadsBackEveryField)
 {
     PackFolder folder;
@@ -645,12 +831,26 @@ TEST(Command, DescribeReportsADamagedImage)
     EXPECT_NE(described.out.find("BAD"), std::string::npos) << described.out;
 }
 
-void ExpectFailure(const PackFolder &folder, const Result &result, const std::string &message)
+void ExpectFailure(const PackFolder &folder, const Result &result, const std::string &message, int code = 1)
 {
-    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.code, code) << message;
     EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
     EXPECT_FALSE(folder.OutputExists());
     EXPECT_TRUE(folder.OnlyInputsLeft());
+}
+
+TEST(Command, QuietPrintsNothingAndVerboseAnEntryALine)
+{
+    PackFolder folder;
+    Result quiet = folder.Run({"-q", folder / "app"});
+    ASSERT_EQ(quiet.code, 0) << quiet.err;
+    EXPECT_EQ(quiet.out + quiet.err, "");
+    std::filesystem::remove(folder.output);
+    Result verbose = folder.Run({"-v", folder / "app"});
+    ASSERT_EQ(verbose.code, 0) << verbose.err;
+    EXPECT_NE(verbose.out.find("deflated 2000 -> "), std::string::npos) << verbose.out;
+    EXPECT_NE(verbose.out.find("app/readme.txt  (libdeflate)"), std::string::npos) << verbose.out;
+    EXPECT_NE(verbose.out.find("stored   3 -> 3  app/bin/tool.dat"), std::string::npos) << verbose.out;
 }
 
 TEST(Command, ALongNameIsAnErrorNamingTheFile)
@@ -702,12 +902,48 @@ TEST(Command, AMissingStubIsAnErrorNamingIt)
 TEST(Command, BadOptionsAreErrors)
 {
     PackFolder folder;
-    ExpectFailure(folder, folder.Run({"--level", "13", folder / "app"}), "--level");
-    ExpectFailure(folder, folder.Run({"--dest", "elsewhere", folder / "app"}), "--dest");
+    // Exit code 2: the command line itself; 1: a value the stub can't take.
+    ExpectFailure(folder, folder.Run({"--level", "13", folder / "app"}), "--level", 2);
+    ExpectFailure(folder, folder.Run({"--dest", "elsewhere", folder / "app"}), "--dest", 2);
     ExpectFailure(folder, folder.Run({"--dest", "fixed:C:\\" + std::string(257, 'p'), folder / "app"}), "259");
-    ExpectFailure(folder, folder.Run({"--frobnicate", folder / "app"}), "--frobnicate");
-    ExpectFailure(folder, folder.Run({}), "no inputs");
-    ExpectFailure(folder, Pack({"--stub", folder.stub, folder / "app"}), "-o");
+    ExpectFailure(folder, folder.Run({"--frobnicate", folder / "app"}), "--frobnicate", 2);
+    ExpectFailure(folder, folder.Run({"--about"}), "--about needs a value", 2);
+    ExpectFailure(folder, folder.Run({}), "no inputs", 2);
+    ExpectFailure(folder, Pack({"--stub", folder.stub, folder / "app"}), "-o", 2);
+}
+
+// The stub joins these into buffers of 260 characters: 259 and a zero.
+TEST(Command, TextsTheStubJoinsIntoAPathBufferMustFitIt)
+{
+    PackFolder folder;
+    std::string fixed = "fixed:C:\\" + std::string(200, 'p');  // 203 bytes, 204 with its backslash
+    folder.Write("app/" + std::string(51, 'n'), "x");         // app/nnn...: 55 bytes
+    EXPECT_EQ(folder.Run({"--dest", fixed, folder / "app"}).code, 0);
+    std::filesystem::remove(folder.output);
+    folder.Write("app/" + std::string(52, 'm'), "x");
+    ExpectFailure(folder, folder.Run({"--dest", fixed, folder / "app"}), "app/" + std::string(52, 'm'));
+
+    PackFolder other;
+    EXPECT_EQ(other.Run({"--run", std::string(259, 'r'), "--wait-file", std::string(259, 'w'), other / "app"}).code,
+              0);
+    std::filesystem::remove(other.output);
+    ExpectFailure(other, other.Run({"--run", std::string(40000, 'r'), other / "app"}), "--run");
+    ExpectFailure(other, other.Run({"--run", "x", "--wait-file", std::string(260, 'w'), other / "app"}),
+                  "--wait-file");
+    ExpectFailure(other, other.Run({"--run", "x", "--wait-file", std::string(56, 'w'), "--dest",
+                                    "fixed:C:\\" + std::string(200, 'p'), other / "app"}),
+                  "--wait-file");
+}
+
+// A fixed folder ending in U+8868, whose trail byte is 0x5C in code page 932,
+// still gets its backslash before a name.
+TEST(Command, AFixedFolderEndingInATrailByte5CStillTakesABackslash)
+{
+    PackFolder folder;
+    std::string fixed = "fixed:C:\\" + std::string(253, 'p') + "\xE8\xA1\xA8";  // 258 bytes in code page 932
+    ExpectFailure(folder, folder.Run({"--codepage", "932", "--dest", fixed, "--run", "x", "--wait-file", "w",
+                                      folder / "app"}),
+                  "260 bytes");
 }
 
 TEST(Command, NamesEqualButForCaseAreAnError)
@@ -717,16 +953,101 @@ TEST(Command, NamesEqualButForCaseAreAnError)
     ExpectFailure(folder, folder.Run({folder / "app"}), "readme.txt");
 }
 
+TEST(Command, NamesEqualButForCaseBeyondAsciiAreAnErrorNamingBoth)
+{
+    PackFolder folder;
+    folder.Write("app/\xC3\x89t\xC3\xA9.txt", "upper");
+    folder.Write("app/\xC3\xA9t\xC3\xA9.txt", "lower");
+    Result result = folder.Run({"--codepage", "1252", folder / "app"});
+    ExpectFailure(folder, result, folder / "app/\xC3\xA9t\xC3\xA9.txt and " + folder / "app/\xC3\x89t\xC3\xA9.txt");
+}
+
 TEST(Command, AnEarlierOutputInsideAnInputIsNotPacked)
 {
     PackFolder folder;
     std::string inside = folder / "app/setup.exe";
     Result first = Pack({"-o", inside, "--stub", folder.stub, folder / "app"});
     ASSERT_EQ(first.code, 0) << first.err;
-    Result second = Pack({"-o", inside, "--stub", folder.stub, folder / "app"});
+    Result second = Pack({"-o", inside, "--stub", folder.stub, "--force", folder / "app"});
     ASSERT_EQ(second.code, 0) << second.err;
     for (auto &e : CentralDirectory(pack::ReadWholeFile(inside)))
         EXPECT_NE(e.name, "app/setup.exe");
+}
+
+TEST(Command, AnExistingOutputIsReplacedOnlyWithForce)
+{
+    PackFolder folder;
+    folder.Write("out.exe", "an earlier image");
+    chmod(folder.output.c_str(), 0444);
+    Result refused = folder.Run({folder / "app"});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find(folder.output + ": exists; give --force"), std::string::npos) << refused.err;
+    Bytes kept = pack::ReadWholeFile(folder.output);
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "an earlier image");
+
+    Result forced = folder.Run({"--force", folder / "app"});
+    ASSERT_EQ(forced.code, 0) << forced.err;
+    EXPECT_EQ(Get32(pack::ReadWholeFile(folder.output), 0) & 0xFFFF, 0x5A4Du) << "MZ: the new image";
+    EXPECT_EQ(folder.List().size(), 3u) << "stub, app and the image; no temporary file";
+}
+
+TEST(Command, AMissingOutputFolderIsRefusedBeforeAnythingIsRead)
+{
+    PackFolder folder;
+    Result result = Pack({"-o", folder / "nowhere/out.exe", "--stub", folder.stub, folder / "app"});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_NE(result.err.find("the folder " + folder / "nowhere" + " does not exist"), std::string::npos)
+        << result.err;
+}
+
+// Two sparse files of 2.5 GiB: the walk's sizes alone refuse them.
+TEST(Inputs, ATotalOver4GiBIsRefusedFromTheWalkAlone)
+{
+    TempDir dir;
+    for (const char *name : {"big/a.bin", "big/b.bin"}) {
+        std::string path = dir.Write(name, "");
+        ASSERT_EQ(truncate(path.c_str(), 5ll << 29), 0);
+    }
+    pack::TextEncoder encoder;
+    auto items = pack::CollectInputs({dir / "big"}, true, encoder);
+    try {
+        pack::CheckInputs(items);
+        FAIL() << "5 GiB of entries accepted";
+    } catch (const pack::PackError &error) {
+        EXPECT_NE(std::string(error.what()).find("add up to 5368709120 bytes"), std::string::npos) << error.what();
+    }
+}
+
+TEST(Inputs, AtLeastOneAndAtMost65535EntriesAreAccepted)
+{
+    std::vector<pack::InputItem> items(65535);
+    EXPECT_NO_THROW(pack::CheckInputs(items));
+    items.emplace_back();
+    EXPECT_THROW(pack::CheckInputs(items), pack::PackError);
+    EXPECT_THROW(pack::CheckInputs({}), pack::PackError);
+}
+
+TEST(Inputs, AFileWhoseSizeChangedSinceTheWalkIsAnErrorNamingIt)
+{
+    for (const char *now : {"shorter now", std::string(3000, 'l').c_str()}) {
+        for (const char *level : {"12", "0"}) {
+            PackFolder folder;
+            pack::TextEncoder encoder;
+            auto items = pack::CollectInputs({folder / "app"}, false, encoder);
+            folder.Write("app/readme.txt", now);
+            pack::OutputImage output(folder.output, false);
+            pack::ImageWriter writer(output, FakeStub());
+            std::ostringstream log;
+            try {
+                for (const pack::InputItem &item : items)
+                    writer.Add(item, atoi(level), log);
+                ADD_FAILURE() << "a file that changed was packed";
+            } catch (const pack::PackError &error) {
+                EXPECT_NE(std::string(error.what()).find(folder / "app/readme.txt" + ": changed while being packed"),
+                          std::string::npos) << error.what();
+            }
+        }
+    }
 }
 
 }  // namespace

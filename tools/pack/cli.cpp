@@ -1,6 +1,7 @@
 // The brevant-pack command line.
 #include <limits.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <map>
@@ -11,7 +12,7 @@ namespace pack {
 
 static const char kUsage[] =
     "Usage: brevant-pack -o OUTPUT.exe [options] INPUT...\n"
-    "       brevant-pack --describe IMAGE.exe\n"
+    "       brevant-pack --describe IMAGE.exe [--codepage N] [--json]\n"
     "\n"
     "Packs files and folders into one self-extracting program for Windows: the\n"
     "brevant stub, its configuration, and a ZIP archive of the inputs.\n"
@@ -34,12 +35,14 @@ static const char kUsage[] =
     "  --dest KIND          where to extract: temp (the system temporary\n"
     "                       folder), image-dir (the folder of the .exe),\n"
     "                       unique-temp (a new folder PHnnnnn in the temporary\n"
-    "                       folder), fixed:PATH (PATH, under 260 bytes).\n"
+    "                       folder), fixed:PATH (PATH with its backslash and\n"
+    "                       the longest entry name under 260 bytes).\n"
     "                       Default: unique-temp for the installer, image-dir\n"
     "                       for the extractor\n"
     "\n"
-    "Texts (each TEXT, or @FILE to read it from a file, trailing line breaks\n"
-    "removed):\n"
+    "Texts (each TEXT, @@TEXT for one that begins with @, or @FILE to read it\n"
+    "from a file, its trailing line breaks removed; --run and --wait-file\n"
+    "under 260 bytes, --wait-file behind a fixed folder):\n"
     "  --start-message T    shown when the dialog starts (before autostart)\n"
     "  --init-message T     shown before the dialog appears\n"
     "  --about T            shown by the About button\n"
@@ -49,7 +52,9 @@ static const char kUsage[] =
     "                       the destination) is released\n"
     "\n"
     "Other options:\n"
-    "  -o, --output FILE    the image to write (written whole or not at all)\n"
+    "  -o, --output FILE    the image to write (written whole or not at all);\n"
+    "                       its folder must exist, and it must not be an input\n"
+    "  --force              replace the output if it exists\n"
     "  --icon FILE.ico      the dialog's icon: the 32x32 image, else the nearest\n"
     "  --arch ARCH          the stub's architecture: x86 (default; runs on every\n"
     "                       Windows with 32-bit support) or x64 (also runs\n"
@@ -62,13 +67,29 @@ static const char kUsage[] =
     "                       are converted to from UTF-8, e.g. 1252 or 932;\n"
     "                       default: only ASCII names and texts are accepted\n"
     "  --flat               pack folders' contents at the top (see Inputs)\n"
+    "  --mtime WHEN         give every entry this time: seconds since 1970 or\n"
+    "                       YYYY-MM-DD[THH:MM[:SS]], in UTC; without it,\n"
+    "                       SOURCE_DATE_EPOCH when set, else each file's\n"
+    "                       modification time in local time\n"
+    "  -q, --quiet          print nothing but warnings and errors\n"
+    "  -v, --verbose        print each entry as it is packed\n"
     "  --describe IMAGE     print an image's configuration and entries, read\n"
-    "                       and checked with the stub's own decoder\n"
+    "                       and checked with the stub's own decoder, in UTF-8\n"
+    "                       (texts converted from --codepage N when given)\n"
+    "  --json               with --describe: one JSON object instead\n"
+    "  --version            the packer's version\n"
     "  -h, --help           this text\n"
     "\n"
+    "@FILE among the options reads more options from FILE, one a line (an\n"
+    "input whose name begins with @ is written ./@NAME). A text that begins\n"
+    "with @ is written @@TEXT.\n"
+    "\n"
     "Every rule of the stub is checked before anything is written: entry names\n"
-    "of at most 250 bytes, 32-bit sizes, stub and configuration within the\n"
-    "first 59,996 bytes of the image. Exit code 0 on success, 1 on any error.\n";
+    "of at most 250 bytes that Windows can create, 32-bit sizes, stub and\n"
+    "configuration within the first 59,996 bytes of the image. A progress line\n"
+    "shows on a terminal when packing takes longer than a second.\n"
+    "Exit code: 0 success, 1 an input or value refused, 2 a usage error (the\n"
+    "command line itself), 3 reading an input or writing the output failed.\n";
 
 namespace {
 
@@ -77,9 +98,10 @@ const char *const kTextOptions[] = {"--start-message", "--init-message", "--abou
                                     "--wait-file"};
 
 struct Options {
-    std::string output, stub, arch, icon, describe, dest;
+    std::string output, stub, arch, icon, describe, dest, mtime;
     int level = 12, codepage = 0;
-    bool flat = false, help = false;
+    bool flat = false, help = false, force = false, version = false, json = false;
+    int verbosity = 1;  // 0 with -q, 2 with -v
     uint32_t flags = 0;
     std::string texts[kTextSlots];
     bool haveText[kTextSlots] = {};
@@ -92,12 +114,35 @@ int ParseNumber(const std::string &option, const std::string &value, int low, in
     long n = strtol(value.c_str(), &end, 10);
     if (value.empty() || *end || n < low || n > high)
         throw PackError(option + " takes a number from " + std::to_string(low) + " to " +
-                        std::to_string(high) + ", not '" + value + "'");
+                            std::to_string(high) + ", not '" + value + "'",
+                        Failure::Usage);
     return (int)n;
 }
 
-Options Parse(const std::vector<std::string> &args)
+// The arguments of a response file: one a line (a trailing CR dropped),
+// blank lines skipped.
+std::vector<std::string> ResponseFile(const std::string &path)
 {
+    Bytes bytes = ReadWholeFile(path);
+    std::vector<std::string> lines;
+    std::string line;
+    for (size_t at = 0; at <= bytes.size(); at++) {
+        if (at == bytes.size() || bytes[at] == '\n') {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (!line.empty())
+                lines.push_back(line);
+            line.clear();
+        } else {
+            line += (char)bytes[at];
+        }
+    }
+    return lines;
+}
+
+Options Parse(std::vector<std::string> args)
+{
+    int responseFiles = 0;
     static const std::map<std::string, uint32_t> kFlags = {
         {"--autostart", SFX_AUTOSTART}, {"--ctl3d", SFX_CTL3D}, {"--overwrite", SFX_OVERWRITE},
         {"--delete-after", SFX_DELETE_AFTER}, {"--extractor", SFX_EXTRACTOR_UI}};
@@ -106,6 +151,16 @@ Options Parse(const std::vector<std::string> &args)
     for (size_t i = 0; i < args.size(); i++) {
         std::string arg = args[i], value;
         bool haveValue = false;
+        if (!onlyInputs && arg.size() > 1 && arg[0] == '@') {
+            // @FILE: the file's arguments in its place.
+            if (++responseFiles > 64)
+                throw PackError(arg + ": more than 64 response files; does one name itself?", Failure::Usage);
+            std::vector<std::string> more = ResponseFile(arg.substr(1));
+            args.erase(args.begin() + (ptrdiff_t)i);
+            args.insert(args.begin() + (ptrdiff_t)i, more.begin(), more.end());
+            i--;
+            continue;
+        }
         if (onlyInputs || arg.empty() || arg[0] != '-' || arg == "-") {
             options.inputs.push_back(arg);
             continue;
@@ -124,15 +179,25 @@ Options Parse(const std::vector<std::string> &args)
             if (haveValue)
                 return value;
             if (i + 1 >= args.size())
-                throw PackError(arg + " needs a value");
+                throw PackError(arg + " needs a value", Failure::Usage);
             return args[++i];
         };
         if (arg == "-h" || arg == "--help") {
             options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg == "-q" || arg == "--quiet") {
+            options.verbosity = 0;
+        } else if (arg == "-v" || arg == "--verbose") {
+            options.verbosity = 2;
+        } else if (arg == "--json") {
+            options.json = true;
         } else if (kFlags.count(arg)) {
             options.flags |= kFlags.at(arg);
         } else if (arg == "--flat") {
             options.flat = true;
+        } else if (arg == "--force") {
+            options.force = true;
         } else if (arg == "-o" || arg == "--output") {
             options.output = takeValue();
         } else if (arg == "--stub") {
@@ -140,9 +205,12 @@ Options Parse(const std::vector<std::string> &args)
         } else if (arg == "--arch") {
             options.arch = takeValue();
             if (options.arch != "x86" && options.arch != "x64")
-                throw PackError("--arch takes x86 or x64, not '" + options.arch + "'");
+                throw PackError("--arch takes x86 or x64, not '" + options.arch + "'", Failure::Usage);
         } else if (arg == "--icon") {
             options.icon = takeValue();
+        } else if (arg == "--mtime") {
+            options.mtime = takeValue();
+            ParseTime(options.mtime, "--mtime");
         } else if (arg == "--describe") {
             options.describe = takeValue();
         } else if (arg == "--dest") {
@@ -157,7 +225,7 @@ Options Parse(const std::vector<std::string> &args)
                 if (kTextOptions[s] && arg == kTextOptions[s])
                     slot = s;
             if (slot < 0)
-                throw PackError("unknown option " + arg + " (see --help)");
+                throw PackError("unknown option " + arg + " (see --help)", Failure::Usage);
             options.texts[slot] = takeValue();
             options.haveText[slot] = true;
         }
@@ -165,11 +233,14 @@ Options Parse(const std::vector<std::string> &args)
     return options;
 }
 
-// TEXT or @FILE; a file's trailing line breaks are dropped.
+// TEXT or @FILE; a file's trailing line breaks are dropped. "@@" at the
+// start stands for a text that begins with "@".
 std::string TextArgument(const std::string &value)
 {
     if (value.empty() || value[0] != '@')
         return value;
+    if (value.compare(0, 2, "@@") == 0)
+        return value.substr(1);
     Bytes bytes = ReadWholeFile(value.substr(1));
     std::string text(bytes.begin(), bytes.end());
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
@@ -214,15 +285,12 @@ ConfigSettings Configure(const Options &options, const TextEncoder &encoder)
         config.destKind = DEST_FIXED;
         fixed = dest.substr(6);
     } else
-        throw PackError("--dest takes temp, image-dir, unique-temp or fixed:PATH, not '" + dest + "'");
+        throw PackError("--dest takes temp, image-dir, unique-temp or fixed:PATH, not '" + dest + "'",
+                        Failure::Usage);
 
     for (int slot = 0; slot < kTextSlots; slot++) {
         if (slot == 4) {
             config.texts[slot] = encoder.Encode(fixed, "--dest fixed:");
-            if (config.texts[slot].size() >= kPathChars)
-                throw PackError("--dest fixed: the folder is " + std::to_string(config.texts[slot].size()) +
-                                " bytes; the stub's path buffer takes at most " +
-                                std::to_string(kPathChars - 1));
             continue;
         }
         if (!options.haveText[slot])
@@ -237,6 +305,82 @@ ConfigSettings Configure(const Options &options, const TextEncoder &encoder)
     return config;
 }
 
+// A progress line on a terminal for packs that take more than a second:
+// bytes done of the total and the file at hand, redrawn at most five times
+// a second.
+class Progress {
+public:
+    Progress(const std::vector<InputItem> &items, bool shown, std::ostream &err)
+        : shown_(shown), err_(err), began_(Now())
+    {
+        for (const InputItem &item : items)
+            total_ += item.size;
+    }
+    void Start(const InputItem &item)
+    {
+        name_ = item.utf8;
+        Draw();
+    }
+    void Advance(uint64_t bytes)
+    {
+        done_ += bytes;
+        Draw();
+    }
+    void Clear()
+    {
+        if (drawn_)
+            err_ << "\r\033[K" << std::flush;
+        drawn_ = false;
+    }
+
+private:
+    static double Now()
+    {
+        struct timespec t;
+        clock_gettime(CLOCK_MONOTONIC, &t);
+        return (double)t.tv_sec + t.tv_nsec / 1e9;
+    }
+    void Draw()
+    {
+        double now = Now();
+        if (!shown_ || now - began_ < 1 || now - last_ < 0.2)
+            return;
+        last_ = now;
+        int percent = total_ ? (int)(done_ * 100 / total_) : 100;
+        std::string bar(percent / 5, '#');
+        bar.resize(20, ' ');
+        char line[96];
+        snprintf(line, sizeof line, "\r\033[K[%s] %3d%% %.1f of %.1f MB  ", bar.c_str(), percent, done_ / 1e6,
+                 total_ / 1e6);
+        std::string name = name_.size() > 40 ? "..." + name_.substr(name_.size() - 37) : name_;
+        err_ << line << name << std::flush;
+        drawn_ = true;
+    }
+    bool shown_, drawn_ = false;
+    std::ostream &err_;
+    double began_, last_ = 0;
+    uint64_t total_ = 0, done_ = 0;
+    std::string name_;
+};
+
+// With --mtime, or else SOURCE_DATE_EPOCH, every entry gets that time, in
+// UTC: the image is then the same wherever and whenever it is packed.
+void FixTimes(const Options &options, std::vector<InputItem> &items)
+{
+    const char *epoch = getenv("SOURCE_DATE_EPOCH");
+    time_t when;
+    if (!options.mtime.empty())
+        when = ParseTime(options.mtime, "--mtime");
+    else if (epoch && *epoch)
+        when = ParseTime(epoch, "SOURCE_DATE_EPOCH");
+    else
+        return;
+    for (InputItem &item : items) {
+        item.mtime = when;
+        item.utc = true;
+    }
+}
+
 void Warn(const Options &options, std::ostream &err)
 {
     if ((options.flags & SFX_DELETE_AFTER) && Destination(options) != "unique-temp")
@@ -248,9 +392,10 @@ void Warn(const Options &options, std::ostream &err)
 int Pack(const Options &options, std::ostream &out, std::ostream &err)
 {
     if (options.output.empty())
-        throw PackError("no output: give -o OUTPUT.exe (see --help)");
+        throw PackError("no output: give -o OUTPUT.exe (see --help)", Failure::Usage);
     if (options.inputs.empty())
-        throw PackError("no inputs: name the files and folders to pack (see --help)");
+        throw PackError("no inputs: name the files and folders to pack (see --help)", Failure::Usage);
+    CheckOutput(options.output, options.inputs, options.force);
     TextEncoder encoder(options.codepage);
     ImagePlan plan;
     plan.level = options.level;
@@ -268,20 +413,36 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     Warn(options, err);
 
     std::vector<InputItem> items = CollectInputs(options.inputs, options.flat, encoder, options.output);
-    for (const InputItem &item : items)
-        plan.entries.push_back(MakeEntry(item, options.level, err));
-    BuiltImage image = BuildImage(plan);
-    WriteFileAtomically(options.output, image.bytes);
+    CheckInputs(items);
+    CheckPathLimits(plan.config, items, encoder);
+    FixTimes(options, items);
+    BuiltImage prefix = BuildPrefix(plan);
 
-    uint64_t stored = 0, packed = 0;
-    for (const ZipEntry &entry : plan.entries) {
-        stored += entry.uncompressedSize;
-        packed += entry.data.size();
+    OutputImage output(options.output, options.force);
+    ImageWriter writer(output, prefix.bytes);
+    Progress progress(items, options.verbosity > 0 && isatty(2), err);
+    writer.onBytes = [&](uint64_t bytes) { progress.Advance(bytes); };
+    for (const InputItem &item : items) {
+        progress.Start(item);
+        writer.Add(item, options.level, err);
+        if (options.verbosity > 1) {
+            const ZipEntry &entry = writer.last();
+            progress.Clear();
+            out << "  " << (entry.method == 8 ? "deflated" : "stored  ") << " " << entry.uncompressedSize << " -> "
+                << entry.compressedSize << "  " << item.utf8 << (entry.method == 8 ? "  (" + entry.coder + ")" : "")
+                << "\n";
+        }
     }
-    out << options.output << ": " << image.bytes.size() << " bytes: stub " << plan.stub.size()
-        << ", configuration " << image.configSize << " -> " << image.configStreamSize << ", "
-        << plan.entries.size() << (plan.entries.size() == 1 ? " entry " : " entries ") << stored
-        << " -> " << packed << "; first entry at " << image.firstEntryOffset << " (limit "
+    writer.Finish();
+    output.Commit();
+    progress.Clear();
+    if (options.verbosity == 0)
+        return 0;
+
+    out << options.output << ": " << output.size() << " bytes: stub " << plan.stub.size()
+        << ", configuration " << prefix.configSize << " -> " << prefix.configStreamSize << ", "
+        << writer.count() << (writer.count() == 1 ? " entry " : " entries ") << writer.stored()
+        << " -> " << writer.packed() << "; first entry at " << prefix.firstEntryOffset << " (limit "
         << kLastSignatureOffset << ")\n";
     return 0;
 }
@@ -294,20 +455,26 @@ int PackMain(const std::vector<std::string> &args, std::ostream &out, std::ostre
         Options options = Parse(args);
         if (options.help || args.empty()) {
             (args.empty() ? err : out) << kUsage;
-            return args.empty() ? 1 : 0;
+            return args.empty() ? (int)Failure::Usage : 0;
+        }
+        if (options.version) {
+            out << "brevant-pack " << BREVANT_VERSION << "\n";
+            return 0;
         }
         if (!options.describe.empty()) {
             if (!options.inputs.empty() || !options.output.empty())
-                throw PackError("--describe takes one image and nothing to pack");
-            return DescribeImage(options.describe, out, err);
+                throw PackError("--describe takes one image and nothing to pack", Failure::Usage);
+            return DescribeImage(options.describe, out, err, options.codepage, options.json);
         }
+        if (options.json)
+            throw PackError("--json goes with --describe", Failure::Usage);
         return Pack(options, out, err);
     } catch (const PackError &error) {
         err << "brevant-pack: " << error.what() << "\n";
-        return 1;
+        return (int)error.failure;
     } catch (const std::bad_alloc &) {
         err << "brevant-pack: out of memory\n";
-        return 1;
+        return (int)Failure::Io;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -32,15 +33,22 @@ const char *CoderName(Coder coder)
     return "?";
 }
 
+// One compressor per level, made once: thousands of small files would
+// otherwise set one up each.
+static libdeflate_compressor *Compressor(int level)
+{
+    static libdeflate_compressor *made[13];
+    if (level < 0 || level > 12 || (!made[level] && !(made[level] = libdeflate_alloc_compressor(level))))
+        throw PackError("libdeflate refused compression level " + std::to_string(level));
+    return made[level];
+}
+
 static Bytes DeflateLibdeflate(const Bytes &data, int level)
 {
-    libdeflate_compressor *compressor = libdeflate_alloc_compressor(level);
-    if (!compressor)
-        throw PackError("libdeflate refused compression level " + std::to_string(level));
+    libdeflate_compressor *compressor = Compressor(level);
     Bytes out(libdeflate_deflate_compress_bound(compressor, data.size()));
     size_t n = libdeflate_deflate_compress(compressor, data.data(), data.size(), out.data(),
                                            out.size());
-    libdeflate_free_compressor(compressor);
     if (n == 0)
         throw PackError("libdeflate failed");
     out.resize(n);
@@ -65,15 +73,13 @@ static Bytes DeflateZlib(const Bytes &data, int strategy)
     return out;
 }
 
-// Stored blocks of at most 65,535 bytes; the last one carries BFINAL. An
-// empty input is one empty final block.
-static Bytes DeflateStored(const Bytes &data)
+Bytes DeflateStored(const Bytes &data, bool final)
 {
     Bytes out;
     size_t at = 0;
     do {
         size_t n = std::min<size_t>(data.size() - at, 65535);
-        bool last = at + n == data.size();
+        bool last = final && at + n == data.size();
         out.push_back(last ? 1 : 0);  // BFINAL, BTYPE 00, then byte-aligned
         out.push_back((uint8_t)n);
         out.push_back((uint8_t)(n >> 8));
@@ -91,9 +97,52 @@ Bytes Deflate(const Bytes &data, Encoding encoding)
     case Coder::Libdeflate: return DeflateLibdeflate(data, encoding.level);
     case Coder::Zlib: return DeflateZlib(data, Z_DEFAULT_STRATEGY);
     case Coder::ZlibFixed: return DeflateZlib(data, Z_FIXED);
-    case Coder::Stored: return DeflateStored(data);
+    case Coder::Stored: return DeflateStored(data, true);
     }
     throw PackError("unknown coder");
+}
+
+// zlib walks the stream a block at a time (Z_BLOCK): after each
+// end-of-block code, data_type holds the unused bits of the last byte taken,
+// so the next block's first bit, BFINAL, is bit 8 - unused of that byte, or
+// bit 0 of the next when none is unused.
+void MakeNonFinal(Bytes &stream)
+{
+    z_stream z{};
+    if (inflateInit2(&z, -15) != Z_OK)
+        throw PackError("zlib failed to start");
+    static uint8_t junk[65536];
+    z.next_in = stream.data();
+    z.avail_in = (uInt)stream.size();
+    size_t finalByte = 0;
+    int finalBit = 0, unused = 0;
+    int status;
+    do {
+        z.next_out = junk;
+        z.avail_out = sizeof junk;
+        status = inflate(&z, Z_BLOCK);
+        if (status == Z_OK && (z.data_type & 128)) {
+            // Bit 64: the block that just ended was the last; the stream's
+            // end reports no unused bits, so they are taken here.
+            unused = z.data_type & 7;
+            size_t used = stream.size() - z.avail_in;
+            if (!(z.data_type & 64)) {
+                finalByte = unused ? used - 1 : used;
+                finalBit = unused ? 8 - unused : 0;
+            }
+        }
+    } while (status == Z_OK);
+    bool ended = status == Z_STREAM_END && z.avail_in == 0;
+    inflateEnd(&z);
+    if (!ended || finalByte >= stream.size() || !(stream[finalByte] >> finalBit & 1))
+        throw PackError("zlib does not read back a stream the packer made");
+    stream[finalByte] &= (uint8_t)~(1 << finalBit);
+    // An empty stored block: three zero bits, which fit in the unused bits
+    // of the last byte (they are zero) or begin the next, then LEN 0, NLEN
+    // 0xFFFF on the byte boundary.
+    if (unused < 3)
+        stream.push_back(0);
+    stream.insert(stream.end(), {0, 0, 0xFF, 0xFF});
 }
 
 int FirstBlockType(const Bytes &stream) { return stream.empty() ? -1 : (stream[0] >> 1) & 3; }
@@ -113,6 +162,7 @@ struct Scratch {
         if (fd >= 0) {
             close(fd);
             unlink(path.c_str());
+            ForgetOnSignal(path);
         }
     }
 };
@@ -144,9 +194,9 @@ Scratch &TheScratch()
     if (scratch.fd < 0) {
         const char *dir = getenv("TMPDIR");
         std::string name = std::string(dir && *dir ? dir : "/tmp") + "/brevant-pack-XXXXXX";
-        scratch.fd = mkstemp(name.data());
+        scratch.fd = CreateTemporary(name);
         if (scratch.fd < 0)
-            throw PackError("can't create a scratch file in " + name);
+            throw PackError("can't create a scratch file in " + name, Failure::Io);
         scratch.path = name;
     }
     return scratch;
@@ -211,7 +261,54 @@ bool StubDecodes(const Bytes &stream, const Bytes &data)
     return good;
 }
 
+int DecodeInPlace(uint32_t dataAt, const LocalHeader &header, std::string *stop)
+{
+    // The host platform's handles are descriptors; its own file calls take
+    // Windows-style paths, which /dev/null is not.
+    static FileHandle nowhere = (FileHandle)(intptr_t)open("/dev/null", O_WRONLY);
+    if (nowhere == INVALID_FILE)
+        throw PackError("can't open /dev/null", Failure::Io);
+    PrepareStubDecoder();
+    FileHandle savedOutput = OutputFile;
+    void (*savedHook)(unsigned) = HostExitHook;
+    size_t savedBoxes = HostBoxes.size();
+    OutputFile = nowhere;
+    HostThrowOnExit();
+    int result;
+    try {
+        SeekTo(ImageFile, dataAt);
+        result = DecodeEntry(&header, header.CompressedSize + BUDGET_SLACK, nullptr);
+    } catch (const HostExit &) {
+        result = -1;
+        if (stop)
+            *stop = HostBoxes.size() > savedBoxes ? HostBoxes.back().text : "";
+    }
+    MemorySinkNext = nullptr;
+    OutputFile = savedOutput;
+    HostExitHook = savedHook;
+    HostBoxes.resize(savedBoxes);
+    return result;
+}
+
 // ---- Entries -----------------------------------------------------------------------
+
+Bytes CompressAccepted(const Bytes &content, int level, const std::string &name, std::ostream &log,
+                       const std::function<bool(const Bytes &)> &accepts, const char **coder)
+{
+    const Encoding tries[] = {{Coder::Libdeflate, level}, {Coder::Zlib, 9}};
+    for (const Encoding &encoding : tries) {
+        Bytes stream = Deflate(content, encoding);
+        if (stream.size() >= content.size())
+            break;  // does not shrink: stored
+        if (accepts(stream)) {
+            *coder = CoderName(encoding.coder);
+            return stream;
+        }
+        log << "brevant-pack: warning: the stub's decoder refused the " << CoderName(encoding.coder)
+            << " stream of " << name << "; trying another\n";
+    }
+    return Bytes();
+}
 
 ZipEntry MakeEntry(const std::string &name, const Bytes &content, uint32_t dosDateTime,
                    int level, std::ostream &log)
@@ -225,33 +322,25 @@ ZipEntry MakeEntry(const std::string &name, const Bytes &content, uint32_t dosDa
     entry.crc = (uint32_t)crc32(0, content.data(), (uInt)content.size());
     entry.method = 0;
     entry.coder = "stored";
-    if (entry.folder || content.empty() || level == 0) {
-        entry.data = content;
-        return entry;
-    }
-
-    const Encoding tries[] = {{Coder::Libdeflate, level}, {Coder::Zlib, 9}};
-    for (const Encoding &encoding : tries) {
-        Bytes stream = Deflate(content, encoding);
-        if (stream.size() >= content.size())
-            break;  // does not shrink: stored
-        if (StubDecodes(stream, content)) {
+    entry.data = content;
+    if (!entry.folder && !content.empty() && level != 0) {
+        const char *coder = nullptr;
+        Bytes stream = CompressAccepted(content, level, name, log,
+                                        [&](const Bytes &s) { return StubDecodes(s, content); }, &coder);
+        if (!stream.empty()) {
             entry.method = 8;
             entry.data = std::move(stream);
-            entry.coder = CoderName(encoding.coder);
-            return entry;
+            entry.coder = coder;
         }
-        log << "brevant-pack: warning: the stub's decoder refused the " << CoderName(encoding.coder)
-            << " stream of " << name << "; trying another\n";
     }
-    entry.data = content;
+    entry.compressedSize = (uint32_t)entry.data.size();
     return entry;
 }
 
 // A name converted into a code page also goes into an Info-ZIP Unicode Path
 // field (0x7075) in UTF-8, so that ZIP tools show it right. The stub skips
 // extra fields.
-static void AddUnicodePath(ZipEntry &entry, const std::string &utf8)
+void AddUnicodePath(ZipEntry &entry, const std::string &utf8)
 {
     if (entry.name == utf8)
         return;
@@ -262,19 +351,6 @@ static void AddUnicodePath(ZipEntry &entry, const std::string &utf8)
     for (int i = 0; i < 4; i++)
         extra.push_back((uint8_t)(nameCrc >> (8 * i)));
     extra.insert(extra.end(), utf8.begin(), utf8.end());
-}
-
-ZipEntry MakeEntry(const InputItem &item, int level, std::ostream &log)
-{
-    uint32_t when = DosDateTime(item.mtime);
-    Bytes content;
-    if (!item.folder)
-        content = ReadWholeFile(item.path);
-    if (content.size() > 0xFFFFFFFFu)
-        throw PackError(item.path + ": 4 GiB or larger; entries are limited to 32-bit sizes");
-    ZipEntry entry = MakeEntry(item.name, content, when, level, log);
-    AddUnicodePath(entry, item.utf8);
-    return entry;
 }
 
 }  // namespace pack

@@ -1,6 +1,7 @@
 // --describe: reads an image with the stub's own routines (signature scan,
 // LoadConfig, the local-header walk, the inflater) and prints what the stub
 // would see, checking every entry as the stub's extraction would.
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -19,11 +20,19 @@ namespace pack {
 
 namespace {
 
-std::string Quote(const char *text)
+// The bytes of a text or name as UTF-8 between quotes: converted from the
+// code page when they are its text (codepage null: they are UTF-8), else
+// bytes beyond ASCII as \xNN; quotes, backslashes and control characters
+// escaped, for a terminal or for JSON.
+std::string Quote(const std::string &raw, const TextEncoder *codepage, bool json)
 {
+    std::string utf8 = raw;
+    bool converted = !codepage || codepage->Decode(raw, &utf8);
+    const std::string &text = converted ? utf8 : raw;
     std::string out = "\"";
-    for (const char *p = text; *p; p++) {
-        uint8_t c = (uint8_t)*p;
+    for (char ch : text) {
+        uint8_t c = (uint8_t)ch;
+        char hex[8];
         if (c == '\n')
             out += "\\n";
         else if (c == '\r')
@@ -33,11 +42,13 @@ std::string Quote(const char *text)
         else if (c == '"' || c == '\\')
             out += std::string("\\") + (char)c;
         else if (c < 0x20 || c == 0x7F) {
-            char hex[8];
-            snprintf(hex, sizeof hex, "\\x%02X", c);
+            snprintf(hex, sizeof hex, json ? "\\u%04X" : "\\x%02X", c);
+            out += hex;
+        } else if (c >= 0x80 && !converted) {
+            snprintf(hex, sizeof hex, json ? "\\\\x%02X" : "\\x%02X", c);
             out += hex;
         } else
-            out += (char)c;  // bytes of the code page pass as they are
+            out += (char)c;
     }
     return out + "\"";
 }
@@ -80,82 +91,265 @@ long StreamLength(const Bytes &image, size_t at)
     return length;
 }
 
-// Runs one entry's stream through the stub's decoder as the extraction does:
-// budget CompressedSize + 4, then the CRC-32 comparison. Empty when good,
-// else what went wrong.
+// Runs one entry's stream through the stub's decoder as the extraction does.
+// Empty when good, else what went wrong.
 std::string CheckEntry(uint32_t dataAt, const LocalHeader &header)
 {
     if (header.GeneralFlags & 1)
         return "encrypted; the stub can't extract it";
     if (header.Method != 0 && header.Method != 8)
         return "method " + std::to_string(header.Method) + "; the stub skips it";
-    Bytes out((size_t)header.UncompressedSize + 1);
-    std::string problem;
-    try {
-        SeekTo(ImageFile, dataAt);
-        switch (DecodeEntry(&header, header.CompressedSize + BUDGET_SLACK, out.data())) {
-        case DECODE_OK: break;
-        case DECODE_BAD_DATA: problem = "the stub's decoder fails"; break;
-        case DECODE_SHORT:
-            problem = "yields fewer than " + std::to_string(header.UncompressedSize) + " bytes";
-            break;
-        case DECODE_CRC_MISMATCH: problem = "CRC-32 mismatch"; break;
-        case DECODE_WRITE_FAILED: problem = "can't be written"; break;
-        }
-    } catch (const HostExit &) {
-        problem = HostBoxes.empty() ? "the stub stops" : "the stub stops: " + HostBoxes.back().text;
+    std::string stop;
+    switch (DecodeInPlace(dataAt, header, &stop)) {
+    case DECODE_OK: return "";
+    case DECODE_BAD_DATA: return "the stub's decoder fails";
+    case DECODE_SHORT: return "yields fewer than " + std::to_string(header.UncompressedSize) + " bytes";
+    case DECODE_CRC_MISMATCH: return "CRC-32 mismatch";
+    case DECODE_WRITE_FAILED: return "can't be written";
     }
-    MemorySinkNext = nullptr;
-    return problem;
+    return stop.empty() ? "the stub stops" : "the stub stops: " + stop;
 }
 
-void PrintConfig(std::ostream &out)
+// The UTF-8 name of an Info-ZIP Unicode Path field (0x7075) that belongs to
+// name (its CRC-32 matches), or false.
+bool UnicodePath(const std::string &extra, const std::string &name, std::string *utf8)
 {
-    static const char *const kFlagNames[] = {"autostart", "ctl3d", "overwrite", "delete-after", "extractor"};
-    static const char *const kDestNames[] = {"?", "temp", "image-dir", "unique-temp", "fixed"};
-    static const char *const kSlotNames[] = {"start message", "init message", "about", "description",
-                                             "fixed folder", "run", "wait file"};
-    uint32_t flags = SfxConfig->Flags;
-    out << "  form:          " << (flags & SFX_EXTRACTOR_UI ? "extractor" : "installer") << "\n";
-    out << "  flags:        ";
-    bool any = false;
-    for (int bit = 0; bit < 5; bit++)
-        if (flags & (1u << bit)) {
-            out << " " << kFlagNames[bit];
-            any = true;
+    for (size_t at = 0; at + 4 <= extra.size();) {
+        unsigned id = (uint8_t)extra[at] | (uint8_t)extra[at + 1] << 8;
+        size_t size = (uint8_t)extra[at + 2] | (uint8_t)extra[at + 3] << 8;
+        if (at + 4 + size > extra.size())
+            break;
+        if (id == 0x7075 && size >= 5 && extra[at + 4] == 1) {
+            uint32_t crc = 0;
+            for (int i = 0; i < 4; i++)
+                crc |= (uint32_t)(uint8_t)extra[at + 5 + i] << (8 * i);
+            if (crc == (uint32_t)crc32(0, (const uint8_t *)name.data(), (uInt)name.size())) {
+                *utf8 = extra.substr(at + 9, size - 5);
+                return true;
+            }
         }
-    if (flags >> 5)
-        out << " (unused bits 0x" << Hex(flags & ~0x1Fu) << ")";
-    out << (any || flags >> 5 ? "" : " none") << "\n";
-    uint32_t kind = SfxConfig->DestKind;
-    out << "  destination:   " << (kind >= 1 && kind <= 4 ? kDestNames[kind] : "unknown") << " (" << kind
-        << ")\n";
-    for (int slot = 0; slot < 7; slot++) {
-        std::string label = std::string(kSlotNames[slot]) + ":";
-        label.resize(15, ' ');
-        out << "  " << label << Quote(ConfigString(slot)) << "\n";
+        at += 4 + size;
     }
-    uint32_t iconAt = SfxConfig->Offsets[CFG_ICON];
-    uint32_t iconLength = ConfigSize - iconAt;
-    IconInfo icon;
-    out << "  icon:          ";
-    if (ReadIconImage((const uint8_t *)ConfigString(CFG_ICON), iconLength, &icon))
-        out << icon.width << "x" << icon.height << ", " << icon.bitCount << " bits"
-            << (icon.png ? ", PNG" : "") << ", " << iconLength << " bytes\n";
-    else
-        out << "none (" << iconLength << (iconLength == 1 ? " byte" : " bytes") << " that are no icon)\n";
+    return false;
+}
+
+struct EntryReport {
+    std::string name;  // quoted
+    bool quoted = false;
+    LocalHeader header;
+    std::string problem;
+};
+
+// What the stub sees in an image, gathered before it is printed.
+struct Report {
+    uint64_t size = 0;
+    int32_t configAt = -1;
+    bool loaded = false;
+    std::string stop;  // the stub's fatal message at start-up, quoted
+    unsigned exitCode = 0;
+    std::string machine;
+    long streamLength = -1;
+    uint32_t configCrc = 0;
+    int32_t first = -1;
+    bool firstInsideStream = false;
+    std::vector<EntryReport> entries;
+    uint64_t total = 0;
+    uint32_t walkEnd = 0;
+    std::string walkStop;  // why the walk ended early
+    int failures = 0;
+};
+
+const char *const kFlagNames[] = {"autostart", "ctl3d", "overwrite", "delete-after", "extractor"};
+const char *const kDestNames[] = {"?", "temp", "image-dir", "unique-temp", "fixed"};
+const char *const kSlotNames[] = {"start message", "init message", "about", "description",
+                                  "fixed folder", "run", "wait file"};
+const char *const kSlotKeys[] = {"start_message", "init_message", "about", "description",
+                                 "fixed_folder", "run", "wait_file"};
+
+const char *MethodName(uint16_t method) { return method == 8 ? "deflated" : method == 0 ? "stored" : "other"; }
+
+void Walk(Report &report, const TextEncoder &codepage, bool json)
+{
+    report.first = FindSignature(LOCAL_SIG_LOW, LOCAL_SIG_HIGH);
+    if (report.first < 0) {
+        report.failures++;
+        return;
+    }
+    if (report.streamLength >= 0 && report.first < report.configAt + 12 + report.streamLength) {
+        report.firstInsideStream = true;
+        report.failures++;
+    }
+    LocalHeader header;
+    uint32_t h = (uint32_t)report.first;
+    while (ReadLocalHeader(h, &header)) {
+        if (header.NameLength > MAX_NAME_LENGTH) {
+            report.walkStop = "at " + std::to_string(h) + ": a name of " + std::to_string(header.NameLength) +
+                              " bytes; the stub stops its walk here";
+            report.failures++;
+            break;
+        }
+        std::string name(header.NameLength, '\0'), extra(header.ExtraLength, '\0');
+        SeekTo(ImageFile, h + LOCAL_HEADER_SIZE);
+        ReadBytes(ImageFile, name.data(), header.NameLength);
+        ReadBytes(ImageFile, extra.data(), header.ExtraLength);
+        EntryReport entry;
+        entry.header = header;
+        std::string utf8;
+        entry.name = UnicodePath(extra, name, &utf8) ? Quote(utf8, nullptr, json) : Quote(name, &codepage, json);
+        entry.problem = CheckEntry(h + LOCAL_HEADER_SIZE + header.NameLength + header.ExtraLength, header);
+        if (!entry.problem.empty())
+            report.failures++;
+        report.total += header.UncompressedSize;
+        report.entries.push_back(entry);
+        uint32_t next = NextHeaderOffset(h, &header);
+        if (next <= h)
+            break;
+        h = next;
+    }
+    report.walkEnd = h;
+}
+
+// Names in the table go without their quotes where nothing needed escaping.
+std::string Bare(const std::string &quoted)
+{
+    std::string inner = quoted.substr(1, quoted.size() - 2);
+    return inner.find('\\') == std::string::npos && inner.find(' ') == std::string::npos ? inner : quoted;
+}
+
+void PrintText(const std::string &path, const Report &report, const TextEncoder &codepage, std::ostream &out)
+{
+    out << path << ": " << report.size << " bytes\n";
+    if (!report.loaded) {
+        out << "configuration: the stub stops with " << report.stop << " (exit code " << report.exitCode << ")\n";
+        if (report.configAt < 0)
+            out << "  no \"JAVA\" header among the first " << kScanLimit << " bytes\n";
+    } else {
+        out << "stub:            " << report.configAt << " bytes, " << report.machine << "\n";
+        out << "configuration:   at " << report.configAt << ", " << ConfigSize << " bytes in " << report.streamLength
+            << " compressed, CRC-32 " << Hex(report.configCrc) << "\n";
+        uint32_t flags = SfxConfig->Flags;
+        out << "  form:          " << (flags & SFX_EXTRACTOR_UI ? "extractor" : "installer") << "\n";
+        out << "  flags:        ";
+        for (int bit = 0; bit < 5; bit++)
+            if (flags & (1u << bit))
+                out << " " << kFlagNames[bit];
+        if (flags >> 5)
+            out << " (unused bits 0x" << Hex(flags & ~0x1Fu) << ")";
+        out << (flags ? "" : " none") << "\n";
+        uint32_t kind = SfxConfig->DestKind;
+        out << "  destination:   " << (kind >= 1 && kind <= 4 ? kDestNames[kind] : "unknown") << " (" << kind << ")\n";
+        for (int slot = 0; slot < 7; slot++) {
+            std::string label = std::string(kSlotNames[slot]) + ":";
+            label.resize(15, ' ');
+            out << "  " << label << Quote(ConfigString(slot), &codepage, false) << "\n";
+        }
+        uint32_t iconLength = ConfigSize - SfxConfig->Offsets[CFG_ICON];
+        IconInfo icon;
+        out << "  icon:          ";
+        if (ReadIconImage((const uint8_t *)ConfigString(CFG_ICON), iconLength, &icon))
+            out << icon.width << "x" << icon.height << ", " << icon.bitCount << " bits" << (icon.png ? ", PNG" : "")
+                << ", " << iconLength << " bytes\n";
+        else
+            out << "none (" << iconLength << (iconLength == 1 ? " byte" : " bytes") << " that are no icon)\n";
+
+        if (report.first < 0) {
+            out << "entries: no local header among the first " << kScanLimit << " bytes; the stub would stop with \""
+                << InternalErrorText << "\"\n";
+        } else {
+            if (report.firstInsideStream)
+                out << "  \"PK\\3\\4\" at offset " << report.first
+                    << " lies inside the configuration stream; the stub would start its walk there\n";
+            out << "entries:         first at " << report.first << "\n";
+            char line[160];
+            snprintf(line, sizeof line, "  %-5s %-8s %10s %10s  %-19s  %-8s  %s\n", "check", "method", "size", "packed",
+                     "date and time", "CRC-32", "name");
+            out << line;
+            for (const EntryReport &e : report.entries) {
+                snprintf(line, sizeof line, "  %-5s %-8s %10u %10u  %s  %s  ", e.problem.empty() ? "ok" : "BAD",
+                         MethodName(e.header.Method), e.header.UncompressedSize, e.header.CompressedSize,
+                         DosStamp(e.header.ModDate, e.header.ModTime).c_str(), Hex(e.header.Crc32).c_str());
+                out << line << Bare(e.name) << (e.problem.empty() ? "" : "  (" + e.problem + ")") << "\n";
+            }
+            if (!report.walkStop.empty())
+                out << "  " << report.walkStop << "\n";
+            size_t count = report.entries.size();
+            out << count << (count == 1 ? " entry, " : " entries, ") << report.total << " bytes; the walk ends at "
+                << report.walkEnd << "\n";
+        }
+    }
+    out << (report.failures ? "the image does NOT check: " + std::to_string(report.failures) + " problem(s)\n"
+                            : std::string("the image checks: the stub reads every entry\n"));
+}
+
+void PrintJson(const std::string &path, const Report &report, const TextEncoder &codepage, std::ostream &out)
+{
+    out << "{\n  \"image\": " << Quote(path, nullptr, true) << ",\n  \"size\": " << report.size << ",\n";
+    if (!report.loaded) {
+        out << "  \"stub_stops\": " << report.stop << ",\n  \"exit_code\": " << report.exitCode << ",\n";
+    } else {
+        uint32_t flags = SfxConfig->Flags, kind = SfxConfig->DestKind;
+        out << "  \"stub\": {\"size\": " << report.configAt << ", \"machine\": " << Quote(report.machine, nullptr, true)
+            << "},\n";
+        out << "  \"configuration\": {\n    \"offset\": " << report.configAt << ", \"size\": " << ConfigSize
+            << ", \"compressed\": " << report.streamLength << ", \"crc32\": \"" << Hex(report.configCrc) << "\",\n";
+        out << "    \"form\": \"" << (flags & SFX_EXTRACTOR_UI ? "extractor" : "installer") << "\", \"flags\": [";
+        const char *comma = "";
+        for (int bit = 0; bit < 5; bit++)
+            if (flags & (1u << bit)) {
+                out << comma << "\"" << kFlagNames[bit] << "\"";
+                comma = ", ";
+            }
+        out << "], \"flag_bits\": " << flags << ",\n    \"destination\": \""
+            << (kind >= 1 && kind <= 4 ? kDestNames[kind] : "unknown") << "\", \"destination_kind\": " << kind << ",\n";
+        for (int slot = 0; slot < 7; slot++)
+            out << "    \"" << kSlotKeys[slot] << "\": " << Quote(ConfigString(slot), &codepage, true) << ",\n";
+        uint32_t iconLength = ConfigSize - SfxConfig->Offsets[CFG_ICON];
+        IconInfo icon;
+        if (ReadIconImage((const uint8_t *)ConfigString(CFG_ICON), iconLength, &icon))
+            out << "    \"icon\": {\"width\": " << icon.width << ", \"height\": " << icon.height << ", \"bits\": "
+                << icon.bitCount << ", \"png\": " << (icon.png ? "true" : "false") << ", \"bytes\": " << iconLength
+                << "}\n";
+        else
+            out << "    \"icon\": null\n";
+        out << "  },\n  \"first_entry\": " << report.first << ",\n  \"entries\": [";
+        comma = "\n";
+        for (const EntryReport &e : report.entries) {
+            out << comma << "    {\"name\": " << e.name << ", \"method\": \"" << MethodName(e.header.Method)
+                << "\", \"size\": " << e.header.UncompressedSize << ", \"packed\": " << e.header.CompressedSize
+                << ", \"time\": \"" << DosStamp(e.header.ModDate, e.header.ModTime) << "\", \"crc32\": \""
+                << Hex(e.header.Crc32) << "\", \"ok\": " << (e.problem.empty() ? "true" : "false");
+            if (!e.problem.empty())
+                out << ", \"problem\": " << Quote(e.problem, nullptr, true);
+            out << "}";
+            comma = ",\n";
+        }
+        out << (report.entries.empty() ? "" : "\n  ") << "],\n  \"total\": " << report.total
+            << ",\n  \"walk_ends_at\": " << report.walkEnd << ",\n";
+    }
+    out << "  \"problems\": " << report.failures << ",\n  \"checks\": " << (report.failures ? "false" : "true")
+        << "\n}\n";
 }
 
 }  // namespace
 
-int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err)
+int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err, int codepage, bool json)
 {
-    Bytes image;
-    try {
-        image = ReadWholeFile(path);
-    } catch (const PackError &error) {
-        err << "brevant-pack: " << error.what() << "\n";
-        return 1;
+    // Only the scan's bytes and the configuration stream are read whole;
+    // entries are checked where they lie.
+    Bytes head;
+    Report report;
+    TextEncoder encoder(codepage);
+    {
+        FILE *file = fopen(path.c_str(), "rb");
+        if (!file) {
+            err << "brevant-pack: " << path << ": " << strerror(errno) << "\n";
+            return (int)Failure::Refused;
+        }
+        head.resize(2 * kScanLimit);
+        head.resize(fread(head.data(), 1, head.size(), file));
+        fseek(file, 0, SEEK_END);
+        report.size = (uint64_t)ftell(file);
+        fclose(file);
     }
     PrepareStubDecoder();
     FileHandle savedImage = ImageFile;
@@ -163,88 +357,35 @@ int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err)
     ImageFile = OpenReadShared(path.c_str());
     HostThrowOnExit();
     HostResetBoxes();
-    int failures = 0;
 
-    out << path << ": " << image.size() << " bytes\n";
-    int32_t configAt = FindSignature(CONFIG_SIG_LOW, CONFIG_SIG_HIGH);
-    bool loaded = false;
+    report.configAt = FindSignature(CONFIG_SIG_LOW, CONFIG_SIG_HIGH);
     try {
         InputBudget = 0;  // as at the stub's start-up
         MemorySinkNext = nullptr;
         LoadConfig();
-        loaded = true;
+        report.loaded = true;
     } catch (const HostExit &exit) {
-        out << "configuration: the stub stops with "
-            << (HostBoxes.empty() ? std::string("no message") : Quote(HostBoxes.back().text.c_str()))
-            << " (exit code " << exit.code << ")\n";
-        if (configAt < 0)
-            out << "  no \"JAVA\" header among the first " << kScanLimit << " bytes\n";
-        failures++;
+        report.stop = !HostBoxes.empty() ? Quote(HostBoxes.back().text, nullptr, json) : json ? "null" : "no message";
+        report.exitCode = exit.code;
+        report.failures++;
     }
     MemorySinkNext = nullptr;
-
-    if (loaded) {
-        long streamLength = StreamLength(image, (size_t)configAt + 12);
-        uint32_t crc = image[configAt + 4] | image[configAt + 5] << 8 | image[configAt + 6] << 16 |
-                       (uint32_t)image[configAt + 7] << 24;
-        out << "stub:            " << configAt << " bytes, " << StubMachine(image) << "\n";
-        out << "configuration:   at " << configAt << ", " << ConfigSize << " bytes in " << streamLength
-            << " compressed, CRC-32 " << Hex(crc) << "\n";
-        PrintConfig(out);
-
-        int32_t first = FindSignature(LOCAL_SIG_LOW, LOCAL_SIG_HIGH);
-        if (first < 0) {
-            out << "entries: no local header among the first " << kScanLimit
-                << " bytes; the stub would stop with \"" << InternalErrorText << "\"\n";
-            failures++;
-        } else {
-            if (streamLength >= 0 && first < configAt + 12 + streamLength) {
-                out << "  \"PK\\3\\4\" at offset " << first
-                    << " lies inside the configuration stream; the stub would start its walk there\n";
-                failures++;
-            }
-            out << "entries:         first at " << first << "\n";
-            LocalHeader header;
-            uint32_t count = 0;
-            uint64_t total = 0;
-            uint32_t h = (uint32_t)first;
-            while (ReadLocalHeader(h, &header)) {
-                if (header.NameLength > MAX_NAME_LENGTH) {
-                    out << "  at " << h << ": a name of " << header.NameLength
-                        << " bytes; the stub stops its walk here\n";
-                    failures++;
-                    break;
-                }
-                std::string name(header.NameLength, '\0');
-                SeekTo(ImageFile, h + LOCAL_HEADER_SIZE);
-                ReadBytes(ImageFile, name.data(), header.NameLength);
-                std::string problem = CheckEntry(h + LOCAL_HEADER_SIZE + header.NameLength + header.ExtraLength, header);
-                char line[128];
-                snprintf(line, sizeof line, "  %-4s %-8s %10u %10u  %s  %s  ", problem.empty() ? "ok" : "BAD",
-                         header.Method == 8 ? "deflated" : header.Method == 0 ? "stored" : "other",
-                         header.UncompressedSize, header.CompressedSize,
-                         DosStamp(header.ModDate, header.ModTime).c_str(), Hex(header.Crc32).c_str());
-                out << line << name << (problem.empty() ? "" : "  (" + problem + ")") << "\n";
-                if (!problem.empty())
-                    failures++;
-                count++;
-                total += header.UncompressedSize;
-                uint32_t next = NextHeaderOffset(h, &header);
-                if (next <= h)
-                    break;
-                h = next;
-            }
-            out << count << (count == 1 ? " entry, " : " entries, ") << total << " bytes; the walk ends at "
-                << h << "\n";
-        }
+    if (report.loaded) {
+        size_t at = (size_t)report.configAt;
+        report.streamLength = StreamLength(head, at + 12);
+        report.configCrc = head[at + 4] | head[at + 5] << 8 | head[at + 6] << 16 | (uint32_t)head[at + 7] << 24;
+        report.machine = StubMachine(head);
+        Walk(report, encoder, json);
     }
     if (ImageFile != INVALID_FILE)
         CloseFile(ImageFile);
     ImageFile = savedImage;
     HostExitHook = savedHook;
-    out << (failures ? "the image does NOT check: " + std::to_string(failures) + " problem(s)\n"
-                     : std::string("the image checks: the stub reads every entry\n"));
-    return failures ? 1 : 0;
+    if (json)
+        PrintJson(path, report, encoder, out);
+    else
+        PrintText(path, report, encoder, out);
+    return report.failures ? 1 : 0;
 }
 
 }  // namespace pack

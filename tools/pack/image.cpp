@@ -119,21 +119,71 @@ std::string StubMachine(const Bytes &image)
     return text;
 }
 
+void CheckCountAndTotal(size_t count, uint64_t total)
+{
+    if (count == 0)
+        throw PackError("nothing to pack: the archive needs at least one entry");
+    if (count > 0xFFFF)
+        throw PackError(std::to_string(count) + " entries; the archive has room for 65,535");
+    if (total > 0xFFFFFFFFu)
+        throw PackError("the entries add up to " + std::to_string(total) +
+                        " bytes; the stub counts the total in 32 bits (at most 4,294,967,295)");
+}
+
 static void CheckEntries(const std::vector<ZipEntry> &entries)
 {
-    if (entries.empty())
-        throw PackError("nothing to pack: the archive needs at least one entry");
-    if (entries.size() > 0xFFFF)
-        throw PackError("more than 65,535 entries; the archive has no room for them");
     uint64_t total = 0;
     for (const ZipEntry &entry : entries) {
         if (entry.name.size() > kMaxNameLength)
             throw PackError(entry.name + ": name longer than " + std::to_string(kMaxNameLength) + " bytes");
         total += entry.uncompressedSize;
     }
-    if (total > 0xFFFFFFFFu)
-        throw PackError("the entries add up to " + std::to_string(total) +
-                        " bytes; the stub counts the total in 32 bits (at most 4,294,967,295)");
+    CheckCountAndTotal(entries.size(), total);
+}
+
+// The length of folder once the stub has given it its trailing backslash: a
+// backslash is added unless the last character already is one (in a
+// double-byte code page a trail byte 0x5C is none); an empty folder stays
+// empty.
+static size_t WithBackslash(const std::string &folder, const TextEncoder &encoder)
+{
+    const char *last = nullptr;
+    for (size_t at = 0; at < folder.size(); at++) {
+        last = &folder[at];
+        if (encoder.IsLeadByte((uint8_t)folder[at]))
+            at++;
+    }
+    return folder.size() + (last && *last != '\\' ? 1 : 0);
+}
+
+void CheckPathLimits(const ConfigSettings &config, const std::vector<InputItem> &items,
+                     const TextEncoder &encoder)
+{
+    const size_t most = kPathChars - 1;
+    auto tooLong = [&](const std::string &what, size_t length) {
+        return PackError(what + " " + std::to_string(length) + " bytes; the stub's path buffer holds " +
+                         std::to_string(most));
+    };
+    bool fixed = config.destKind == DEST_FIXED;
+    const std::string &folder = config.texts[CFG_FIXED_DIR];
+    if (fixed && folder.size() > most)
+        throw tooLong("--dest fixed: the folder is", folder.size());
+    size_t base = fixed ? WithBackslash(folder, encoder) : 0;
+    const std::string &run = config.texts[CFG_RUN_COMMAND];
+    if (run.size() > most)
+        throw tooLong("--run: the command is", run.size());
+    const std::string &wait = config.texts[CFG_WAIT_FILE];
+    if (!wait.empty() && base + wait.size() > most)
+        throw tooLong(fixed ? "--wait-file: behind the fixed folder the file's path is" : "--wait-file: the name is",
+                      base + wait.size());
+    if (!fixed)
+        return;
+    const InputItem *longest = nullptr;
+    for (const InputItem &item : items)
+        if (!longest || item.name.size() > longest->name.size())
+            longest = &item;
+    if (longest && base + longest->name.size() > most)
+        throw tooLong("--dest fixed: " + longest->utf8 + " would be extracted to a path of", base + longest->name.size());
 }
 
 // ---- The configuration stream and its placement -------------------------------------
@@ -156,6 +206,10 @@ static std::vector<Encoding> DefaultEncodings(int level)
 // coder helps: unused padding in the block changes both.
 static void PlaceConfig(const ImagePlan &plan, Bytes &prefix, BuiltImage &built)
 {
+    CheckStub(plan.stub);
+    if (plan.config.destKind == DEST_FIXED && plan.config.texts[CFG_FIXED_DIR].size() >= kPathChars)
+        throw PackError("the fixed destination is " + std::to_string(plan.config.texts[CFG_FIXED_DIR].size()) +
+                        " bytes; the stub's path buffer holds at most " + std::to_string(kPathChars - 1));
     std::vector<Encoding> encodings =
         plan.configEncodings.empty() ? DefaultEncodings(plan.level) : plan.configEncodings;
     size_t smallest = SIZE_MAX;
@@ -202,6 +256,7 @@ static void PlaceConfig(const ImagePlan &plan, Bytes &prefix, BuiltImage &built)
 
 static void PutLocalHeader(Bytes &out, const ZipEntry &entry)
 {
+    out.reserve(out.size() + LOCAL_HEADER_SIZE + entry.name.size() + entry.extra.size());
     out.insert(out.end(), kLocalSignature, kLocalSignature + 4);
     Put16(out, 20);  // version needed: 2.0 (deflate, folders)
     Put16(out, 0);   // flags: sizes and CRC here, no data descriptor
@@ -209,7 +264,7 @@ static void PutLocalHeader(Bytes &out, const ZipEntry &entry)
     Put16(out, entry.time);
     Put16(out, entry.date);
     Put32(out, entry.crc);
-    Put32(out, (uint32_t)entry.data.size());
+    Put32(out, entry.compressedSize);
     Put32(out, entry.uncompressedSize);
     Put16(out, (uint32_t)entry.name.size());
     Put16(out, (uint32_t)entry.extra.size());
@@ -227,7 +282,7 @@ static void PutCentralHeader(Bytes &out, const ZipEntry &entry, uint32_t localOf
     Put16(out, entry.time);
     Put16(out, entry.date);
     Put32(out, entry.crc);
-    Put32(out, (uint32_t)entry.data.size());
+    Put32(out, entry.compressedSize);
     Put32(out, entry.uncompressedSize);
     Put16(out, (uint32_t)entry.name.size());
     Put16(out, (uint32_t)entry.extra.size());
@@ -240,20 +295,20 @@ static void PutCentralHeader(Bytes &out, const ZipEntry &entry, uint32_t localOf
     out.insert(out.end(), entry.extra.begin(), entry.extra.end());
 }
 
+BuiltImage BuildPrefix(const ImagePlan &plan)
+{
+    BuiltImage built;
+    PlaceConfig(plan, built.bytes, built);
+    built.configOffset = (uint32_t)plan.stub.size();
+    built.firstEntryOffset = (uint32_t)built.bytes.size();
+    return built;
+}
+
 BuiltImage BuildImage(const ImagePlan &plan)
 {
-    CheckStub(plan.stub);
     CheckEntries(plan.entries);
-    if (plan.config.destKind == 4 && plan.config.texts[4].size() >= kPathChars)
-        throw PackError("the fixed destination is " + std::to_string(plan.config.texts[4].size()) +
-                        " bytes; the stub's path buffer holds at most " +
-                        std::to_string(kPathChars - 1));
-
-    BuiltImage built;
+    BuiltImage built = BuildPrefix(plan);
     Bytes &out = built.bytes;
-    PlaceConfig(plan, out, built);
-    built.configOffset = (uint32_t)plan.stub.size();
-    built.firstEntryOffset = (uint32_t)out.size();
 
     uint64_t size = out.size();
     for (const ZipEntry &entry : plan.entries)
@@ -269,21 +324,36 @@ BuiltImage BuildImage(const ImagePlan &plan)
         out.insert(out.end(), entry.data.begin(), entry.data.end());
     }
     built.centralOffset = (uint32_t)out.size();
-    for (size_t i = 0; i < plan.entries.size(); i++)
-        PutCentralHeader(out, plan.entries[i], offsets[i]);
-    uint32_t centralSize = (uint32_t)(out.size() - built.centralOffset);
-    if (out.size() + 22 > 0xFFFFFFFFu)
+    Bytes central = CentralDirectoryBytes(plan.entries, offsets, built.centralOffset);
+    if (out.size() + central.size() > 0xFFFFFFFFu)
         throw PackError("the image would be larger than 4 GiB");
+    out.insert(out.end(), central.begin(), central.end());
+    return built;
+}
 
+Bytes LocalHeaderBytes(const ZipEntry &entry)
+{
+    Bytes out;
+    PutLocalHeader(out, entry);
+    return out;
+}
+
+Bytes CentralDirectoryBytes(const std::vector<ZipEntry> &entries, const std::vector<uint32_t> &offsets,
+                            uint32_t centralOffset)
+{
+    Bytes out;
+    for (size_t i = 0; i < entries.size(); i++)
+        PutCentralHeader(out, entries[i], offsets[i]);
+    uint32_t centralSize = (uint32_t)out.size();
     Put32(out, 0x06054B50);  // end of central directory
     Put16(out, 0);
     Put16(out, 0);
-    Put16(out, (uint32_t)plan.entries.size());
-    Put16(out, (uint32_t)plan.entries.size());
+    Put16(out, (uint32_t)entries.size());
+    Put16(out, (uint32_t)entries.size());
     Put32(out, centralSize);
-    Put32(out, built.centralOffset);
+    Put32(out, centralOffset);
     Put16(out, 0);
-    return built;
+    return out;
 }
 
 }  // namespace pack

@@ -5,14 +5,16 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <limits.h>
+#include <locale.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <wctype.h>
 
 #include <algorithm>
-#include <set>
+#include <map>
 
 #include "pack.h"
 
@@ -20,68 +22,228 @@ namespace pack {
 
 // ---- Code pages -------------------------------------------------------------
 
-TextEncoder::TextEncoder(int codepage) : codepage_(codepage), iconv_(nullptr)
+TextEncoder::TextEncoder(int codepage) : codepage_(codepage), iconv_(nullptr), back_(nullptr)
 {
     if (codepage == 0)
         return;
     std::string name = "CP" + std::to_string(codepage);
     iconv_t cd = iconv_open(name.c_str(), "UTF-8");
-    if (cd == (iconv_t)-1)
+    iconv_t back = iconv_open("UTF-8", name.c_str());
+    if (cd == (iconv_t)-1 || back == (iconv_t)-1) {
+        if (cd != (iconv_t)-1)
+            iconv_close(cd);
         throw PackError("code page " + std::to_string(codepage) + " is not known to iconv");
+    }
     iconv_ = cd;
+    back_ = back;
+    // A lead byte is one that the code page can't read alone: the
+    // conversion of that byte by itself stops, incomplete.
+    for (int b = 0x80; b < 0x100; b++) {
+        char in[1] = {(char)b}, out[8];
+        char *from = in, *to = out;
+        size_t inLeft = 1, outLeft = sizeof out;
+        iconv(back, nullptr, nullptr, nullptr, nullptr);
+        lead_[b] = iconv(back, &from, &inLeft, &to, &outLeft) == (size_t)-1 && errno == EINVAL;
+    }
 }
 
 TextEncoder::~TextEncoder()
 {
     if (iconv_)
         iconv_close((iconv_t)iconv_);
+    if (back_)
+        iconv_close((iconv_t)back_);
 }
 
-std::string TextEncoder::Encode(const std::string &utf8, const std::string &what) const
+// text through cd; throws a bare PackError that callers complete.
+std::string TextEncoder::Convert(void *handle, const std::string &text) const
 {
-    bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char c) { return (uint8_t)c < 0x80; });
-    if (ascii)
-        return utf8;
-    if (!iconv_)
-        throw PackError(what + ": not ASCII; give the stub's code page with --codepage (e.g. 1252 or 932)");
-    iconv_t cd = (iconv_t)iconv_;
+    iconv_t cd = (iconv_t)handle;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    std::string out(utf8.size() * 4 + 16, '\0');
-    char *in = const_cast<char *>(utf8.data());
-    size_t inLeft = utf8.size();
+    std::string out(text.size() * 4 + 16, '\0');
+    char *in = const_cast<char *>(text.data());
+    size_t inLeft = text.size();
     char *to = out.data();
     size_t outLeft = out.size();
     if (iconv(cd, &in, &inLeft, &to, &outLeft) == (size_t)-1 ||
         iconv(cd, nullptr, nullptr, &to, &outLeft) == (size_t)-1)
-        throw PackError(what + ": can't be written in code page " + std::to_string(codepage_) +
-                        (errno == EILSEQ ? " (a character has no equivalent there, or the name is not UTF-8)" : ""));
+        throw PackError(errno == EILSEQ ? " (a character has no equivalent there, or the name is not UTF-8)" : "");
     out.resize(out.size() - outLeft);
+    return out;
+}
+
+static bool IsAscii(const std::string &text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return (uint8_t)c < 0x80; });
+}
+
+std::string TextEncoder::Encode(const std::string &utf8, const std::string &what) const
+{
+    if (IsAscii(utf8))
+        return utf8;
+    if (!iconv_)
+        throw PackError(what + ": not ASCII; give the stub's code page with --codepage (e.g. 1252 or 932)");
+    try {
+        return Convert(iconv_, utf8);
+    } catch (const PackError &error) {
+        throw PackError(what + ": can't be written in code page " + std::to_string(codepage_) + error.what());
+    }
+}
+
+bool TextEncoder::Decode(const std::string &bytes, std::string *utf8) const
+{
+    if (IsAscii(bytes)) {
+        *utf8 = bytes;
+        return true;
+    }
+    if (!back_)
+        return false;
+    try {
+        *utf8 = Convert(back_, bytes);
+        return true;
+    } catch (const PackError &) {
+        return false;
+    }
+}
+
+// The length of the UTF-8 sequence that starts with byte c (1 for a stray
+// continuation byte, which the conversion then refuses).
+static size_t SequenceLength(uint8_t c) { return c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4; }
+
+static uint32_t CodePoint(const std::string &utf8, size_t at, size_t length)
+{
+    uint32_t c = (uint8_t)utf8[at];
+    if (length == 1)
+        return c;
+    c &= 0x3F >> (length - 1);
+    for (size_t i = 1; i < length && at + i < utf8.size(); i++)
+        c = c << 6 | ((uint8_t)utf8[at + i] & 0x3F);
+    return c;
+}
+
+static std::string CharacterName(const std::string &utf8, size_t at, size_t length)
+{
+    char code[16];
+    snprintf(code, sizeof code, "U+%04X", CodePoint(utf8, at, length));
+    return "\"" + utf8.substr(at, length) + "\" (" + code + ")";
+}
+
+std::string TextEncoder::EncodeName(const std::string &utf8, const std::string &what) const
+{
+    std::string whole = Encode(utf8, what);
+    if (IsAscii(utf8))
+        return whole;
+    // Character by character, each one converted and read back.
+    std::string out;
+    for (size_t at = 0; at < utf8.size();) {
+        size_t length = std::min(SequenceLength((uint8_t)utf8[at]), utf8.size() - at);
+        std::string character = utf8.substr(at, length), bytes = character;
+        if (length > 1) {
+            bytes = Convert(iconv_, character);
+            std::string back;
+            try {
+                back = Convert(back_, bytes);
+            } catch (const PackError &) {
+            }
+            if (back != character)
+                throw PackError(what + ": code page " + std::to_string(codepage_) + " has no " +
+                                CharacterName(utf8, at, length) + "; it would become " +
+                                (back.empty() ? std::string("something else") : CharacterName(back, 0, back.size())));
+        }
+        out += bytes;
+        at += length;
+    }
     return out;
 }
 
 // ---- Names ------------------------------------------------------------------------
 
-void CheckName(const std::string &name, const std::string &utf8)
+// Windows creates no file of these names, with any extension: they open the
+// devices instead.
+static bool IsDeviceName(const std::string &component)
+{
+    static const char *const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    std::string stem = component.substr(0, component.find('.'));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.pop_back();
+    for (char &c : stem)
+        if (c >= 'a' && c <= 'z')
+            c = (char)(c - 'a' + 'A');
+    for (const char *device : kDevices)
+        if (stem == device)
+            return true;
+    if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0))
+        return stem[3] >= '1' && stem[3] <= '9';
+    return false;
+}
+
+void CheckName(const std::string &name, const std::string &utf8, const TextEncoder &encoder)
 {
     if (name.size() > kMaxNameLength)
         throw PackError(utf8 + ": archive name is " + std::to_string(name.size()) +
                         " bytes long; the stub takes at most " + std::to_string(kMaxNameLength));
-    // Checked on the UTF-8 form: in a double-byte code page a trailing byte
+    // The characters as given: in a double-byte code page a trailing byte
     // may legitimately be 0x5C.
     for (char c : utf8) {
         if ((uint8_t)c < 0x20 || strchr("<>:\"\\|?*", c))
             throw PackError(utf8 + ": the name holds a character Windows does not allow in file names");
     }
+    // The converted bytes, character by character, one component at a time.
+    std::string component;
+    uint8_t last = 0;
+    for (size_t at = 0; at <= name.size(); at++) {
+        uint8_t c = at < name.size() ? (uint8_t)name[at] : '/';
+        if (c == '/') {
+            bool folderEnd = at == name.size() && !name.empty() && name.back() == '/';
+            if (component == "." || component == "..")
+                throw PackError(utf8 + ": a name may not hold the component \"" + component + "\"");
+            if (!folderEnd && (last == '.' || last == ' '))
+                throw PackError(utf8 + ": \"" + component + "\" ends in a " + (last == '.' ? "dot" : "space") +
+                                ", which Windows drops from file names");
+            if (IsDeviceName(component))
+                throw PackError(utf8 + ": \"" + component + "\" is the name of a device on Windows");
+            component.clear();
+            last = 0;
+            continue;
+        }
+        if (c == 0x5C)
+            throw PackError(utf8 + ": in code page " + std::to_string(encoder.codepage()) +
+                            " the name holds the byte 0x5C, which Windows reads as a backslash");
+        component += (char)c;
+        if (encoder.IsLeadByte(c) && at + 1 < name.size())
+            component += name[++at];
+        last = c;
+    }
 }
 
-// Windows compares names without regard to case: two names that differ only
-// in case would land on the same file.
-static std::string FoldCase(const std::string &name)
+std::string FoldCase(const std::string &utf8)
 {
-    std::string folded = name;
-    for (char &c : folded)
-        if (c >= 'A' && c <= 'Z')
-            c = (char)(c - 'A' + 'a');
+    static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+    std::string folded;
+    for (size_t at = 0; at < utf8.size();) {
+        size_t length = std::min(SequenceLength((uint8_t)utf8[at]), utf8.size() - at);
+        uint32_t c = CodePoint(utf8, at, length);
+        uint32_t upper = c;
+        if (c < 0x80)
+            upper = c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
+        else if (c <= 0xFFFF && unicode)
+            upper = (uint32_t)towupper_l((wint_t)c, unicode);
+        if (upper == c || upper > 0xFFFF) {
+            folded += utf8.substr(at, length);
+        } else {
+            char out[4];
+            size_t n = upper < 0x80 ? 1 : upper < 0x800 ? 2 : 3;
+            if (n == 1)
+                out[0] = (char)upper;
+            else if (n == 2)
+                out[0] = (char)(0xC0 | upper >> 6), out[1] = (char)(0x80 | (upper & 0x3F));
+            else
+                out[0] = (char)(0xE0 | upper >> 12), out[1] = (char)(0x80 | ((upper >> 6) & 0x3F)),
+                out[2] = (char)(0x80 | (upper & 0x3F));
+            folded.append(out, n);
+        }
+        at += length;
+    }
     return folded;
 }
 
@@ -95,24 +257,25 @@ struct Walker {
     struct stat skip {};
     bool haveSkip = false;
     std::vector<InputItem> items;
-    std::set<std::string> seen;
+    std::map<std::string, std::string> seen;  // folded name -> the path that has it
     std::vector<std::pair<dev_t, ino_t>> open;  // folders being walked, against link loops
 
     void Add(const std::string &path, const std::string &utf8Name, const struct stat &st, bool folder)
     {
         InputItem item;
         item.utf8 = utf8Name + (folder ? "/" : "");
-        item.name = encoder.Encode(utf8Name, path) + (folder ? "/" : "");
+        item.name = encoder.EncodeName(utf8Name, path) + (folder ? "/" : "");
         item.path = path;
         item.folder = folder;
         item.size = folder ? 0 : (uint64_t)st.st_size;
         item.mtime = st.st_mtime;
-        CheckName(item.name, item.utf8);
+        CheckName(item.name, item.utf8, encoder);
         if (!folder && item.size > 0xFFFFFFFFu)
             throw PackError(path + ": 4 GiB or larger; entries are limited to 32-bit sizes");
-        if (!seen.insert(FoldCase(item.name)).second)
-            throw PackError(path + ": the archive already holds an entry named " + item.utf8 +
-                            " (names are compared without regard to case, as Windows does)");
+        auto known = seen.emplace(FoldCase(item.utf8), path);
+        if (!known.second)
+            throw PackError(path + " and " + known.first->second +
+                            ": Windows takes the two names for the same file (it ignores case)");
         items.push_back(std::move(item));
     }
 
@@ -201,18 +364,59 @@ std::vector<InputItem> CollectInputs(const std::vector<std::string> &inputs, boo
     return std::move(walker.items);
 }
 
+void CheckInputs(const std::vector<InputItem> &items)
+{
+    uint64_t total = 0;
+    for (const InputItem &item : items)
+        total += item.size;
+    CheckCountAndTotal(items.size(), total);
+}
+
 // ---- Times and files ---------------------------------------------------------------
 
-uint32_t DosDateTime(time_t when)
+uint32_t DosDateTime(time_t when, bool utc)
 {
     struct tm local;
-    if (!localtime_r(&when, &local) || local.tm_year < 80)
+    if (!(utc ? gmtime_r(&when, &local) : localtime_r(&when, &local)) || local.tm_year < 80)
         return (0 + (1 << 5) + 1) << 16;  // 1980-01-01 00:00:00, the earliest DOS date
     if (local.tm_year > 207)
         return (uint32_t)((127 << 9) | (12 << 5) | 31) << 16 | (23 << 11) | (59 << 5) | 29;
     uint32_t date = (uint32_t)((local.tm_year - 80) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
     uint32_t time = (uint32_t)(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
     return date << 16 | time;
+}
+
+time_t ParseTime(const std::string &text, const std::string &what)
+{
+    const char *p = text.c_str();
+    bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    if (digits && text.size() <= 12)
+        return (time_t)strtoll(p, nullptr, 10);
+    struct tm when = {};
+    int consumed = 0;
+    int fields = sscanf(p, "%4d-%2d-%2d%n", &when.tm_year, &when.tm_mon, &when.tm_mday, &consumed);
+    bool good = fields == 3 && consumed == 10;
+    if (good && p[consumed]) {
+        int more = 0;
+        good = (p[consumed] == 'T' || p[consumed] == ' ') &&
+               sscanf(p + consumed + 1, "%2d:%2d%n", &when.tm_hour, &when.tm_min, &more) == 2;
+        consumed += 1 + more;
+        if (good && p[consumed] == ':') {
+            more = 0;
+            good = sscanf(p + consumed + 1, "%2d%n", &when.tm_sec, &more) == 1;
+            consumed += 1 + more;
+        }
+        good = good && !p[consumed];
+    }
+    if (good)
+        good = when.tm_mon >= 1 && when.tm_mon <= 12 && when.tm_mday >= 1 && when.tm_mday <= 31 &&
+               when.tm_hour < 24 && when.tm_min < 60 && when.tm_sec < 60;
+    if (!good)
+        throw PackError(what + " takes seconds since 1970 or YYYY-MM-DD[THH:MM[:SS]] (UTC), not '" + text + "'",
+                        Failure::Usage);
+    when.tm_year -= 1900;
+    when.tm_mon -= 1;
+    return timegm(&when);
 }
 
 Bytes ReadWholeFile(const std::string &path)
@@ -228,38 +432,8 @@ Bytes ReadWholeFile(const std::string &path)
     bool failed = ferror(file);
     fclose(file);
     if (failed)
-        throw PackError(path + ": read error");
+        throw PackError(path + ": read error", Failure::Io);
     return bytes;
-}
-
-void WriteFileAtomically(const std::string &path, const Bytes &bytes)
-{
-    std::string temp = path + ".tmp-XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0)
-        throw PackError(path + ": can't create a file beside it: " + strerror(errno));
-    size_t done = 0;
-    bool failed = false;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) {
-            failed = true;
-            break;
-        }
-        done += (size_t)n;
-    }
-    // An executable for Windows: mark it runnable here too, within the umask.
-    mode_t mask = umask(0);
-    umask(mask);
-    if (fchmod(fd, 0777 & ~mask) != 0 || fsync(fd) != 0)
-        failed = true;
-    if (close(fd) != 0)
-        failed = true;
-    if (failed || rename(temp.c_str(), path.c_str()) != 0) {
-        int error = errno;
-        unlink(temp.c_str());
-        throw PackError(path + ": can't write: " + strerror(error));
-    }
 }
 
 }  // namespace pack

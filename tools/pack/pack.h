@@ -19,6 +19,7 @@
 #include <stdint.h>
 #include <time.h>
 
+#include <functional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -28,9 +29,18 @@ namespace pack {
 
 using Bytes = std::vector<uint8_t>;
 
+// What kind of failure stopped the packer; the command's exit code.
+enum class Failure {
+    Refused = 1,  // an input, option value or rule of the stub that can't be met
+    Usage = 2,    // the command line itself: an unknown option, a missing value
+    Io = 3,       // reading an input or writing the output failed
+};
+
 // A rule of the stub or of the input was broken; what() says which and where.
 struct PackError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+    explicit PackError(const std::string &what, Failure kind = Failure::Refused)
+        : std::runtime_error(what), failure(kind) {}
+    Failure failure;
 };
 
 // The stub's own limits, by the names the stub uses.
@@ -60,6 +70,13 @@ const char *CoderName(Coder coder);
 
 // One raw deflate stream of data.
 Bytes Deflate(const Bytes &data, Encoding encoding);
+// Stored blocks of at most 65,535 bytes; with final, the last one carries
+// BFINAL (an empty input is then one empty final block).
+Bytes DeflateStored(const Bytes &data, bool final);
+// Turns a whole raw deflate stream into the first part of a longer one: its
+// last block loses BFINAL and an empty stored block ends it on a byte
+// boundary, so that another stream's blocks can follow. Throws PackError.
+void MakeNonFinal(Bytes &stream);
 // The block type (0 stored, 1 fixed, 2 dynamic) of a stream's first block.
 int FirstBlockType(const Bytes &stream);
 
@@ -70,6 +87,11 @@ int FirstBlockType(const Bytes &stream);
 // yields INFLATE_OK, fills the sink exactly, and the output and its CRC-32
 // match data.
 bool StubDecodes(const Bytes &stream, const Bytes &data);
+// The stub's decoder on the entry data at dataAt of ImageFile, as the
+// extraction runs it (budget CompressedSize + 4, output counted and its
+// CRC-32 compared) with the output discarded: a DecodeResult, or -1 when
+// the stub would stop with a fatal message (its text in stop).
+int DecodeInPlace(uint32_t dataAt, const LocalHeader &header, std::string *stop = nullptr);
 // Sets up what the stub's start-up prepares for its decoder (CRC table,
 // window, input buffer, InternalErrorText); once per process.
 void PrepareStubDecoder();
@@ -110,10 +132,22 @@ public:
     int codepage() const { return codepage_; }
     // Throws PackError naming what when text can't be represented.
     std::string Encode(const std::string &utf8, const std::string &what) const;
+    // A name: as Encode, and every character must read back as itself, so
+    // that Windows creates the file the publisher named (code page 932 would
+    // turn U+00A5 into the backslash byte, U+2014 into U+2015). Throws
+    // PackError naming what and the character.
+    std::string EncodeName(const std::string &utf8, const std::string &what) const;
+    // bytes of the code page as UTF-8; false when they are not text of it
+    // (without a code page: when they are not ASCII).
+    bool Decode(const std::string &bytes, std::string *utf8) const;
+    // Whether byte begins a double-byte character in the code page.
+    bool IsLeadByte(uint8_t byte) const { return lead_[byte]; }
 
 private:
+    std::string Convert(void *cd, const std::string &text) const;
     int codepage_;
-    void *iconv_;
+    void *iconv_, *back_;
+    bool lead_[256] = {};
 };
 
 struct InputItem {
@@ -123,17 +157,36 @@ struct InputItem {
     bool folder = false;
     uint64_t size = 0;
     time_t mtime = 0;
+    bool utc = false;  // mtime given by the publisher: its DOS time in UTC, the same in every zone
 };
 // Walks the inputs. A folder is packed below its own name, or with flat its
 // contents go to the top. Folders get their own entries (names ending '/').
 // Files that are the same as skip (the output image) are left out.
 std::vector<InputItem> CollectInputs(const std::vector<std::string> &inputs, bool flat,
                                      const TextEncoder &encoder, const std::string &skip = "");
-// Checks one archive name (length, Windows-usable characters); throws.
-void CheckName(const std::string &name, const std::string &utf8);
+// Checks one archive name, converted (name) and as given (utf8), against
+// what Windows can create: at most 250 bytes; no control character or
+// <>:"\|?*; no byte 0x5C outside a double-byte character of the encoder's
+// code page; no component "." or ".."; none ending in a dot or a space; no
+// device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$, any case,
+// with or without an extension). Throws PackError naming utf8.
+void CheckName(const std::string &name, const std::string &utf8, const TextEncoder &encoder = TextEncoder());
+// A name as Windows compares names: every character of the Basic
+// Multilingual Plane in its upper case.
+std::string FoldCase(const std::string &utf8);
 
-// DOS date in the high 16 bits, DOS time in the low 16 bits, local time.
-uint32_t DosDateTime(time_t when);
+// The archive's rules on what the walk found, before anything is read: at
+// least one and at most 65,535 entries, whose sizes add up to less than
+// 4 GiB. Throws PackError.
+void CheckInputs(const std::vector<InputItem> &items);
+void CheckCountAndTotal(size_t count, uint64_t total);
+
+// DOS date in the high 16 bits, DOS time in the low 16 bits, in local time
+// or in UTC; clamped to the years 1980 to 2107.
+uint32_t DosDateTime(time_t when, bool utc = false);
+// The time --mtime (or SOURCE_DATE_EPOCH) gives: seconds since 1970 or
+// YYYY-MM-DD[THH:MM[:SS]] in UTC; throws PackError naming what.
+time_t ParseTime(const std::string &text, const std::string &what);
 
 // ---- Archive entries ---------------------------------------------------------
 struct ZipEntry {
@@ -143,16 +196,23 @@ struct ZipEntry {
     uint16_t time = 0, date = 0;
     uint32_t crc = 0;
     uint32_t uncompressedSize = 0;
-    Bytes data;  // stored bytes or the raw deflate stream
+    uint32_t compressedSize = 0;
+    Bytes data;  // stored bytes or the raw deflate stream (empty once written out)
     Bytes extra; // extra field, the same in local and central headers
     std::string coder;  // how data was made, for reports
 };
-// Reads and compresses one input. Deflated entries that do not shrink are
-// stored; streams the stub's decoder refuses fall back to zlib, then to
-// storing. Warnings go to log.
-ZipEntry MakeEntry(const InputItem &item, int level, std::ostream &log);
+// Compresses one entry's content in memory. Deflated entries that do not
+// shrink are stored; streams the stub's decoder refuses fall back to zlib,
+// then to storing. Warnings go to log.
 ZipEntry MakeEntry(const std::string &name, const Bytes &content, uint32_t dosDateTime,
                    int level, std::ostream &log);
+// The streams MakeEntry tries, in order: each that shrinks content is handed
+// to accepts (the stub's decoder run on it); the first accepted is returned,
+// its coder's name in coder. Empty: store the content.
+Bytes CompressAccepted(const Bytes &content, int level, const std::string &name, std::ostream &log,
+                       const std::function<bool(const Bytes &)> &accepts, const char **coder);
+// Adds the UTF-8 form of a converted name (an Info-ZIP Unicode Path field).
+void AddUnicodePath(ZipEntry &entry, const std::string &utf8);
 
 // ---- The image -------------------------------------------------------------------
 struct ImagePlan {
@@ -177,20 +237,104 @@ struct BuiltImage {
 // Checks the stub for signatures and the layout rules, lays the image out and
 // returns it; throws PackError for a rule that can't be met.
 BuiltImage BuildImage(const ImagePlan &plan);
+// What the stub joins into its 260-character path buffers, within them: the
+// run command; the wait file, behind the fixed folder when there is one; the
+// fixed folder with every entry name behind it. Throws PackError.
+void CheckPathLimits(const ConfigSettings &config, const std::vector<InputItem> &items,
+                     const TextEncoder &encoder);
+// The part of the image before the first entry (stub, configuration header
+// and stream), which needs nothing of the entries; plan.entries is not read.
+BuiltImage BuildPrefix(const ImagePlan &plan);
 void CheckStub(const Bytes &stub);
 // The machine a stub (or an image) is built for, from its PE header: "x86",
 // "x64", or a description of anything else.
 std::string StubMachine(const Bytes &image);
 
-// Writes bytes to a temporary name beside path, then renames it; on failure
-// nothing is left behind. Throws PackError.
-void WriteFileAtomically(const std::string &path, const Bytes &bytes);
 Bytes ReadWholeFile(const std::string &path);
+
+// ---- The output ------------------------------------------------------------------
+// Refuses, before anything is read, an output whose folder does not exist,
+// one that is a folder, one that is also named as an input, and an existing
+// one without force.
+void CheckOutput(const std::string &output, const std::vector<std::string> &inputs, bool force);
+
+// The image being written: a temporary file beside path, renamed to path by
+// Commit; removed if Commit is never reached, and on SIGINT, SIGTERM and
+// SIGHUP. Without replace, Commit does not replace a file that exists by
+// then. Every failure throws PackError (Failure::Io).
+class OutputImage {
+public:
+    OutputImage(const std::string &path, bool replace);
+    ~OutputImage();
+    OutputImage(const OutputImage &) = delete;
+    OutputImage &operator=(const OutputImage &) = delete;
+    void Append(const void *bytes, size_t count);
+    void Append(const Bytes &bytes) { Append(bytes.data(), bytes.size()); }
+    void WriteAt(uint64_t offset, const void *bytes, size_t count);
+    void Truncate(uint64_t size);
+    uint64_t size() const { return size_; }
+    const std::string &temporaryPath() const { return temp_; }
+    void Commit();
+
+private:
+    [[noreturn]] void Fail(const char *what) const;
+    std::string path_, temp_;
+    bool replace_;
+    int fd_ = -1;
+    uint64_t size_ = 0;
+    bool committed_ = false;
+};
+// mkstemp on pattern, the file then removed if SIGINT, SIGTERM or SIGHUP
+// ends the packer, until ForgetOnSignal; the descriptor, or -1 (errno set).
+int CreateTemporary(std::string &pattern);
+void ForgetOnSignal(const std::string &path);
+
+// The 30-byte local header with the entry's name and extra field, and the
+// central directory (headers and end record) of entries whose local headers
+// lie at offsets, beginning at centralOffset.
+Bytes LocalHeaderBytes(const ZipEntry &entry);
+Bytes CentralDirectoryBytes(const std::vector<ZipEntry> &entries, const std::vector<uint32_t> &offsets,
+                            uint32_t centralOffset);
+
+// Writes an image straight into output, an entry at a time, each file read
+// and compressed in pieces of kChunkSize, so that memory stays small
+// whatever the input: the prefix, then Add for every input, then Finish.
+// A file of at most kChunkSize is compressed whole, as MakeEntry does; a
+// larger one in chunks whose streams are joined into one, which is stored
+// when it does not shrink or the stub's decoder refuses it. Every stream is
+// decoded by the stub's decoder where it lies in the output before it is
+// kept. Throws PackError.
+constexpr size_t kChunkSize = 16u << 20;
+class ImageWriter {
+public:
+    ImageWriter(OutputImage &output, const Bytes &prefix);
+    void Add(const InputItem &item, int level, std::ostream &log);
+    void Finish();
+    // Called with the input bytes of each piece as it is done.
+    std::function<void(uint64_t bytes)> onBytes;
+    const ZipEntry &last() const { return entries_.back(); }
+    size_t count() const { return entries_.size(); }
+    uint64_t stored() const { return stored_; }  // the entries' sizes
+    uint64_t packed() const { return packed_; }  // their data in the image
+
+private:
+    void WriteData(ZipEntry &entry, const InputItem &item, uint64_t dataAt, int level, std::ostream &log);
+    bool Decodes(uint64_t dataAt, const ZipEntry &entry);
+    void Advance(uint64_t bytes, uint64_t size);
+    OutputImage &out_;
+    std::vector<ZipEntry> entries_;
+    std::vector<uint32_t> offsets_;
+    uint64_t stored_ = 0, packed_ = 0, reported_ = 0;
+};
 
 // ---- Describing an image -------------------------------------------------------
 // Prints an image's configuration and entries, reading it with the stub's own
 // routines, and checks every entry's stream; 0 when everything checks.
-int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err);
+// Texts and names are printed in UTF-8: names from their Unicode Path field,
+// otherwise converted from codepage (0: bytes beyond ASCII as \xNN). With
+// json, one JSON object instead of the table.
+int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err, int codepage = 0,
+                  bool json = false);
 
 // ---- The command -----------------------------------------------------------------
 // The whole command line (without the program name); the exit code.

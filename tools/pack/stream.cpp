@@ -1,0 +1,246 @@
+// Writing an image straight into the output file, an entry at a time: each
+// input read in pieces, its stream written where it belongs in the image and
+// decoded there by the stub's decoder, its local header filled in afterwards.
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <zlib.h>
+
+#include "pack.h"
+
+#include "archive/archive.h"
+#include "inflate/inflate.h"
+#include "platform/host/host_platform.h"
+#include "platform/platform.h"
+
+namespace pack {
+
+namespace {
+
+// In the image the next header follows a stream, and the decoder may look a
+// byte or so past its end: zeros stand there while a stream is checked.
+constexpr size_t kSlack = 8;
+
+// One input file, read in pieces; its size must stay what the walk saw.
+class InputFile {
+public:
+    explicit InputFile(const InputItem &item) : item_(item)
+    {
+        fd_ = open(item.path.c_str(), O_RDONLY);
+        if (fd_ < 0)
+            throw PackError(item.path + ": " + strerror(errno), Failure::Io);
+        struct stat st;
+        if (fstat(fd_, &st) != 0 || (uint64_t)st.st_size != item.size)
+            Changed((uint64_t)st.st_size);
+    }
+    ~InputFile() { close(fd_); }
+
+    // The next piece of up to kChunkSize bytes; empty at the end, which must
+    // be where the walk saw it.
+    const Bytes &Next()
+    {
+        size_t want = (size_t)std::min<uint64_t>(kChunkSize, item_.size - done_);
+        buffer_.resize(want);
+        size_t got = 0;
+        while (got < want) {
+            ssize_t n = read(fd_, buffer_.data() + got, want - got);
+            if (n < 0)
+                throw PackError(item_.path + ": " + strerror(errno), Failure::Io);
+            if (n == 0)
+                Changed(done_ + got);
+            got += (size_t)n;
+        }
+        done_ += want;
+        if (done_ == item_.size) {
+            char extra;
+            ssize_t n = read(fd_, &extra, 1);
+            if (n > 0)
+                Changed(done_ + 1);
+        }
+        return buffer_;
+    }
+    bool AtEnd() const { return done_ == item_.size; }
+    void Rewind()
+    {
+        if (lseek(fd_, 0, SEEK_SET) != 0)
+            throw PackError(item_.path + ": " + strerror(errno), Failure::Io);
+        done_ = 0;
+    }
+
+private:
+    [[noreturn]] void Changed(uint64_t now) const
+    {
+        throw PackError(item_.path + ": changed while being packed (" + std::to_string(item_.size) +
+                            " bytes when the inputs were listed, " + (now > item_.size ? "more" : std::to_string(now)) +
+                            " when read)",
+                        Failure::Io);
+    }
+    const InputItem &item_;
+    int fd_;
+    uint64_t done_ = 0;
+    Bytes buffer_;
+};
+
+constexpr uint64_t kLargestOffset = 0xFFFFFFFFu;
+
+void CheckImageSize(uint64_t size)
+{
+    if (size > kLargestOffset)
+        throw PackError("the image would be larger than 4 GiB; offsets in it are 32-bit");
+}
+
+}  // namespace
+
+ImageWriter::ImageWriter(OutputImage &output, const Bytes &prefix) : out_(output) { out_.Append(prefix); }
+
+// The stub's decoder on the entry's data in the output, as the extraction
+// runs it: from the file, budget CompressedSize + 4, output counted and its
+// CRC-32 compared, into nothing.
+bool ImageWriter::Decodes(uint64_t dataAt, const ZipEntry &entry)
+{
+    static const uint8_t zeros[kSlack] = {};
+    out_.WriteAt(dataAt + entry.compressedSize, zeros, kSlack);
+    FileHandle savedImage = ImageFile;
+    ImageFile = OpenReadShared(out_.temporaryPath().c_str());
+    if (ImageFile == INVALID_FILE) {
+        ImageFile = savedImage;
+        throw PackError("can't read back " + out_.temporaryPath(), Failure::Io);
+    }
+    LocalHeader header = {};
+    header.Method = entry.method;
+    header.Crc32 = entry.crc;
+    header.CompressedSize = entry.compressedSize;
+    header.UncompressedSize = entry.uncompressedSize;
+    bool good = DecodeInPlace((uint32_t)dataAt, header) == DECODE_OK;
+    CloseFile(ImageFile);
+    ImageFile = savedImage;
+    out_.Truncate(dataAt + entry.compressedSize);
+    return good;
+}
+
+void ImageWriter::WriteData(ZipEntry &entry, const InputItem &item, uint64_t dataAt, int level, std::ostream &log)
+{
+    InputFile file(item);
+    const Bytes *chunk = &file.Next();
+    uint32_t crc = (uint32_t)crc32(0, chunk->data(), (uInt)chunk->size());
+    entry.crc = crc;
+    entry.uncompressedSize = (uint32_t)item.size;
+
+    if (level != 0 && file.AtEnd() && !chunk->empty()) {
+        // One piece: compressed whole, exactly as in memory.
+        const char *coder = nullptr;
+        Bytes stream = CompressAccepted(*chunk, level, entry.name, log, [&](const Bytes &s) {
+            out_.Truncate(dataAt);
+            out_.Append(s);
+            entry.method = 8;
+            entry.compressedSize = (uint32_t)s.size();
+            return Decodes(dataAt, entry);
+        }, &coder);
+        if (!stream.empty()) {
+            entry.coder = coder;
+            return;
+        }
+    } else if (level != 0 && !file.AtEnd()) {
+        // Several pieces: each compressed on its own, the streams joined
+        // into one; a piece that does not shrink goes in stored blocks.
+        out_.Truncate(dataAt);
+        bool last;
+        do {
+            last = file.AtEnd();
+            Bytes part = Deflate(*chunk, {Coder::Libdeflate, level});
+            if (part.size() >= chunk->size())
+                part = DeflateStored(*chunk, last);
+            else if (!last)
+                MakeNonFinal(part);
+            out_.Append(part);
+            CheckImageSize(out_.size());
+            Advance(chunk->size(), item.size);
+            if (!last) {
+                chunk = &file.Next();
+                crc = (uint32_t)crc32(crc, chunk->data(), (uInt)chunk->size());
+            }
+        } while (!last);
+        entry.crc = crc;
+        entry.method = 8;
+        entry.compressedSize = (uint32_t)(out_.size() - dataAt);
+        if (entry.compressedSize < item.size) {
+            if (Decodes(dataAt, entry)) {
+                entry.coder = CoderName(Coder::Libdeflate);
+                return;
+            }
+            log << "brevant-pack: warning: the stub's decoder refused the stream of " << entry.name
+                << "; storing it\n";
+        }
+        file.Rewind();
+        chunk = &file.Next();
+    }
+
+    // Stored: the bytes as they are, read again where they were compressed.
+    out_.Truncate(dataAt);
+    uint32_t again = 0;
+    for (;;) {
+        again = (uint32_t)crc32(again, chunk->data(), (uInt)chunk->size());
+        out_.Append(chunk->data(), chunk->size());
+        CheckImageSize(out_.size());
+        if (file.AtEnd())
+            break;
+        chunk = &file.Next();
+    }
+    if (again != entry.crc)
+        throw PackError(item.path + ": changed while being packed (read twice, its contents differ)", Failure::Io);
+    entry.method = 0;
+    entry.compressedSize = entry.uncompressedSize;
+    entry.coder = "stored";
+}
+
+void ImageWriter::Add(const InputItem &item, int level, std::ostream &log)
+{
+    ZipEntry entry;
+    entry.name = item.name;
+    entry.folder = item.folder;
+    uint32_t when = DosDateTime(item.mtime, item.utc);
+    entry.date = (uint16_t)(when >> 16);
+    entry.time = (uint16_t)when;
+    entry.coder = "stored";
+    AddUnicodePath(entry, item.utf8);
+
+    reported_ = 0;
+    uint64_t headerAt = out_.size();
+    Bytes header = LocalHeaderBytes(entry);
+    CheckImageSize(headerAt + header.size());
+    out_.Append(header);
+    if (!item.folder)
+        WriteData(entry, item, out_.size(), level, log);
+    Advance(item.size, item.size);
+    header = LocalHeaderBytes(entry);
+    out_.WriteAt(headerAt, header.data(), header.size());
+
+    stored_ += entry.uncompressedSize;
+    packed_ += entry.compressedSize;
+    offsets_.push_back((uint32_t)headerAt);
+    entries_.push_back(std::move(entry));
+}
+
+// Progress of the entry at hand, never beyond its size (a file read a
+// second time is not counted twice).
+void ImageWriter::Advance(uint64_t bytes, uint64_t size)
+{
+    bytes = std::min(bytes, size - reported_);
+    reported_ += bytes;
+    if (onBytes && bytes)
+        onBytes(bytes);
+}
+
+void ImageWriter::Finish()
+{
+    if (entries_.empty())
+        throw PackError("nothing to pack: the archive needs at least one entry");
+    Bytes central = CentralDirectoryBytes(entries_, offsets_, (uint32_t)out_.size());
+    CheckImageSize(out_.size() + central.size());
+    out_.Append(central);
+}
+
+}  // namespace pack
