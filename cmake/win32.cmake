@@ -27,6 +27,9 @@ file(GLOB STUB_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/startup/*.cpp
 # Resource scripts are UTF-8 (the Japanese texts): windres reads them so.
 string(APPEND CMAKE_RC_FLAGS " -c 65001")
 set(BREVANT_STUB_RC ${PROJECT_SOURCE_DIR}/src/resources/stub.rc)
+# The cursor is read by the resource compiler, not #included: name it.
+set_source_files_properties(${BREVANT_STUB_RC} PROPERTIES
+    OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/src/resources/hand.cur)
 add_executable(brevant-stub WIN32 ${STUB_SOURCES}
     ${PROJECT_SOURCE_DIR}/src/platform/win32/entry.cpp ${BREVANT_STUB_RC})
 target_compile_options(brevant-stub PRIVATE

@@ -107,6 +107,41 @@ TEST(StringTable, ExactlyTheTwoLanguages)
     }
 }
 
+// The web link's cursor (group 108): one 32 x 32 monochrome image with its
+// hot spot at the tip of the raised index finger, (6, 0), which is black.
+TEST(LinkCursor, IsAThirtyTwoPixelMonochromeHandWithItsHotSpotAtTheFingerTip)
+{
+    Stub stub;
+    ASSERT_TRUE(stub.module) << "cannot load the stub as data";
+    HRSRC group = FindResourceW(stub.module, MAKEINTRESOURCEW(108), (LPCWSTR)RT_GROUP_CURSOR);
+    ASSERT_TRUE(group);
+    const WORD *directory = (const WORD *)LockResource(LoadResource(stub.module, group));
+    ASSERT_EQ(directory[1], 2);  // cursors
+    ASSERT_EQ(directory[2], 1);  // one image
+    // The entry: width, height (both masks), planes, bits, bytes, image id.
+    const BYTE *entry = (const BYTE *)(directory + 3);
+    WORD id = *(const WORD *)(entry + 12);
+    HRSRC image = FindResourceW(stub.module, MAKEINTRESOURCEW(id), (LPCWSTR)RT_CURSOR);
+    ASSERT_TRUE(image);
+    const BYTE *data = (const BYTE *)LockResource(LoadResource(stub.module, image));
+    const WORD *hotSpot = (const WORD *)data;
+    EXPECT_EQ(hotSpot[0], 6);
+    EXPECT_EQ(hotSpot[1], 0);
+    const BITMAPINFOHEADER *header = (const BITMAPINFOHEADER *)(data + 4);
+    EXPECT_EQ(header->biWidth, 32);
+    EXPECT_EQ(header->biHeight, 64);
+    EXPECT_EQ(header->biBitCount, 1);
+    // Rows run bottom-up, the colour bits first, then the mask; the top row
+    // is row 31 of each. At the hot spot: colour 0 and mask 0, black.
+    const BYTE *colour = data + 4 + header->biSize + 2 * sizeof(RGBQUAD);
+    const BYTE *mask = colour + 32 * 4;
+    int bit = 0x80 >> 6;
+    EXPECT_EQ(colour[31 * 4] & bit, 0);
+    EXPECT_EQ(mask[31 * 4] & bit, 0);
+    // The top-left corner is transparent: mask 1.
+    EXPECT_NE(mask[31 * 4] & 0x80, 0);
+}
+
 }  // namespace
 
 
