@@ -69,3 +69,9 @@ enum DecodeResult {
 // null to OutputFile, advancing ProgressDone. It is checked against the
 // header's UncompressedSize and Crc32.
 DecodeResult DecodeEntry(const LocalHeader *header, uint32_t budget, uint8_t *memory);
+// The input budget of an entry's data: CompressedSize + BUDGET_SLACK, held at
+// the largest budget for a size within the slack of 4 GiB. Wrapped around,
+// such a size (the ZIP64 marker 0xFFFFFFFF among them) would leave a budget
+// of a few bytes, and a stored entry would then be written out as gigabytes
+// of zeros; held, its copy reads on to the end of the image and stops there.
+uint32_t EntryBudget(const LocalHeader *header);

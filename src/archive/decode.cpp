@@ -6,6 +6,12 @@
 
 #include "../inflate/inflate.h"
 
+uint32_t EntryBudget(const LocalHeader *header)
+{
+    uint32_t size = header->CompressedSize;
+    return size > 0xFFFFFFFFu - BUDGET_SLACK ? 0xFFFFFFFFu : size + BUDGET_SLACK;
+}
+
 DecodeResult DecodeEntry(const LocalHeader *header, uint32_t budget, uint8_t *memory)
 {
     InputBudget = budget;

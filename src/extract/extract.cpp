@@ -165,7 +165,7 @@ void ExtractAll(char *destination, int overwrite)
             if (file != INVALID_FILE) {
                 OutputFile = file;
                 SeekTo(ImageFile, at + LOCAL_HEADER_SIZE + header.NameLength + header.ExtraLength);
-                if (DecodeEntry(&header, header.CompressedSize + BUDGET_SLACK, nullptr) != DECODE_OK)
+                if (DecodeEntry(&header, EntryBudget(&header), nullptr) != DECODE_OK)
                     ReportBadEntry(name);
                 // Stamped after the data: a file system that moves the
                 // last-write time on every write would otherwise keep the

@@ -27,6 +27,7 @@ struct Entry {
     uint16_t time = (uint16_t)(10 << 11 | 30 << 5 | 8);           // 10:30:16
     bool badCrc = false;
     uint32_t claimedSize = 0;  // the uncompressed size stored; 0: the real one
+    uint32_t claimedCompressed = 0;  // the compressed size stored; 0: the real one
 };
 
 std::vector<uint8_t> Deflate(const std::string &data)
@@ -52,7 +53,7 @@ std::vector<uint8_t> Image(const std::vector<Entry> &entries)
         Put16(out, e.time);
         Put16(out, e.date);
         Put32(out, e.badCrc ? crc ^ 1 : crc);
-        Put32(out, (uint32_t)data.size());
+        Put32(out, e.claimedCompressed ? e.claimedCompressed : (uint32_t)data.size());
         Put32(out, e.claimedSize ? e.claimedSize : (uint32_t)e.content.size());
         Put16(out, (uint16_t)e.name.size());
         Put16(out, 0);
@@ -233,6 +234,26 @@ TEST_F(Extract, ReportsBadEntriesAndGoesOn)
 }
 
 // A file whose data did not reach the disk is no good entry.
+TEST_F(Extract, AStoredEntryClaimingNearly4GiBReadsToTheImagesEndNotBeyond)
+{
+    // Both sizes far beyond the image (as the ZIP64 marker 0xFFFFFFFF): the
+    // copy takes what the image holds and then meets its end.
+    Entry huge{"huge.bin", "only this", 0};
+    huge.claimedCompressed = 0xFFFFFFFFu;
+    huge.claimedSize = 0x20000000u;
+    TempImage file(Image({huge}));
+    strcpy(path_, "C:\\dest");
+    int code = -1;
+    try {
+        ExtractAll(path_, 0);
+    } catch (const HostExit &e) {
+        code = (int)e.code;
+    }
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Error reading from archive."});
+    EXPECT_LT(fs::file_size(Dest() / "huge.bin"), 64u * 1024);
+}
+
 TEST_F(Extract, ReportsAFailedWrite)
 {
     HostWritesUntilFailure = 0;

@@ -277,7 +277,7 @@ int DecodeInPlace(uint32_t dataAt, const LocalHeader &header, std::string *stop)
     int result;
     try {
         SeekTo(ImageFile, dataAt);
-        result = DecodeEntry(&header, header.CompressedSize + BUDGET_SLACK, nullptr);
+        result = DecodeEntry(&header, EntryBudget(&header), nullptr);
     } catch (const HostExit &) {
         result = -1;
         if (stop)
