@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "inflate_reference.h"
+#include "inflate_word32.h"
 #include "messages/messages.h"
 #include "platform/host/host_testing.h"
 #include "fuzz_setup.h"

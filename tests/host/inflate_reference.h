@@ -1,45 +1,12 @@
 // A reference for the block decoder: the same stream rules, every bit taken
 // through TakeBits and FillBits and every byte stored through StoreByte, one
-// at a time; and the block decoder built once more with the 32-bit bit word
-// of the Win32 stub. Shared by the host tests and the fuzz targets; include
-// it in one source file of a program.
+// at a time. Shared by the host tests and the fuzz targets; include it in one
+// source file of a program.
 #pragma once
 
 #include <stdint.h>
 
 #include "inflate/inflate_internal.h"
-
-// The block decoder once more, built with the 32-bit bit word of the Win32
-// stub: its routines renamed with a suffix, InflateStreamWord32 the entry.
-#define CodeLengthOrder CodeLengthOrderWord32
-#define LengthBase LengthBaseWord32
-#define LengthExtra LengthExtraWord32
-#define DistanceBase DistanceBaseWord32
-#define DistanceExtra DistanceExtraWord32
-#define CopyStoredBlock CopyStoredBlockWord32
-#define DecodeFixedBlock DecodeFixedBlockWord32
-#define DecodeDynamicBlock DecodeDynamicBlockWord32
-#define DecodeWithLengths DecodeWithLengthsWord32
-#define DecodeSymbols DecodeSymbolsWord32
-#define InflateStream InflateStreamWord32
-uint16_t DecodeWithLengths(uint16_t litWidth, const uint16_t *lengths, uint16_t litCount,
-                           uint16_t distWidth, uint16_t distCount);
-uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
-                       uint16_t litWidth, uint16_t distWidth);
-#define INFLATE_BIT_WORD uint32_t
-#include "inflate/blocks.cpp"
-#undef CodeLengthOrder
-#undef LengthBase
-#undef LengthExtra
-#undef DistanceBase
-#undef DistanceExtra
-#undef CopyStoredBlock
-#undef DecodeFixedBlock
-#undef DecodeDynamicBlock
-#undef DecodeWithLengths
-#undef DecodeSymbols
-#undef InflateStream
-#undef INFLATE_BIT_WORD
 
 namespace inflate_reference {
 

@@ -12,6 +12,7 @@
 #include <random>
 
 #include "inflate_reference.h"
+#include "inflate_word32.h"
 #include "inflate_support.h"
 
 using namespace inflate_test;
