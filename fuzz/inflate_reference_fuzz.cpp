@@ -1,9 +1,9 @@
 // Arbitrary bytes inflated three ways: by the block decoder, by its build
-// with the 32-bit bit word of the Win32 stub, and by the bit-at-a-time
-// reference of tests/host/inflate_reference.h. All three must give the same
-// result, output, CRC and spent state, and leave the image at the same
-// position (the same reads), under a budget and a start offset that the
-// input chooses.
+// with the 32-bit bit word of the Win32 stub (tests/host/inflate_word32.h),
+// and by the reference inflater of tests/host/inflate_reference.h. All three
+// must give the same result, output, CRC and spent budget, and leave the
+// image at the same position (the same reads), under a budget and a start
+// offset that the input chooses.
 //
 // Input: byte 0 picks the budget (0: unlimited; else the stream's size plus
 // 1 to 8, or a budget inside the stream), byte 1 the stream's offset in the
@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "inflate_reference.h"
+#include "inflate_word32.h"
 #include "messages/messages.h"
 #include "platform/host/host_testing.h"
 #include "fuzz_setup.h"
@@ -48,7 +49,7 @@ static Seen Observe(uint16_t (*inflate)(), unsigned skip, uint32_t budget)
     lseek(ImageFd, skip, SEEK_SET);
     ImageFile = (FileHandle)(intptr_t)ImageFd;
     for (unsigned i = 0; i < WINDOW_SIZE; i++)
-        Window[i] = (uint8_t)(i * 7);  // what earlier streams left
+        Window[i] = inflate_reference::Window[i] = (uint8_t)(i * 7);  // what earlier streams left
     HostResetBoxes();
     MemorySinkNext = Sink.data();
     MemorySinkEnd = Sink.data() + SINK_SIZE;
@@ -61,7 +62,7 @@ static Seen Observe(uint16_t (*inflate)(), unsigned skip, uint32_t budget)
     } catch (const HostExit &) {
         seen.fatal = true;  // a read past the image, or more output than the sink holds
     }
-    seen.spent = InputSpent;
+    seen.spent = InputBudget == 0;  // only a refused byte leaves it at zero
     seen.crc = RunningCrc;
     seen.imageEnd = lseek(ImageFd, 0, SEEK_CUR);
     seen.output.assign(Sink.data(), MemorySinkNext);
@@ -102,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     else
         budget = 1 + (uint32_t)((size * (mode & 0x1F)) / 32);
 
-    Seen ref = Observe(inflate_reference::RefInflate, skip, budget);
+    Seen ref = Observe(inflate_reference::Inflate, skip, budget);
     Seen wide = Observe(InflateStream, skip, budget);
     Seen narrow = Observe(InflateStreamWord32, skip, budget);
     if (!Same(ref, wide) || !Same(ref, narrow))

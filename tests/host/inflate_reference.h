@@ -1,247 +1,316 @@
-// A reference for the block decoder: the same stream rules, every bit taken
-// through TakeBits and FillBits and every byte stored through StoreByte, one
-// at a time; and the block decoder built once more with the 32-bit bit word
-// of the Win32 stub. Shared by the host tests and the fuzz targets; include
-// it in one source file of a program.
+// A second inflater, written apart from the one under test from RFC 1951 and
+// the decoder's contract, through the public headers only: ImageFile read
+// from where it stands in reads of INPUT_SIZE bytes, each byte charged to
+// InputBudget before it is taken; a window of its own, flushed when full and
+// at the end to the caller's sink (CRC, progress, write); the results of
+// inflate.h. It decodes as puff does, a bit at a time, counting the codes of
+// each length. Include it in one source file of a program.
+//
+// Format notes: when bytes are taken.
+//   The tests compare reads and refusals, so the reference fills as the
+//   decoder does: a symbol begins with a fill as wide as the decoder's root
+//   table (the preferred width, raised to the shortest code or lowered to
+//   the longest), and each further root width of bits with one as wide as
+//   the table of that subtree (its longest code's need, at most the root
+//   width). Other fields fill their own bits; bytes are taken whole. A
+//   refused fill fails a symbol at once; headers and stored bytes go on with
+//   zero bits, and their block fails at its end.
 #pragma once
 
 #include <stdint.h>
+#include <string.h>
 
-#include "inflate/inflate_internal.h"
-
-// The block decoder once more, built with the 32-bit bit word of the Win32
-// stub: its routines renamed with a suffix, InflateStreamWord32 the entry.
-#define CodeLengthOrder CodeLengthOrderWord32
-#define LengthBase LengthBaseWord32
-#define LengthExtra LengthExtraWord32
-#define DistanceBase DistanceBaseWord32
-#define DistanceExtra DistanceExtraWord32
-#define CopyStoredBlock CopyStoredBlockWord32
-#define DecodeFixedBlock DecodeFixedBlockWord32
-#define DecodeDynamicBlock DecodeDynamicBlockWord32
-#define DecodeWithLengths DecodeWithLengthsWord32
-#define DecodeSymbols DecodeSymbolsWord32
-#define InflateStream InflateStreamWord32
-uint16_t DecodeWithLengths(uint16_t litWidth, const uint16_t *lengths, uint16_t litCount,
-                           uint16_t distWidth, uint16_t distCount);
-uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
-                       uint16_t litWidth, uint16_t distWidth);
-#define INFLATE_BIT_WORD uint32_t
-#include "inflate/blocks.cpp"
-#undef CodeLengthOrder
-#undef LengthBase
-#undef LengthExtra
-#undef DistanceBase
-#undef DistanceExtra
-#undef CopyStoredBlock
-#undef DecodeFixedBlock
-#undef DecodeDynamicBlock
-#undef DecodeWithLengths
-#undef DecodeSymbols
-#undef InflateStream
-#undef INFLATE_BIT_WORD
+#include "inflate/inflate.h"
+#include "messages/messages.h"
 
 namespace inflate_reference {
 
-// ---- The reference ----------------------------------------------------------
-// The symbol loop's rule for bits: a lookup or extra field that needs more
-// bits than are held fills for exactly that many; a fill the budget refuses
-// fails the stream.
-#define REF_NEED(n)                                          \
-    do {                                                     \
-        if (BitCount < (n)) {                                \
-            FillBits(n);                                     \
-            if (InputSpent)                                  \
-                return INFLATE_BAD_DATA; /* budget spent */  \
-        }                                                    \
-    } while (0)
+uint8_t Window[WINDOW_SIZE];  // what earlier streams left: the caller fills it
 
-const CodeEntry *RefLookup(const CodeEntry *table, unsigned width, bool *spent)
+static uint8_t input[INPUT_SIZE];
+static const uint8_t *next;   // unread bytes of input
+static uint32_t left;
+static uint32_t bitbuf;       // bits taken and not used; zero above bitcnt
+static unsigned bitcnt;
+static bool spent;            // the budget refused a byte
+static unsigned pos;          // bytes in the window since the last flush
+
+// Holds at least n bits; false when the budget refuses a byte.
+static bool need(unsigned n)
 {
-    *spent = false;
-    unsigned n = width;
-    for (;;) {
-        if (BitCount < n) {
-            FillBits(n);
-            if (InputSpent) {
-                *spent = true;
-                return nullptr;
-            }
+    while (bitcnt < n) {
+        if (spent || --InputBudget == 0) {
+            spent = true;
+            return false;
         }
-        const CodeEntry *entry = &table[BitBuffer & BitMask(n)];
-        if (entry->op <= OP_LITERAL) {
-            DropBits(entry->bits);
-            return entry;
+        if (left == 0) {
+            left = ReadBytes(ImageFile, input, INPUT_SIZE);
+            if (left == 0)
+                FatalString(IDS_READ_ERROR);  // the image ends
+            next = input;
         }
-        if (entry->op == OP_INVALID)
-            return nullptr;
-        DropBits(entry->bits);
-        n = entry->op - OP_LINK;
-        table = entry->table;
+        bitbuf |= (uint32_t)*next++ << bitcnt;
+        left--;
+        bitcnt += 8;
+    }
+    return true;
+}
+
+static void drop(unsigned n)
+{
+    bitbuf >>= n;
+    bitcnt = n > bitcnt ? 0 : bitcnt - n;
+}
+
+// The next n bits, the first the lowest; zeros past a refusal.
+static unsigned bits(unsigned n)
+{
+    need(n);
+    unsigned value = bitbuf & ((1u << n) - 1);
+    drop(n);
+    return value;
+}
+
+static void flush()
+{
+    for (unsigned i = 0; i < pos; i++) {
+        RunningCrc ^= Window[i];
+        for (int k = 0; k < 8; k++)
+            RunningCrc = (RunningCrc >> 1) ^ (RunningCrc & 1 ? 0xEDB88320u : 0);
+    }
+    if (MemorySinkNext) {
+        if (pos > (size_t)(MemorySinkEnd - MemorySinkNext))
+            ShowFatal(InternalErrorText);  // more output than the block holds
+        memcpy(MemorySinkNext, Window, pos);
+        MemorySinkNext += pos;
+        return;
+    }
+    ProgressDone += pos;
+    if (ProgressRefreshHook)
+        ProgressRefreshHook();
+    WriteBytes(OutputFile, Window, pos);  // a failed write is not modelled
+}
+
+static void put(unsigned byte)
+{
+    Window[pos++] = (uint8_t)byte;
+    if (pos == WINDOW_SIZE) {
+        flush();
+        pos = 0;
     }
 }
 
-uint16_t RefSymbols(const CodeEntry *lit, const CodeEntry *dist, unsigned litWidth,
-                    unsigned distWidth)
+// A canonical code (RFC 1951, 3.2.2): how many codes each length has, and
+// the symbols in code order. The codes that the lengths leave unused are
+// counted at the longest length, after its symbols, and stand for none.
+struct huffman {
+    uint16_t count[16];
+    uint16_t symbol[288];
+    unsigned symbols, longest, root;
+};
+
+// The code of n lengths; the result the decoder's table build gives.
+static uint16_t construct(huffman *h, const uint16_t *length, unsigned n, unsigned width)
+{
+    memset(h->count, 0, sizeof h->count);
+    for (unsigned s = 0; s < n; s++)
+        h->count[length[s]]++;
+    if (h->count[0] == n)
+        return INFLATE_BAD_CODES;  // no codes
+    unsigned shortest = 1;
+    while (h->count[shortest] == 0)
+        shortest++;
+    h->longest = 15;
+    while (h->count[h->longest] == 0)
+        h->longest--;
+    h->root = width < shortest ? shortest : width > h->longest ? h->longest : width;
+    int room = 1;
+    for (unsigned len = 1; len <= h->longest; len++) {
+        room = 2 * room - h->count[len];
+        if (room < 0)
+            return INFLATE_BAD_CODES;  // over-subscribed
+    }
+    uint16_t offset[16] = {0};
+    for (unsigned len = 1; len < 15; len++)
+        offset[len + 1] = (uint16_t)(offset[len] + h->count[len]);
+    for (unsigned s = 0; s < n; s++)
+        if (length[s] != 0)
+            h->symbol[offset[length[s]]++] = (uint16_t)s;
+    h->symbols = n - h->count[0];
+    h->count[h->longest] = (uint16_t)(h->count[h->longest] + room);
+    return room != 0 && n > 1 ? INFLATE_BAD_DATA : INFLATE_OK;  // incomplete
+}
+
+// The length of the last code that begins with the n bits of prefix (first
+// bit highest), which is the longest of that subtree.
+static unsigned lastlen(const huffman *h, unsigned prefix, unsigned n)
+{
+    int code = 0, first = 0;
+    for (unsigned len = 1;; len++) {
+        code |= len <= n ? (prefix >> (n - len)) & 1 : 1;
+        if (code - h->count[len] < first)
+            return len;
+        first = (first + h->count[len]) << 1;
+        code <<= 1;
+    }
+}
+
+// The next symbol; -1 for a code that stands for none, or (strict) for a
+// fill that the budget refuses.
+static int decode(const huffman *h, bool strict)
+{
+    int code = 0, first = 0, index = 0;
+    for (unsigned len = 1; len <= h->longest; len++) {
+        unsigned start = len - 1;
+        if (start % h->root == 0) {  // the decoder looks up a table here
+            unsigned width = start == 0 ? h->root : lastlen(h, code >> 1, start) - start;
+            if (!need(width < h->root ? width : h->root) && strict)
+                return -1;  // the budget is spent
+        }
+        code |= bitbuf & 1;
+        drop(1);
+        int count = h->count[len];
+        if (code - count < first) {
+            index += code - first;
+            return index < (int)h->symbols ? h->symbol[index] : -1;
+        }
+        index += count;
+        first = (first + count) << 1;
+        code <<= 1;
+    }
+    return -1;
+}
+
+// Length symbols 257 to 285 and distance symbols 0 to 29 (RFC 1951, 3.2.5).
+static const uint16_t lbase[29] = {3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 23, 27, 31, 35,
+    43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+static const uint8_t lext[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4,
+    4, 4, 4, 5, 5, 5, 5, 0};
+static const uint16_t dbase[30] = {1, 2, 3, 4, 5, 7, 9, 13, 17, 25, 33, 49, 65, 97, 129, 193,
+    257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+static const uint8_t dext[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9,
+    9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+// The symbols of a block; distcode null: the block has no distance codes.
+static uint16_t codes(const huffman *lencode, const huffman *distcode)
 {
     for (;;) {
-        bool spent;
-        const CodeEntry *entry = RefLookup(lit, litWidth, &spent);
-        if (!entry)
+        int symbol = decode(lencode, true);
+        if (symbol < 0)
             return INFLATE_BAD_DATA;
-        if (entry->op == OP_LITERAL) {
-            StoreByte((uint8_t)entry->value);
+        if (symbol < 256) {
+            put((unsigned)symbol);
             continue;
         }
-        if (entry->op == OP_END_OF_BLOCK)
+        if (symbol == 256)
             return INFLATE_OK;
-        REF_NEED(entry->op);
-        unsigned length = (uint16_t)(entry->value + (BitBuffer & BitMask(entry->op)));
-        DropBits(entry->op);
-        if (!dist)
+        symbol -= 257;
+        if (symbol >= 29 || !need(lext[symbol]))
+            return INFLATE_BAD_DATA;  // symbol 286 or 287, or the budget is spent
+        unsigned len = lbase[symbol] + bits(lext[symbol]);
+        if (!distcode)
+            return INFLATE_BAD_DATA;  // a length without distance codes
+        symbol = decode(distcode, true);
+        if (symbol < 0 || !need(dext[symbol]))
             return INFLATE_BAD_DATA;
-        entry = RefLookup(dist, distWidth, &spent);
-        if (!entry)
-            return INFLATE_BAD_DATA;
-        REF_NEED(entry->op);
-        unsigned distance = (uint16_t)(entry->value + (BitBuffer & BitMask(entry->op)));
-        DropBits(entry->op);
-        while (length--)
-            StoreByte(OutputWindow[(WindowPos - distance) & (WINDOW_SIZE - 1)]);
+        unsigned dist = dbase[symbol] + bits(dext[symbol]);
+        while (len--)
+            put(Window[(pos - dist) & (WINDOW_SIZE - 1)]);
     }
 }
 
-uint16_t RefWithLengths(unsigned litWidth, const uint16_t *lengths, unsigned litCount,
-                        unsigned distWidth, unsigned distCount)
+// A block with the codes of these lengths: nlen literal/length lengths, then
+// ndist distance lengths; all of those zero: no distance codes.
+static uint16_t lengthcodes(const uint16_t *length, unsigned nlen, unsigned ndist,
+                            unsigned lenwidth, unsigned distwidth)
 {
-    CodeEntry *lit;
-    uint16_t lw = (uint16_t)litWidth;
-    uint16_t result =
-        BuildCodeTable(lengths, (uint16_t)litCount, 257, LengthBase, LengthExtra, &lit, &lw);
-    if (result != INFLATE_OK) {
-        if (result == INFLATE_BAD_DATA)
-            FreeCodeTable(lit);
+    huffman lencode, distcode;
+    uint16_t result = construct(&lencode, length, nlen, lenwidth);
+    if (result != INFLATE_OK)
         return result;
-    }
-    CodeEntry *dist = nullptr;
-    uint16_t dw = (uint16_t)distWidth;
-    bool any = false;
-    for (unsigned i = 0; i < distCount; i++)
-        any = any || lengths[litCount + i] != 0;
-    if (any) {
-        result = BuildCodeTable(lengths + litCount, (uint16_t)distCount, 0, DistanceBase,
-                                DistanceExtra, &dist, &dw);
-        if (result == INFLATE_BAD_CODES || result == INFLATE_NO_MEMORY) {
-            FreeCodeTable(lit);
-            return result;
-        }
-    }
-    result = RefSymbols(lit, dist, lw, dw);
-    FreeCodeTable(lit);
-    FreeCodeTable(dist);
-    return result == INFLATE_OK ? INFLATE_OK : INFLATE_BAD_DATA;
-}
-
-uint16_t RefFixed()
-{
-    uint16_t lengths[288 + 30];
-    for (unsigned s = 0; s < 288 + 30; s++)
-        lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : s < 288 ? 8 : 5;
-    return RefWithLengths(7, lengths, 288, 5, 30);
-}
-
-uint16_t RefDynamic()
-{
-    uint16_t lengths[286 + 30];
-    unsigned litCount = TakeBits(5) + 257;
-    unsigned distCount = TakeBits(5) + 1;
-    unsigned clCount = TakeBits(4) + 4;
-    if (litCount > 286 || distCount > 30)
-        return INFLATE_BAD_DATA;
-    unsigned i = 0;
-    for (; i < clCount; i++)
-        lengths[CodeLengthOrder[i]] = (uint16_t)TakeBits(3);
-    for (; i < 19; i++)
-        lengths[CodeLengthOrder[i]] = 0;
-    CodeEntry *cl;
-    uint16_t clWidth = 7;
-    uint16_t result = BuildCodeTable(lengths, 19, 19, nullptr, nullptr, &cl, &clWidth);
-    if (result != INFLATE_OK) {
-        if (result == INFLATE_BAD_DATA)
-            FreeCodeTable(cl);
+    result = construct(&distcode, length + nlen, ndist, distwidth);
+    bool none = distcode.count[0] == ndist;
+    if (result == INFLATE_BAD_CODES && !none)
         return result;
-    }
-    unsigned total = litCount + distCount, have = 0;
-    uint16_t previous = 0;
-    while (have < total) {
-        FillBits(clWidth);
-        const CodeEntry &entry = cl[BitBuffer & BitMask(clWidth)];
-        DropBits(entry.bits);
-        unsigned symbol = entry.value;
-        if (symbol < 16) {
-            lengths[have++] = previous = (uint16_t)symbol;
-            continue;
-        }
-        unsigned repeat;
-        uint16_t length = 0;
-        if (symbol == 16) {
-            repeat = TakeBits(2) + 3;
-            length = previous;
-        } else if (symbol == 17) {
-            repeat = TakeBits(3) + 3;
-        } else {
-            repeat = TakeBits(7) + 11;
-        }
-        if (have + repeat > total) {
-            FreeCodeTable(cl);
-            return INFLATE_BAD_DATA;
-        }
-        while (repeat--)
-            lengths[have++] = length;
-        previous = length;
-    }
-    FreeCodeTable(cl);
-    return RefWithLengths(9, lengths, litCount, 6, distCount);
+    return codes(&lencode, none ? nullptr : &distcode);
 }
 
-uint16_t RefStored()
+static uint16_t stored()
 {
-    DropBits(BitCount % 8);
-    uint32_t len = TakeBits(16);
-    uint32_t nlen = TakeBits(16);
-    if (len != (~nlen & 0xFFFF))
-        return INFLATE_BAD_DATA;
+    drop(bitcnt % 8);
+    unsigned len = bits(16);
+    if (len != (~bits(16) & 0xFFFF))
+        return INFLATE_BAD_DATA;  // the lengths are not complements
     while (len--)
-        StoreByte((uint8_t)TakeBits(8));
+        put(bits(8));
     return INFLATE_OK;
 }
 
-uint16_t RefInflate()
+static uint16_t fixed()
 {
-    ResetDecoder();
-    uint32_t last;
-    do {
-        last = TakeBits(1);
-        uint16_t result;
-        switch (TakeBits(2)) {
-        case 0:
-            result = RefStored();
-            break;
-        case 1:
-            result = RefFixed();
-            break;
-        case 2:
-            result = RefDynamic();
-            break;
-        default:
-            return INFLATE_BAD_CODES;
+    uint16_t length[288 + 30];
+    for (unsigned s = 0; s < 288 + 30; s++)
+        length[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : s < 288 ? 8 : 5;
+    return lengthcodes(length, 288, 30, 7, 5);
+}
+
+static uint16_t dynamic()
+{
+    static const uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5,
+                                      11, 4,  12, 3, 13, 2, 14, 1, 15};
+    uint16_t length[286 + 30];
+    unsigned nlen = bits(5) + 257;
+    unsigned ndist = bits(5) + 1;
+    unsigned ncode = bits(4) + 4;
+    if (nlen > 286 || ndist > 30)
+        return INFLATE_BAD_DATA;  // too many codes
+    for (unsigned index = 0; index < 19; index++)
+        length[order[index]] = (uint16_t)(index < ncode ? bits(3) : 0);
+    huffman lencode;
+    uint16_t result = construct(&lencode, length, 19, 7);
+    if (result != INFLATE_OK)
+        return result;
+    unsigned previous = 0;
+    for (unsigned index = 0; index < nlen + ndist;) {
+        int symbol = decode(&lencode, false);  // complete: always a symbol
+        unsigned len = (unsigned)symbol, repeat = 1;
+        if (symbol == 16) {
+            len = previous;
+            repeat = 3 + bits(2);
+        } else if (symbol > 16) {
+            len = 0;
+            repeat = symbol == 17 ? 3 + bits(3) : 11 + bits(7);
         }
-        if (result == INFLATE_OK && InputSpent)
-            result = INFLATE_BAD_DATA;
+        if (index + repeat > nlen + ndist)
+            return INFLATE_BAD_DATA;  // a repeat runs past the last length
+        while (repeat--)
+            length[index++] = (uint16_t)len;
+        previous = len;
+    }
+    return lengthcodes(length, nlen, ndist, 9, 6);
+}
+
+// One raw deflate stream, as InflateStream decodes it.
+uint16_t Inflate()
+{
+    bitbuf = bitcnt = left = 0;
+    spent = false;
+    pos = 0;
+    RunningCrc = 0xFFFFFFFF;
+    static uint16_t (*const block[3])() = {stored, fixed, dynamic};
+    unsigned last;
+    do {
+        last = bits(1);
+        unsigned type = bits(2);
+        if (type == 3)
+            return INFLATE_BAD_CODES;  // block type 3
+        uint16_t result = block[type]();
+        if (result == INFLATE_OK && spent)
+            result = INFLATE_BAD_DATA;  // the block ran past the budget
         if (result != INFLATE_OK)
             return result;
     } while (!last);
-    FlushWindow();
+    flush();
     return INFLATE_OK;
 }
 
