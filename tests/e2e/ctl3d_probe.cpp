@@ -1,6 +1,7 @@
 // A stand-in for the 3D-controls library, CTL3D32.DLL: every call the stub
 // makes, and the library's loading and unloading, appended in order to the
-// file that BREVANT_CTL3D_LOG names.
+// file that BREVANT_CTL3D_LOG names. With BREVANT_CTL3D_REFUSE set it
+// refuses the registration.
 #include <windows.h>
 
 namespace {
@@ -25,6 +26,10 @@ HINSTANCE Program;
 extern "C" __declspec(dllexport) BOOL WINAPI Ctl3dRegister(HINSTANCE instance)
 {
     Program = instance;
+    if (GetEnvironmentVariableA("BREVANT_CTL3D_REFUSE", nullptr, 0)) {
+        Log("register refused");
+        return FALSE;
+    }
     Log(instance == GetModuleHandleW(nullptr) ? "register" : "register with another instance");
     return TRUE;
 }

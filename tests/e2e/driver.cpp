@@ -32,6 +32,7 @@
 //   click:ID        a left click in the middle of control ID
 //   dblclick:ID     a double click there (down, up, double-click, up)
 //   post:MSG        posts message number MSG to the dialog (both parameters 0)
+//   wait:MS         waits MS milliseconds before the next action
 //   escape          the Escape key, to the control with the focus
 //   close           the close box (WM_CLOSE)
 //
@@ -305,6 +306,10 @@ bool Apply(HWND dialog, const std::wstring &action) {
     HWND control = GetDlgItem(dialog, id);
     if (verb == L"press") {
         PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)control);
+        return true;
+    }
+    if (verb == L"wait") {
+        Sleep((DWORD)id);
         return true;
     }
     if (verb == L"post") {

@@ -4,6 +4,7 @@ setting pointed at a script that records what it was asked to open; a double
 click opens it once. A stand-in CTL3D32.DLL in the system folder records the
 calls in their order; one next to the stub is never loaded."""
 
+import json
 import os
 import shutil
 import subprocess
@@ -80,6 +81,62 @@ class LinkTest(unittest.TestCase):
         self.assertEqual(self.opened_after([]), [])
 
 
+class LinkCursorTest(unittest.TestCase):
+    """The pointer over the link shows the hand: read from the X server, as
+    screenshots carry no pointer."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.images = Images("link-cursor")
+        cls.tool = os.path.join(cls.images.work, "x-cursor")
+        subprocess.run(["cc", "-O2", "-o", cls.tool,
+                        os.path.join(os.path.dirname(os.path.abspath(__file__)), "x_cursor.c"),
+                        "-lX11", "-lXfixes"], check=True)
+
+    def cursor_at(self, x, y):
+        out = subprocess.run([self.tool, sfxtest.display(), str(x), str(y)],
+                             stdout=subprocess.PIPE, check=True).stdout
+        return json.loads(out)
+
+    def dialog_on_screen(self, title):
+        """Whether a window of that title is mapped on the bed's display."""
+        tree = subprocess.run(["xwininfo", "-display", sfxtest.display(), "-root", "-tree"],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.decode()
+        return ('"%s"' % title) in tree
+
+    def test_the_pointer_over_the_link_is_the_hand(self):
+        image = self.images.pack("cursor.exe")
+        # Where the controls are: the dialog always opens at the same place.
+        first = run_stub(image, dialog=["press:2"], timeout=60)
+        dialog = first.dialogs[0]
+
+        def centre(id):
+            l, t, r, b = dialog.control(id)["rect"]
+            return dialog.client[0] + (l + r) // 2, dialog.client[1] + (t + b) // 2
+
+        # The driver reports only when the program has ended, so the pointer
+        # is moved while it holds the dialog open.
+        command = [sfxtest.WINE_RUN, sfxtest.DRIVER, "--timeout", "60", "--dialog", "wait:8000",
+                   "--dialog", "close", "--", sfxtest.win_path(image)]
+        driver = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                  stdin=subprocess.DEVNULL)
+        try:
+            for _ in range(100):
+                if self.dialog_on_screen(dialog.title):
+                    break
+                time.sleep(0.1)
+            time.sleep(1)  # its first paint, and its message loop running
+            hand = self.cursor_at(*centre(IDC_LINK))
+            button = self.cursor_at(*centre(1001))
+        finally:
+            driver.communicate(timeout=90)
+        # 32 x 32, hot spot at the finger tip, which is black; white fill.
+        self.assertEqual((hand["width"], hand["height"], hand["hotspot"], hand["at_hotspot"]),
+                         (32, 32, [6, 0], "black"), hand)
+        self.assertGreater(hand["white"], 50)
+        self.assertNotEqual((button["hotspot"], button["width"]), ([6, 0], 32), button)
+
+
 class Ctl3dTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -99,12 +156,14 @@ class Ctl3dTest(unittest.TestCase):
         if os.path.exists(cls.saved):
             shutil.move(cls.saved, cls.installed)
 
-    def calls(self, image, dialog):
+    def calls(self, image, dialog, refuse=False):
         if os.path.exists(self.log):
             os.remove(self.log)
         # Wine has a library of that name of its own: the one in the system
         # folder is to be taken instead.
         env = {"BREVANT_CTL3D_LOG": sfxtest.win_path(self.log), "WINEDLLOVERRIDES": "ctl3d32=n"}
+        if refuse:
+            env["BREVANT_CTL3D_REFUSE"] = "1"
         result = run_stub(image, dialog=dialog, env=env, timeout=60)
         self.assertEqual((result.errors, result.boxes, result.exit_code), ([], [], 0), result)
         if not os.path.exists(self.log):
@@ -117,6 +176,10 @@ class Ctl3dTest(unittest.TestCase):
         self.assertEqual(self.calls(image, ["post:%d" % WM_SYSCOLORCHANGE, "press:2"]),
                          ["load", "register", "autosubclass", "colorchange", "unregister",
                           "unload"])
+        # Registration refused: nothing more is asked of it, and it is still
+        # unloaded.
+        self.assertEqual(self.calls(image, ["post:%d" % WM_SYSCOLORCHANGE, "press:2"], refuse=True),
+                         ["load", "register refused", "unload"])
         # Not asked for: never loaded.
         plain = self.images.pack("plain.exe")
         self.assertEqual(self.calls(plain, ["press:2"]), [])

@@ -68,6 +68,15 @@ def prefix():
                           check=True).stdout.decode().strip()
 
 
+def display():
+    """The test bed's X display (":90" or the like)."""
+    status = subprocess.run([WINE_BED, "status"], stdout=subprocess.PIPE).stdout.decode()
+    for line in status.splitlines():
+        if line.startswith("display:"):
+            return line.split()[1]
+    raise RuntimeError("the test bed has no display: " + status)
+
+
 def temp_folders():
     """The Wine prefix's temporary folders (the one GetTempPathA gives is
     among them)."""

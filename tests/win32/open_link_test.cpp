@@ -1,0 +1,53 @@
+// OpenLink through a stand-in for the shell's ShellExecuteA: what reaches the
+// shell, and the shell's result read as the platform defines it (above 32 is
+// success; at or below, a failure, answered with a beep).
+#include <windows.h>
+#undef IDC_ICON
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ui/ui.h"
+
+namespace {
+
+std::string Verb, File;
+int Show;
+INT_PTR Answer;
+
+HINSTANCE WINAPI FakeShellExecute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
+                                  LPCSTR folder, INT show)
+{
+    EXPECT_EQ(owner, nullptr);
+    EXPECT_EQ(parameters, nullptr);
+    EXPECT_EQ(folder, nullptr);
+    Verb = verb, File = file, Show = show;
+    return (HINSTANCE)Answer;
+}
+
+TEST(OpenLink, AsksTheShellToOpenTheTextAndReadsItsAnswer)
+{
+    ShellExecuteEntry = (void *)FakeShellExecute;
+    Answer = 42;
+    EXPECT_TRUE(OpenLink("https://brevant.example/"));
+    EXPECT_EQ(Verb, "open");
+    EXPECT_EQ(File, "https://brevant.example/");
+    EXPECT_EQ(Show, SW_SHOWNORMAL);
+    Answer = 33;
+    EXPECT_TRUE(OpenLink("x"));
+    // SE_ERR_NOASSOC, and 32 itself: failures.
+    Answer = 31;
+    EXPECT_FALSE(OpenLink("x"));
+    Answer = 32;
+    EXPECT_FALSE(OpenLink("x"));
+    ShellExecuteEntry = nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
