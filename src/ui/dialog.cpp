@@ -10,7 +10,6 @@
 #include "../messages/messages.h"
 
 #define WM_SFX_START (MSG_PRIVATE + 3)
-#define COMMAND_CANCEL 2
 
 // An information box of the dialog: OK only, no icon.
 static void Inform(const char *text)
@@ -35,10 +34,10 @@ static void Initialise(WindowHandle dialog)
     if (SfxConfig->Flags & SFX_OVERWRITE)
         SetCheckBox(dialog, IDC_OVERWRITE, true);
     char folder[PATH_CHARS];
-    folder[0] = 0;
     switch (SfxConfig->DestKind) {
     case DEST_TEMP:
-        GetTempFolder(folder);
+        if (GetTempFolder(folder))
+            SetControlText(dialog, IDC_DEST_DIR, folder);
         break;
     case DEST_IMAGE_DIR:
         SetControlText(dialog, IDC_DEST_DIR, ImageDir);
@@ -47,8 +46,6 @@ static void Initialise(WindowHandle dialog)
         SetControlText(dialog, IDC_DEST_DIR, ConfigString(CFG_FIXED_DIR));
         break;
     }
-    if (folder[0])
-        SetControlText(dialog, IDC_DEST_DIR, folder);
 
     // The icon slot runs to the end of the block.
     uint32_t iconAt = SfxConfig->Offsets[CFG_ICON];
@@ -149,7 +146,7 @@ static void Start(WindowHandle dialog)
     SetCurrentFolder(current);
     if (made && (flags & SFX_DELETE_AFTER))
         DeleteTree(destination);
-    EndModalDialog(dialog, COMMAND_CANCEL);
+    EndModalDialog(dialog, IDCANCEL);
 }
 
 intptr_t MainDlgProc(WindowHandle dialog, unsigned message, uintptr_t wParam, intptr_t lParam)
@@ -174,8 +171,8 @@ intptr_t MainDlgProc(WindowHandle dialog, unsigned message, uintptr_t wParam, in
 
     case MSG_COMMAND:
         switch (wParam & 0xFFFF) {
-        case COMMAND_CANCEL:
-            EndModalDialog(dialog, COMMAND_CANCEL);
+        case IDCANCEL:
+            EndModalDialog(dialog, IDCANCEL);
             return true;
         case IDC_START:
             Start(dialog);
