@@ -297,20 +297,41 @@ template <class Word> static inline void CopyWords(uint8_t *to, const uint8_t *f
     __builtin_memcpy(last, &word, W);
 }
 
+// Copies n bytes from a source that does not overlap them (at least n bytes
+// behind), 2 <= n < 2 * W: both halves are read before either is written.
+template <class Word> static inline void CopyShort(uint8_t *to, const uint8_t *from, unsigned n)
+{
+    Word first, last;
+    __builtin_memcpy(&first, from, sizeof first);
+    __builtin_memcpy(&last, from + n - sizeof last, sizeof last);
+    __builtin_memcpy(to, &first, sizeof first);
+    __builtin_memcpy(to + n - sizeof last, &last, sizeof last);
+}
+
 // Copies n bytes front to back, leaving what one byte at a time would: in
-// words when the source is far enough behind, as a repeated byte when it is
-// one behind, else (a short distance, or a source wrapped round the window
-// and so ahead) one byte at a time.
+// words when the source is far enough behind or ahead (wrapped round the
+// window), as a repeated byte when it is one behind, else one byte at a time. Nothing past the n bytes is written: the
+// window ahead of the copy still holds the bytes a later distance may name.
 static inline void CopyMatch(uint8_t *to, const uint8_t *from, unsigned n)
 {
     if (from < to) {
         uintptr_t distance = (uintptr_t)(to - from);
-        if (n >= sizeof(BitWord) && distance >= sizeof(BitWord)) {
-            CopyWords<BitWord>(to, from, n);
-            return;
+        if (distance >= sizeof(BitWord)) {
+            if (n >= sizeof(BitWord)) {
+                CopyWords<BitWord>(to, from, n);
+                return;
+            }
+            if (n >= 4) {
+                CopyShort<uint32_t>(to, from, n);
+                return;
+            }
         }
         if (n >= 4 && distance >= 4) {
             CopyWords<uint32_t>(to, from, n);
+            return;
+        }
+        if (n >= 2 && distance >= n) {
+            CopyShort<uint16_t>(to, from, n);
             return;
         }
         if (distance == 1 && n >= sizeof(BitWord)) {
@@ -321,51 +342,264 @@ static inline void CopyMatch(uint8_t *to, const uint8_t *from, unsigned n)
             __builtin_memcpy(last, &word, sizeof word);
             return;
         }
+    } else if (n >= sizeof(BitWord) && (uintptr_t)(from - to) >= sizeof(BitWord)) {
+        // A source ahead, a word or more: no word a step writes reaches
+        // a byte that a later step reads.
+        CopyWords<BitWord>(to, from, n);
+        return;
     }
     while (n--)
         *to++ = *from++;
 }
 
-// Format notes: the fast path.
+// Format notes: the fast path and its packed tables.
 //   While at least FAST_INPUT safe bytes are buffered and the window has room
 //   for the longest match and the literals of one refill before its end, the
-//   loop runs without a bounds check per symbol: it tops the word up once (a
-//   second and third time on a 32-bit word, whose 24 bits cover a length
-//   symbol with its extra bits but not the distance after it), takes as many
-//   literals as the bits it holds decode, and copies matches, which can
-//   neither reach the window's end nor need a read. Refills only ever take
-//   bytes that TOP_UP would take, so the reads, the budget, the flushes and
-//   every result are those of the general path, which runs at the edges:
-//   near the end of the safe bytes (a read or the budget's end ahead) and
-//   near the window's end (a flush ahead).
-#define FAST_INPUT 16
+//   loop runs without a bounds check per symbol: it tops the word up once per
+//   symbol (twice after a run of literals, and before a distance and its
+//   extra bits on a 32-bit word), takes as many literals as the bits it holds
+//   decode, and copies matches, which can neither reach the window's end nor
+//   need a read. Refills only ever take bytes that TOP_UP would take, so the
+//   reads, the budget, the flushes and every result are those of the general
+//   path, which runs at the edges: near the end of the safe bytes (a read or
+//   the budget's end ahead) and near the window's end (a flush ahead).
+//
+//   The fast path reads the block's two tables as packed copies, one 32-bit
+//   word per entry, made when the block's symbols begin:
+//     bits 0-7    the bits the entry consumes: its code's bits at its level
+//                 plus, for a length or distance, its extra bits (so one
+//                 shift drops both); for a link, the root width
+//     bit 31      PACKED_LITERAL; bits 8-15 are then the literal (which
+//                 goes to the window without a shift), bits 16-30 zero
+//   and for every other entry
+//     bits 8-11   its code's bits at its level, where the extra bits start;
+//                 for a link, the width of its subtable
+//     bits 12-14  PACKED_END, PACKED_LINK, PACKED_INVALID; none of them: a
+//                 length or distance
+//     bits 16-30  the base length or distance, or the index of a link's
+//                 subtable in the packed copy
+//   A copy is laid out root first, each subtable after the table that links
+//   to it; a table that links to one is linked to only once, so the walk
+//   visits each table once. The copies live in fixed storage (no allocation,
+//   no failure): the tables of every block an encoder makes with the usual
+//   widths fit; a table that does not (a root widened to a long shortest
+//   code) leaves its block to the general path.
+#define FAST_INPUT 32
 #define FAST_WINDOW_LIMIT (WINDOW_SIZE - 258 - WORD_BITS)
 
-static_assert(FAST_INPUT >= 3 * 4 + 4, "three 32-bit refills, each a word load");
-static_assert(FAST_INPUT >= sizeof(BitWord), "a refill is one word load");
+static_assert(FAST_INPUT >= 4 * 3 + 4, "four 32-bit refills, each a word load");
+static_assert(FAST_INPUT >= 2 * 7 + 8, "two 64-bit refills, each a word load");
 static_assert(WORD_BITS - 8 >= MAX_CODE_BITS + 5, "a refill covers a length symbol and its extra bits");
+static_assert(FAST_WINDOW_LIMIT + (WORD_BITS - 1) + 258 < WINDOW_SIZE,
+              "a run of literals from one refill and a match end before the window's end");
+static_assert(WORD_BITS < 64 || WORD_BITS - 8 >= 2 * MAX_CODE_BITS + 5 + 13,
+              "a 64-bit refill covers a length and a distance, each with its extra bits");
 
-// Tops the word up by one word load; the caller knows that the safe bytes
-// hold a word.
-#define REFILL()                                                        \
-    do {                                                                \
-        bitBuffer |= LoadBitWord(in) << bitCount;                       \
-        in += (WORD_BITS - 1 - bitCount) / 8;                           \
-        bitCount |= WORD_BITS - 8;                                      \
+enum : uint32_t {
+    PACKED_END = 1u << 12,
+    PACKED_LINK = 1u << 13,
+    PACKED_INVALID = 1u << 14,
+    PACKED_LITERAL = 1u << 31,
+};
+
+// The largest copies the fixed storage holds: a literal/length code with a
+// 9-bit root and a distance code with a 6-bit root take at most 852 and 592
+// entries; with narrower roots they take fewer.
+#define PACKED_LIT_ENTRIES 852
+#define PACKED_DIST_ENTRIES 592
+static_assert(PACKED_LIT_ENTRIES < 0x8000 && PACKED_DIST_ENTRIES < 0x8000,
+              "a subtable's index fits the entry's 15 value bits");
+static_assert(24577 < 0x8000, "the largest base fits the entry's 15 value bits");
+
+// Both copies in one array, so that one register addresses them.
+static uint32_t PackedTables[PACKED_LIT_ENTRIES + PACKED_DIST_ENTRIES] UNINITIALISED;
+#define PackedLit PackedTables
+#define PackedDist (PackedTables + PACKED_LIT_ENTRIES)
+
+// A length's or distance's entry has no flag set, so bits 8-15 are its
+// code's bits, where its extra bits start.
+#define EXTRA_SHIFT(entry) ((uint8_t)((entry) >> 8))
+
+// Packs table (2^width entries) and the subtables it links to into out from
+// index at; returns the index after the last entry written, or 0 when they
+// do not fit in capacity entries.
+static unsigned PackTable(const CodeEntry *table, unsigned width, uint32_t *out, unsigned at,
+                          unsigned capacity)
+{
+    unsigned size = 1u << width;
+    if (size > capacity - at)
+        return 0;
+    unsigned next = at + size;
+    for (unsigned i = 0; i < size; i++) {
+        const CodeEntry &entry = table[i];
+        uint32_t bits = entry.bits;
+        uint32_t packed;
+        if (entry.op < OP_END_OF_BLOCK) {
+            packed = (uint32_t)entry.value << 16 | bits << 8 | (bits + entry.op);
+        } else if (entry.op == OP_LITERAL) {
+            packed = PACKED_LITERAL | (uint32_t)entry.value << 8 | bits;
+        } else if (entry.op == OP_END_OF_BLOCK) {
+            packed = PACKED_END | bits << 8 | bits;
+        } else if (entry.op == OP_INVALID) {
+            packed = PACKED_INVALID;
+        } else {
+            unsigned n = entry.op - OP_LINK;
+            packed = (uint32_t)next << 16 | PACKED_LINK | n << 8 | bits;
+            next = PackTable(entry.table, n, out, next, capacity);
+            if (next == 0)
+                return 0;
+        }
+        out[at + i] = packed;
+    }
+    return next;
+}
+
+// The fast path's bit count: only its low byte counts (bits 8 and up may
+// hold anything), so that an entry, whose low byte is the bits it consumes,
+// can be subtracted whole.
+#define FAST_BITS ((uint8_t)bitCount)
+
+// Drops the bits a packed entry consumes.
+#define DROP_ENTRY(entry)                                                      \
+    do {                                                                       \
+        bitBuffer >>= (uint8_t)(entry);                                        \
+        bitCount -= (entry);                                                   \
     } while (0)
 
-// Follows links from a root entry while the bits held cover them (a code is
-// at most MAX_CODE_BITS long); a code without a symbol fails the stream.
-#define RESOLVE(entry)                                                  \
-    do {                                                                \
-        while ((entry)->op > OP_LITERAL) {                              \
-            if ((entry)->op == OP_INVALID)                              \
-                FAIL_STREAM(); /* a code without a symbol */            \
-            DROP((entry)->bits);                                        \
-            unsigned n_ = (entry)->op - OP_LINK;                        \
-            (entry) = &(entry)->table[bitBuffer & BitMask(n_)];         \
-        }                                                               \
+// The entry a packed link leads to, its bits dropped; the bits held cover
+// it (a code is at most MAX_CODE_BITS long).
+#define FOLLOW_LINK(table, entry)                                                  \
+    do {                                                                           \
+        DROP_ENTRY(entry);                                                         \
+        (entry) = (table)[((entry) >> 16) + ((uint32_t)bitBuffer & BitMask((entry) >> 8 & 15))]; \
     } while (0)
+
+// Tops the word up by one word load, as TOP_UP would; the caller knows that
+// the safe bytes hold a word.
+#define REFILL()                                                               \
+    do {                                                                       \
+        bitBuffer |= LoadBitWord(in) << FAST_BITS;                             \
+        in += sizeof(BitWord) - 1 - (bitCount >> 3 & (sizeof(BitWord) - 1));   \
+        bitCount |= WORD_BITS - 8;                                             \
+    } while (0)
+
+// The fast path's state, which it takes from and leaves in the symbol loop.
+struct FastState {
+    BitWord bitBuffer;
+    unsigned bitCount;
+    const uint8_t *in;
+    unsigned pos;
+};
+
+#define FAST_AT_EDGE 0x100  // not a result: the general path goes on
+
+// Decodes symbols while the fast path's conditions hold (the caller has
+// checked them once); INFLATE_OK at the end of the block, INFLATE_BAD_DATA
+// for a stream that fails, else FAST_AT_EDGE. A function of its own, so
+// that its few variables live in registers.
+__attribute__((noinline)) static uint16_t DecodeFast(FastState &state, const uint8_t *inEnd,
+                                                     unsigned litWidth, unsigned distWidth)
+{
+    BitWord bitBuffer = state.bitBuffer;
+    unsigned bitCount = state.bitCount;
+    const uint8_t *in = state.in;
+    uint8_t *const window = OutputWindow;
+    uint8_t *out = window + state.pos;
+    const uint8_t *const inLimit = inEnd - FAST_INPUT;
+    const uint8_t *const outLimit = window + FAST_WINDOW_LIMIT;
+    const uint8_t rootBits = (uint8_t)litWidth;
+    const uint32_t litMask = BitMask(litWidth);
+    const uint32_t distMask = BitMask(distWidth);
+    uint16_t result = FAST_AT_EDGE;
+    unsigned length, distance, behind;
+    do {
+        REFILL();
+        uint32_t e = PackedLit[bitBuffer & litMask];
+        if (e & PACKED_LITERAL) {
+            // Literals of the root while the bits held decode them.
+            for (;;) {
+                DROP_ENTRY(e);
+                *out++ = (uint8_t)(e >> 8);
+                if (FAST_BITS < rootBits)
+                    goto next;
+                e = PackedLit[bitBuffer & litMask];
+                if (!(e & PACKED_LITERAL))
+                    break;
+            }
+            REFILL();  // the root bits of e stay where they are
+        }
+        if (e & (PACKED_LINK | PACKED_END | PACKED_INVALID)) {
+            while (e & PACKED_LINK) {
+                FOLLOW_LINK(PackedLit, e);
+                if (e & PACKED_LITERAL) {
+                    DROP_ENTRY(e);
+                    *out++ = (uint8_t)(e >> 8);
+                    goto next;
+                }
+            }
+            if (e & PACKED_INVALID) {
+                result = INFLATE_BAD_DATA;  // a code without a symbol
+                break;
+            }
+            if (e & PACKED_END) {
+                DROP_ENTRY(e);
+                result = INFLATE_OK;
+                break;
+            }
+        }
+        length = (e >> 16) + (((uint32_t)bitBuffer & BitMask(e & 0xFF)) >> EXTRA_SHIFT(e));
+        DROP_ENTRY(e);
+        if (WORD_BITS < 64)
+            REFILL();
+        e = PackedDist[bitBuffer & distMask];
+        if (e & (PACKED_LINK | PACKED_INVALID)) {
+            while (e & PACKED_LINK)
+                FOLLOW_LINK(PackedDist, e);
+            if (e & PACKED_INVALID) {
+                // A code without a symbol, or a length in a block without
+                // distance codes.
+                result = INFLATE_BAD_DATA;
+                break;
+            }
+        }
+        if (WORD_BITS < 64) {
+            // The code, then its extra bits, which may need a refill.
+            unsigned codeBits = EXTRA_SHIFT(e);
+            unsigned extra = (e & 0xFF) - codeBits;
+            DROP(codeBits);
+            if (FAST_BITS < extra)
+                REFILL();
+            distance = (e >> 16) + ((uint32_t)bitBuffer & BitMask(extra));
+            DROP(extra);
+        } else {
+            distance = (e >> 16) + (((uint32_t)bitBuffer & BitMask(e & 0xFF)) >> EXTRA_SHIFT(e));
+            DROP_ENTRY(e);
+        }
+        behind = (unsigned)(out - window);
+        if (distance <= behind) {
+            CopyMatch(out, out - distance, length);
+        } else {
+            // The source wrapped round the window: from ahead of the copy up
+            // to the window's end, and the rest from its start.
+            uint8_t *from = out + WINDOW_SIZE - distance;
+            unsigned first = (unsigned)(window + WINDOW_SIZE - from);
+            if (first >= length) {
+                CopyMatch(out, from, length);
+            } else {
+                CopyMatch(out, from, first);
+                CopyMatch(out + first, window, length - first);
+            }
+        }
+        out += length;  // the window's end is not reached: no flush
+    next:;
+    } while (in <= inLimit && out <= outLimit);
+
+    state.bitBuffer = bitBuffer;
+    state.bitCount = FAST_BITS;
+    state.in = in;
+    state.pos = (unsigned)(out - window);
+    return result;
+}
 
 uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
                        uint16_t litWidth, uint16_t distWidth)
@@ -377,56 +611,32 @@ uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
     LOAD_BITS();
     uint8_t *const window = OutputWindow;
     unsigned pos = WindowPos;
-    const unsigned rootBits = litWidth;
     const BitWord litMask = BitMask(litWidth);
     const BitWord distMask = BitMask(distWidth);
     const CodeEntry *entry;
     unsigned length, distance, extra;
 
+    // A block without distance codes gets a packed distance table of one
+    // entry without a symbol, which its first length fails on.
+    bool fast = PackTable(litTable, litWidth, PackedLit, 0, PACKED_LIT_ENTRIES) != 0;
+    unsigned fastDistWidth = 0;
+    if (distTable) {
+        fast = fast && PackTable(distTable, distWidth, PackedDist, 0, PACKED_DIST_ENTRIES) != 0;
+        fastDistWidth = distWidth;
+    } else {
+        PackedDist[0] = PACKED_INVALID;
+    }
+
     for (;;) {
-        if ((uintptr_t)(inEnd - in) >= FAST_INPUT && pos <= FAST_WINDOW_LIMIT) {
-            REFILL();
-            entry = &litTable[bitBuffer & litMask];
-            if (entry->op == OP_LITERAL) {
-                // Literals of the root while the bits held decode them.
-                do {
-                    DROP(entry->bits);
-                    window[pos++] = (uint8_t)entry->value;
-                    if (bitCount < rootBits)
-                        break;
-                    entry = &litTable[bitBuffer & litMask];
-                } while (entry->op == OP_LITERAL);
-                continue;
-            }
-            RESOLVE(entry);
-            DROP(entry->bits);
-            if (entry->op == OP_LITERAL) {
-                window[pos++] = (uint8_t)entry->value;
-                continue;
-            }
-            if (entry->op == OP_END_OF_BLOCK)
-                LEAVE(INFLATE_OK);
-            extra = entry->op;
-            length = (uint16_t)(entry->value + (bitBuffer & BitMask(extra)));
-            DROP(extra);
-            if (!distTable)
-                FAIL_STREAM();  // a length in a block without distance codes
-            if (WORD_BITS < 64)
-                REFILL();
-            entry = &distTable[bitBuffer & distMask];
-            RESOLVE(entry);
-            DROP(entry->bits);
-            extra = entry->op;
-            if (WORD_BITS < 64 && bitCount < extra)
-                REFILL();
-            distance = (uint16_t)(entry->value + (bitBuffer & BitMask(extra)));
-            DROP(extra);
-            if (distance <= pos) {
-                CopyMatch(window + pos, window + pos - distance, length);  // no wrap, no flush
-                pos += length;
-                continue;
-            }
-            goto copy;  // a source wrapped round the window
+        if (fast && (uintptr_t)(inEnd - in) >= FAST_INPUT && pos <= FAST_WINDOW_LIMIT) {
+            FastState state = {bitBuffer, bitCount, in, pos};
+            uint16_t result = DecodeFast(state, inEnd, litWidth, fastDistWidth);
+            bitBuffer = state.bitBuffer;
+            bitCount = state.bitCount;
+            in = state.in;
+            pos = state.pos;
+            if (result != FAST_AT_EDGE)
+                LEAVE(result);
         }
 
         NEED(litWidth);
@@ -481,7 +691,6 @@ uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
             pos += length;
             continue;
         }
-    copy:
         unsigned source = pos - distance;
         while (length != 0) {
             source &= WINDOW_SIZE - 1;

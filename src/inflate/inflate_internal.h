@@ -7,6 +7,11 @@
 
 #include "inflate.h"
 
+// Tables filled at run time are named into uninitialised data: with a
+// section per object, the Win32 compiler would otherwise give them
+// zero-filled bytes in the stub's file.
+#define UNINITIALISED __attribute__((section(".bss")))
+
 // ---- Bit input ----------------------------------------------------------------
 // Input bits not yet consumed; the next bit is bit 0. Bits at and above
 // BitCount are always zero. BitCount never exceeds 23: a fill stops as soon

@@ -4,10 +4,6 @@
 
 #include "../messages/messages.h"
 
-// Named so: with a section per object, the Win32 compiler would otherwise
-// give a zero-filled table bytes in the stub's file.
-#define UNINITIALISED __attribute__((section(".bss")))
-
 uint8_t *OutputWindow;
 uint16_t WindowPos;
 uint32_t RunningCrc;
