@@ -7,13 +7,18 @@
 
 using namespace inflate_test;
 
+// The decoder built with the 32-bit bit word of the Win32 stub
+// (inflate_word32.h, in another source of this program).
+uint16_t InflateStreamWord32();
+
 namespace {
 
 class Streams : public InflateTest {
 protected:
-    // Decodes a hand-built stream into memory (sink as long as expected) and
-    // checks it against the expected bytes and, where zlib reads the stream
-    // the same way, against zlib's reading.
+    // Decodes a hand-built stream into memory (sink as long as expected),
+    // with the native and the 32-bit bit word, and checks it against the
+    // expected bytes and, where zlib reads the stream the same way, against
+    // zlib's reading.
     void ExpectStream(const Bytes &stream, const Bytes &expected, bool zlibReadsIt = true)
     {
         Bytes z;
@@ -21,17 +26,24 @@ protected:
             ASSERT_TRUE(ZlibInflate(stream, &z)) << "the test built an invalid stream";
             ASSERT_TRUE(z == expected) << "the test's expectation differs from zlib";
         }
-        Outcome m = InflateToMemory(Padded(stream), expected.size());
-        ASSERT_EQ(m.result, INFLATE_OK);
-        ASSERT_EQ(m.output.size(), expected.size());
-        ASSERT_TRUE(m.output == expected);
-        EXPECT_EQ(m.crc, ~Crc32Of(expected));
-        ExpectNoTablesLive();
+        for (auto inflate : {InflateStream, InflateStreamWord32}) {
+            const char *word = inflate == InflateStream ? "native word" : "32-bit word";
+            Outcome m = InflateToMemory(Padded(stream), expected.size(), 0, inflate);
+            ASSERT_EQ(m.result, INFLATE_OK) << word;
+            ASSERT_EQ(m.output.size(), expected.size()) << word;
+            ASSERT_TRUE(m.output == expected) << word;
+            EXPECT_EQ(m.crc, ~Crc32Of(expected)) << word;
+            ExpectNoTablesLive();
+        }
     }
+    // The result of both words, which must agree.
     uint16_t ResultOf(const Bytes &stream)
     {
         Outcome m = InflateToMemory(Padded(stream), 1 << 20);
         ExpectNoTablesLive();
+        Outcome m32 = InflateToMemory(Padded(stream), 1 << 20, 0, InflateStreamWord32);
+        ExpectNoTablesLive();
+        EXPECT_EQ(m.result, m32.result) << "native and 32-bit word";
         return m.result;
     }
 };
@@ -353,14 +365,73 @@ TEST_F(Streams, ABlockWithoutDistanceCodesDecodesItsLiterals)
 
 TEST_F(Streams, ALengthInABlockWithoutDistanceCodesIsBadData)
 {
+    // Alone, and after a block with distance codes, far enough from the
+    // stream's end that the length falls into the fast loop.
+    for (bool afterDistances : {false, true}) {
+        BitWriter w;
+        if (afterDistances) {
+            BlockWriter f = FixedBlock(w, false);
+            f.Literal('x');
+            f.Match(10, 1);
+            f.EndOfBlock();
+        }
+        BlockWriter d = DynamicBlock(w, true, FullLitLengths(), std::vector<uint16_t>(1, 0),
+                                     PlainCodeLengthCode());
+        for (int i = 0; i < 40; i++)
+            d.Literal('a');
+        d.Symbol(257);  // length 3, with no distance code to follow
+        d.EndOfBlock();
+        for (int i = 0; i < 16; i++)
+            w.Bits(0, 32);
+        EXPECT_EQ(ResultOf(w.bytes()), INFLATE_BAD_DATA) << afterDistances;
+    }
+}
+
+TEST_F(Streams, FarDistancesWithLongCodesAndAllTheirExtraBitsDecode)
+{
+    // A complete distance code of lengths 1 to 13 for distances 1 to 96 and
+    // 14, 15, 15 for the three farthest symbols, whose codes with their 12
+    // and 13 extra bits outgrow what one refill of a 32-bit word holds.
+    std::vector<uint16_t> dist(30, 0);
+    for (unsigned s = 0; s < 13; s++)
+        dist[s] = (uint16_t)(s + 1);
+    dist[27] = 14;
+    dist[28] = dist[29] = 15;
     BitWriter w;
-    BlockWriter d = DynamicBlock(w, true, FullLitLengths(), std::vector<uint16_t>(1, 0),
-                                 PlainCodeLengthCode());
-    d.Literal('a');
-    d.Symbol(257);  // length 3, with no distance code to follow
+    BlockWriter d = DynamicBlock(w, true, FullLitLengths(), dist, PlainCodeLengthCode());
+    Bytes expected = RandomBytes(WINDOW_SIZE + 100, 7);
+    for (uint8_t b : expected)
+        d.Literal(b);
+    std::mt19937 rng(11);
+    for (int i = 0; i < 400; i++) {
+        unsigned far = 12289 + rng() % (WINDOW_SIZE - 12289 + 1);  // symbols 27 to 29
+        unsigned distance = i % 3 ? far : 1 + rng() % 96;
+        unsigned length = 3 + rng() % 256;
+        d.Match(length, distance);
+        Copy(expected, length, distance);
+    }
     d.EndOfBlock();
-    w.Bits(0, 32);
-    EXPECT_EQ(ResultOf(w.bytes()), INFLATE_BAD_DATA);
+    ExpectStream(w.bytes(), expected);
+}
+
+TEST_F(Streams, ADistanceCodeWithFifteenBitFillersDecodesItsMatches)
+{
+    // One code of one bit and one of fifteen: the fillers of the unused
+    // fifteen-bit codes make a table of three levels, thousands of entries.
+    std::vector<uint16_t> dist = {1, 15};
+    BitWriter w;
+    BlockWriter d = DynamicBlock(w, true, FullLitLengths(), dist, PlainCodeLengthCode());
+    Bytes expected = {'a', 'b'};
+    d.Literal('a');
+    d.Literal('b');
+    for (int i = 0; i < 200; i++) {
+        d.Literal((uint8_t)i);
+        expected.push_back((uint8_t)i);
+        d.Match(5, i % 2 ? 1 : 2);
+        Copy(expected, 5, i % 2 ? 1 : 2);
+    }
+    d.EndOfBlock();
+    ExpectStream(w.bytes(), expected, false);  // zlib refuses incomplete distance codes
 }
 
 TEST_F(Streams, EmptyOrOverSubscribedLiteralCodesAreStillRejected)

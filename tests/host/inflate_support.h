@@ -95,7 +95,8 @@ struct Outcome {
 
 // Inflates image (from its first byte) into a memory sink of sinkSize bytes;
 // the output is what the sink received.
-inline Outcome InflateToMemory(const Bytes &image, size_t sinkSize, uint32_t budget = 0)
+inline Outcome InflateToMemory(const Bytes &image, size_t sinkSize, uint32_t budget = 0,
+                               uint16_t (*inflate)() = InflateStream)
 {
     TempImage file(image);
     Bytes sink(sinkSize + 1);
@@ -103,7 +104,7 @@ inline Outcome InflateToMemory(const Bytes &image, size_t sinkSize, uint32_t bud
     MemorySinkEnd = sink.data() + sinkSize;
     InputBudget = budget;
     Outcome out;
-    out.result = InflateStream();
+    out.result = inflate();
     out.output.assign(sink.data(), MemorySinkNext);
     out.crc = RunningCrc;
     MemorySinkNext = nullptr;
