@@ -289,9 +289,14 @@ template <class Word> static inline void CopyWords(uint8_t *to, const uint8_t *f
     uint8_t *last = to + n - W;
     const uint8_t *lastFrom = from + n - W;
     Word word;
-    for (; to < last; to += W, from += W) {
-        __builtin_memcpy(&word, from, W);  // one unaligned load and store on x86
-        __builtin_memcpy(to, &word, W);
+    __builtin_memcpy(&word, from, W);  // one unaligned load and store on x86
+    __builtin_memcpy(to, &word, W);
+    if (n > 2 * W) {
+        // Most matches are at most two words long and need no loop.
+        for (to += W, from += W; to < last; to += W, from += W) {
+            __builtin_memcpy(&word, from, W);
+            __builtin_memcpy(to, &word, W);
+        }
     }
     __builtin_memcpy(&word, lastFrom, W);
     __builtin_memcpy(last, &word, W);
