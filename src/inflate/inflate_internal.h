@@ -63,6 +63,11 @@ void ResetInput();
 // ---- Output window ------------------------------------------------------------
 extern uint16_t WindowPos;  // bytes stored since the last flush; next store index
 extern uint32_t CrcTable[256];
+// Set by MakeCrcTable where the CPU has PCLMULQDQ and SSE2: UpdateCrc then
+// folds runs of CRC_FOLD_MIN bytes and more with carry-less multiplies, all
+// but their last 0 to 15 bytes, instead of taking them through the slices.
+extern bool CrcFolding;
+#define CRC_FOLD_MIN 64u
 
 // Sends the first WindowPos bytes of the window to the current sink. Does not
 // change WindowPos.

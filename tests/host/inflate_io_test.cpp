@@ -277,13 +277,34 @@ TEST_F(InflaterIo, TheCrcTableIsTheZipCrc)
     EXPECT_EQ(UpdateCrc(0x12345678, nullptr, 0), 0x12345678u);
 }
 
-TEST_F(InflaterIo, TheCrcOfAnyLengthAndAlignmentIsZlibs)
+// The CRC by both of its paths: folded with carry-less multiplies (true),
+// where this CPU has them, and by the table's slices alone (false).
+class CrcPath : public InflaterIo, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override
+    {
+        InflaterIo::SetUp();
+        detected_ = CrcFolding;
+    }
+    void TearDown() override
+    {
+        CrcFolding = detected_;
+        InflaterIo::TearDown();
+    }
+    bool detected_ = false;
+};
+
+TEST_P(CrcPath, TheCrcOfAnyLengthAndAlignmentIsZlibs)
 {
+    if (GetParam() && !CrcFolding)
+        GTEST_SKIP() << "this CPU has no PCLMULQDQ or no SSE2: the folded CRC is not tested";
+    CrcFolding = GetParam();
     Bytes data(65535 + 64);
     for (size_t i = 0; i < data.size(); i++)
         data[i] = (uint8_t)(i * 131 + (i >> 7) * 17);
-    std::vector<unsigned> lengths = {0, 1, 15, 16, 17, 8191, 8192, 8193, 16384, 32767, 32768,
-                                     40000, 65535};
+    std::vector<unsigned> lengths = {0, 1, 15, 16, 17, CRC_FOLD_MIN - 1, CRC_FOLD_MIN,
+                                     CRC_FOLD_MIN + 15, CRC_FOLD_MIN + 16, 8191, 8192, 8193,
+                                     16384, 32767, 32768, 40000, 65535};
     for (unsigned n = 2; n < 600; n += 7)
         lengths.push_back(n);
     for (unsigned n : lengths) {
@@ -294,5 +315,10 @@ TEST_F(InflaterIo, TheCrcOfAnyLengthAndAlignmentIsZlibs)
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(InflaterIo, CrcPath, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool> &path) {
+                             return path.param ? "Folded" : "Table";
+                         });
 
 }  // namespace
