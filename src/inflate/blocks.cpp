@@ -407,11 +407,16 @@ enum : uint32_t {
     PACKED_LITERAL = 1u << 31,
 };
 
+// The packed roots are at least this wide, so that most codes longer than
+// the tables' roots (literal/length 9 bits, distance 6) take one lookup.
+#define PACKED_LIT_BITS 10
+#define PACKED_DIST_BITS 7
 // The largest copies the fixed storage holds: a literal/length code with a
 // 9-bit root and a distance code with a 6-bit root take at most 852 and 592
-// entries; with narrower roots they take fewer.
-#define PACKED_LIT_ENTRIES 852
-#define PACKED_DIST_ENTRIES 592
+// entries, of which the packed copies keep the subtables of codes longer
+// than their roots; with narrower roots they take fewer.
+#define PACKED_LIT_ENTRIES ((1 << PACKED_LIT_BITS) + 852 - 512)
+#define PACKED_DIST_ENTRIES ((1 << PACKED_DIST_BITS) + 592 - 64)
 static_assert(PACKED_LIT_ENTRIES < 0x8000 && PACKED_DIST_ENTRIES < 0x8000,
               "a subtable's index fits the entry's 15 value bits");
 static_assert(24577 < 0x8000, "the largest base fits the entry's 15 value bits");
@@ -425,36 +430,64 @@ static uint32_t PackedTables[PACKED_LIT_ENTRIES + PACKED_DIST_ENTRIES] UNINITIAL
 // code's bits, where its extra bits start.
 #define EXTRA_SHIFT(entry) ((uint8_t)((entry) >> 8))
 
-// Packs table (2^width entries) and the subtables it links to into out from
-// index at; returns the index after the last entry written, or 0 when they
-// do not fit in capacity entries.
-static unsigned PackTable(const CodeEntry *table, unsigned width, uint32_t *out, unsigned at,
-                          unsigned capacity)
+// The packed entry of a symbol entry (or one without a symbol) whose code
+// has prefixBits more bits in the levels before the entry's.
+static uint32_t PackSymbol(const CodeEntry &entry, unsigned prefixBits)
 {
-    unsigned size = 1u << width;
+    uint32_t bits = prefixBits + entry.bits;
+    if (entry.op < OP_END_OF_BLOCK)
+        return (uint32_t)entry.value << 16 | bits << 8 | (bits + entry.op);
+    if (entry.op == OP_LITERAL)
+        return PACKED_LITERAL | (uint32_t)entry.value << 8 | bits;
+    if (entry.op == OP_END_OF_BLOCK)
+        return PACKED_END | bits << 8 | bits;
+    return PACKED_INVALID;
+}
+
+// Packs table (2^width entries) and the subtables it links to into out from
+// index at, as a table indexed by wide (at least width) bits: a link to a
+// subtable whose codes end within the wide index is resolved into the
+// entries of those codes, each repeated wherever the bits beyond its code
+// vary. Only a subtable narrower than its table can be resolved so: it has
+// no links itself (a table with subtables is as wide as the root). Returns
+// the index after the last entry written, or 0 when they do not fit in
+// capacity entries.
+static unsigned PackTable(const CodeEntry *table, unsigned width, unsigned wide, uint32_t *out,
+                          unsigned at, unsigned capacity)
+{
+    unsigned size = 1u << wide;
     if (size > capacity - at)
         return 0;
     unsigned next = at + size;
-    for (unsigned i = 0; i < size; i++) {
+    unsigned step = 1u << width;
+    uint32_t *packed = out + at;
+    for (unsigned i = 0; i < step; i++) {
         const CodeEntry &entry = table[i];
-        uint32_t bits = entry.bits;
-        uint32_t packed;
-        if (entry.op < OP_END_OF_BLOCK) {
-            packed = (uint32_t)entry.value << 16 | bits << 8 | (bits + entry.op);
-        } else if (entry.op == OP_LITERAL) {
-            packed = PACKED_LITERAL | (uint32_t)entry.value << 8 | bits;
-        } else if (entry.op == OP_END_OF_BLOCK) {
-            packed = PACKED_END | bits << 8 | bits;
-        } else if (entry.op == OP_INVALID) {
-            packed = PACKED_INVALID;
-        } else {
-            unsigned n = entry.op - OP_LINK;
-            packed = (uint32_t)next << 16 | PACKED_LINK | n << 8 | bits;
-            next = PackTable(entry.table, n, out, next, capacity);
-            if (next == 0)
-                return 0;
+        if (entry.op <= OP_LITERAL || entry.op == OP_INVALID) {
+            packed[i] = PackSymbol(entry, 0);
+            continue;
         }
-        out[at + i] = packed;
+        unsigned n = entry.op - OP_LINK;
+        if (n < width && width + n <= wide) {
+            packed[i] = PackSymbol(entry.table[0], width);  // the rest below
+            continue;
+        }
+        packed[i] = (uint32_t)next << 16 | PACKED_LINK | n << 8 | entry.bits;
+        next = PackTable(entry.table, n, n, out, next, capacity);
+        if (next == 0)
+            return 0;
+    }
+    // The copies for the bits beyond the table's width: the same entries,
+    // but for the codes of the resolved subtables.
+    for (unsigned i = step; i < size; i++)
+        packed[i] = packed[i - step];
+    for (unsigned i = 0; i < step && step < size; i++) {
+        const CodeEntry &entry = table[i];
+        unsigned n = entry.op - OP_LINK;
+        if (entry.op <= OP_LITERAL || entry.op == OP_INVALID || !(n < width && width + n <= wide))
+            continue;
+        for (unsigned k = i + step; k < size; k += step)
+            packed[k] = PackSymbol(entry.table[k >> width & BitMask(n)], width);
     }
     return next;
 }
@@ -623,11 +656,13 @@ uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
 
     // A block without distance codes gets a packed distance table of one
     // entry without a symbol, which its first length fails on.
-    bool fast = PackTable(litTable, litWidth, PackedLit, 0, PACKED_LIT_ENTRIES) != 0;
+    unsigned fastLitWidth = litWidth > PACKED_LIT_BITS ? litWidth : PACKED_LIT_BITS;
+    bool fast = PackTable(litTable, litWidth, fastLitWidth, PackedLit, 0, PACKED_LIT_ENTRIES) != 0;
     unsigned fastDistWidth = 0;
     if (distTable) {
-        fast = fast && PackTable(distTable, distWidth, PackedDist, 0, PACKED_DIST_ENTRIES) != 0;
-        fastDistWidth = distWidth;
+        fastDistWidth = distWidth > PACKED_DIST_BITS ? distWidth : PACKED_DIST_BITS;
+        fast = fast && PackTable(distTable, distWidth, fastDistWidth, PackedDist, 0,
+                                 PACKED_DIST_ENTRIES) != 0;
     } else {
         PackedDist[0] = PACKED_INVALID;
     }
@@ -635,7 +670,7 @@ uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
     for (;;) {
         if (fast && (uintptr_t)(inEnd - in) >= FAST_INPUT && pos <= FAST_WINDOW_LIMIT) {
             FastState state = {bitBuffer, bitCount, in, pos};
-            uint16_t result = DecodeFast(state, inEnd, litWidth, fastDistWidth);
+            uint16_t result = DecodeFast(state, inEnd, fastLitWidth, fastDistWidth);
             bitBuffer = state.bitBuffer;
             bitCount = state.bitCount;
             in = state.in;
