@@ -389,11 +389,12 @@ static inline void CopyMatch(uint8_t *to, const uint8_t *from, unsigned n)
 //   no failure): the tables of every block an encoder makes with the usual
 //   widths fit; a table that does not (a root widened to a long shortest
 //   code) leaves its block to the general path.
-#define FAST_INPUT 32
+// The input one iteration may load: two word refills on a 64-bit word, four
+// on a 32-bit word (whose refills take at most three bytes each).
+#define FAST_INPUT (WORD_BITS == 64 ? 2 * 7 + 8 : 4 * 3 + 4)
 #define FAST_WINDOW_LIMIT (WINDOW_SIZE - 258 - WORD_BITS)
 
-static_assert(FAST_INPUT >= 4 * 3 + 4, "four 32-bit refills, each a word load");
-static_assert(FAST_INPUT >= 2 * 7 + 8, "two 64-bit refills, each a word load");
+static_assert(WORD_BITS == 64 || WORD_BITS == 32, "the refills are counted for these words");
 static_assert(WORD_BITS - 8 >= MAX_CODE_BITS + 5, "a refill covers a length symbol and its extra bits");
 static_assert(FAST_WINDOW_LIMIT + (WORD_BITS - 1) + 258 < WINDOW_SIZE,
               "a run of literals from one refill and a match end before the window's end");
