@@ -385,10 +385,15 @@ static inline void CopyMatch(uint8_t *to, const uint8_t *from, unsigned n)
 //                 subtable in the packed copy
 //   A copy is laid out root first, each subtable after the table that links
 //   to it; a table that links to one is linked to only once, so the walk
-//   visits each table once. The copies live in fixed storage (no allocation,
-//   no failure): the tables of every block an encoder makes with the usual
-//   widths fit; a table that does not (a root widened to a long shortest
-//   code) leaves its block to the general path.
+//   visits each table once. The packed root is PACKED_LIT_BITS (literal and
+//   length) or PACKED_DIST_BITS (distance) wide where the table's root is
+//   narrower, so that a code a little longer than the table's root, which
+//   would take a subtable there, takes one lookup here. The copies live in
+//   fixed storage (no allocation, no failure): the tables of every block an
+//   encoder makes fit; a table that does not (a distance code completed with
+//   many long fillers, or a root widened to a long shortest code) leaves its
+//   block to the general path.
+//
 // The input one iteration may load: two word refills on a 64-bit word, four
 // on a 32-bit word (whose refills take at most three bytes each).
 #define FAST_INPUT (WORD_BITS == 64 ? 2 * 7 + 8 : 4 * 3 + 4)
@@ -408,16 +413,6 @@ enum : uint32_t {
     PACKED_LITERAL = 1u << 31,
 };
 
-// The packed roots are at least this wide, so that most codes longer than
-// the tables' roots (literal/length 9 bits, distance 6) take one lookup.
-#define PACKED_LIT_BITS 10
-#define PACKED_DIST_BITS 7
-// The largest copies the fixed storage holds: a literal/length code with a
-// 9-bit root and a distance code with a 6-bit root take at most 852 and 592
-// entries, of which the packed copies keep the subtables of codes longer
-// than their roots; with narrower roots they take fewer.
-#define PACKED_LIT_ENTRIES ((1 << PACKED_LIT_BITS) + 852 - 512)
-#define PACKED_DIST_ENTRIES ((1 << PACKED_DIST_BITS) + 592 - 64)
 static_assert(PACKED_LIT_ENTRIES < 0x8000 && PACKED_DIST_ENTRIES < 0x8000,
               "a subtable's index fits the entry's 15 value bits");
 static_assert(24577 < 0x8000, "the largest base fits the entry's 15 value bits");

@@ -154,6 +154,20 @@ uint16_t DecodeFixedBlock();
 uint16_t DecodeDynamicBlock();
 uint16_t DecodeWithLengths(uint16_t litWidth, const uint16_t *lengths, uint16_t litCount,
                            uint16_t distWidth, uint16_t distCount);
+
+// The fast path of DecodeSymbols reads packed copies of the block's tables,
+// one 32-bit word per entry, from fixed storage.
+// The packed roots are at least this wide, so that most codes longer than
+// the tables' roots (literal/length 9 bits, distance 6) take one lookup.
+#define PACKED_LIT_BITS 10
+#define PACKED_DIST_BITS 7
+// The largest copies the fixed storage holds: a literal/length code with a
+// 9-bit root and a distance code with a 6-bit root take at most 852 and 592
+// entries, of which the packed copies keep the subtables of codes longer
+// than their roots; with narrower roots they take fewer.
+#define PACKED_LIT_ENTRIES ((1 << PACKED_LIT_BITS) + 852 - 512)
+#define PACKED_DIST_ENTRIES ((1 << PACKED_DIST_BITS) + 592 - 64)
+
 // distTable null: the block has no distance codes, and a length symbol fails it.
 uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
                        uint16_t litWidth, uint16_t distWidth);
