@@ -400,6 +400,13 @@ static inline void CopyMatch(uint8_t *to, const uint8_t *from, unsigned n)
 #define FAST_WINDOW_LIMIT (WINDOW_SIZE - 258 - WORD_BITS)
 
 static_assert(WORD_BITS == 64 || WORD_BITS == 32, "the refills are counted for these words");
+
+// The widest packed literal/length root the fast path takes: a refill of a
+// 64-bit word holds four literals of a root this wide.
+#define FAST_ROOT_LIMIT 14
+static_assert(WORD_BITS < 64 || 4 * FAST_ROOT_LIMIT <= WORD_BITS - 8,
+              "a 64-bit refill holds four root literals");
+static_assert(PACKED_LIT_BITS <= FAST_ROOT_LIMIT, "the usual packed root takes the fast path");
 static_assert(WORD_BITS - 8 >= MAX_CODE_BITS + 5, "a refill covers a length symbol and its extra bits");
 static_assert(FAST_WINDOW_LIMIT + (WORD_BITS - 1) + 258 < WINDOW_SIZE,
               "a run of literals from one refill and a match end before the window's end");
@@ -458,32 +465,25 @@ static unsigned PackTable(const CodeEntry *table, unsigned width, unsigned wide,
     unsigned step = 1u << width;
     uint32_t *packed = out + at;
     for (unsigned i = 0; i < step; i++) {
+        // Entry i, and its copies for the bits beyond the table's width.
         const CodeEntry &entry = table[i];
+        uint32_t value;
         if (entry.op <= OP_LITERAL || entry.op == OP_INVALID) {
-            packed[i] = PackSymbol(entry, 0);
-            continue;
+            value = PackSymbol(entry, 0);
+        } else {
+            unsigned n = entry.op - OP_LINK;
+            if (n < width && width + n <= wide) {
+                for (unsigned k = i; k < size; k += step)
+                    packed[k] = PackSymbol(entry.table[k >> width & BitMask(n)], width);
+                continue;
+            }
+            value = (uint32_t)next << 16 | PACKED_LINK | n << 8 | entry.bits;
+            next = PackTable(entry.table, n, n, out, next, capacity);
+            if (next == 0)
+                return 0;
         }
-        unsigned n = entry.op - OP_LINK;
-        if (n < width && width + n <= wide) {
-            packed[i] = PackSymbol(entry.table[0], width);  // the rest below
-            continue;
-        }
-        packed[i] = (uint32_t)next << 16 | PACKED_LINK | n << 8 | entry.bits;
-        next = PackTable(entry.table, n, n, out, next, capacity);
-        if (next == 0)
-            return 0;
-    }
-    // The copies for the bits beyond the table's width: the same entries,
-    // but for the codes of the resolved subtables.
-    for (unsigned i = step; i < size; i++)
-        packed[i] = packed[i - step];
-    for (unsigned i = 0; i < step && step < size; i++) {
-        const CodeEntry &entry = table[i];
-        unsigned n = entry.op - OP_LINK;
-        if (entry.op <= OP_LITERAL || entry.op == OP_INVALID || !(n < width && width + n <= wide))
-            continue;
-        for (unsigned k = i + step; k < size; k += step)
-            packed[k] = PackSymbol(entry.table[k >> width & BitMask(n)], width);
+        for (unsigned k = i; k < size; k += step)
+            packed[k] = value;
     }
     return next;
 }
@@ -550,6 +550,30 @@ __attribute__((noinline)) static uint16_t DecodeFast(FastState &state, const uin
         REFILL();
         uint32_t e = PackedLit[bitBuffer & litMask];
         if (e & PACKED_LITERAL) {
+            if (WORD_BITS == 64) {
+                // Four literals of the root at most, which the bits of one
+                // refill always decode (the root is at most
+                // FAST_ROOT_LIMIT wide): a fixed count, which the
+                // processor predicts better than the bits left.
+                DROP_ENTRY(e);
+                *out++ = (uint8_t)(e >> 8);
+                e = PackedLit[bitBuffer & litMask];
+                if (!(e & PACKED_LITERAL))
+                    goto literalsEnd;
+                DROP_ENTRY(e);
+                *out++ = (uint8_t)(e >> 8);
+                e = PackedLit[bitBuffer & litMask];
+                if (!(e & PACKED_LITERAL))
+                    goto literalsEnd;
+                DROP_ENTRY(e);
+                *out++ = (uint8_t)(e >> 8);
+                e = PackedLit[bitBuffer & litMask];
+                if (!(e & PACKED_LITERAL))
+                    goto literalsEnd;
+                DROP_ENTRY(e);
+                *out++ = (uint8_t)(e >> 8);
+                continue;
+            }
             // Literals of the root while the bits held decode them.
             for (;;) {
                 DROP_ENTRY(e);
@@ -560,6 +584,7 @@ __attribute__((noinline)) static uint16_t DecodeFast(FastState &state, const uin
                 if (!(e & PACKED_LITERAL))
                     break;
             }
+        literalsEnd:
             REFILL();  // the root bits of e stay where they are
         }
         if (e & (PACKED_LINK | PACKED_END | PACKED_INVALID)) {
@@ -653,7 +678,8 @@ uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
     // A block without distance codes gets a packed distance table of one
     // entry without a symbol, which its first length fails on.
     unsigned fastLitWidth = litWidth > PACKED_LIT_BITS ? litWidth : PACKED_LIT_BITS;
-    bool fast = PackTable(litTable, litWidth, fastLitWidth, PackedLit, 0, PACKED_LIT_ENTRIES) != 0;
+    bool fast = fastLitWidth <= FAST_ROOT_LIMIT &&
+                PackTable(litTable, litWidth, fastLitWidth, PackedLit, 0, PACKED_LIT_ENTRIES) != 0;
     unsigned fastDistWidth = 0;
     if (distTable) {
         fastDistWidth = distWidth > PACKED_DIST_BITS ? distWidth : PACKED_DIST_BITS;
