@@ -401,12 +401,8 @@ static inline void CopyMatch(uint8_t *to, const uint8_t *from, unsigned n)
 
 static_assert(WORD_BITS == 64 || WORD_BITS == 32, "the refills are counted for these words");
 
-// The widest packed literal/length root the fast path takes: a refill of a
-// 64-bit word holds four literals of a root this wide.
-#define FAST_ROOT_LIMIT 14
-static_assert(WORD_BITS < 64 || 4 * FAST_ROOT_LIMIT <= WORD_BITS - 8,
-              "a 64-bit refill holds four root literals");
-static_assert(PACKED_LIT_BITS <= FAST_ROOT_LIMIT, "the usual packed root takes the fast path");
+static_assert(WORD_BITS < 64 || 4 * PACKED_LIT_BITS <= WORD_BITS - 8,
+              "a 64-bit refill holds four literals of the packed root");
 static_assert(WORD_BITS - 8 >= MAX_CODE_BITS + 5, "a refill covers a length symbol and its extra bits");
 static_assert(FAST_WINDOW_LIMIT + (WORD_BITS - 1) + 258 < WINDOW_SIZE,
               "a run of literals from one refill and a match end before the window's end");
@@ -531,8 +527,7 @@ struct FastState {
 // checked them once); INFLATE_OK at the end of the block, INFLATE_BAD_DATA
 // for a stream that fails, else FAST_AT_EDGE. A function of its own, so
 // that its few variables live in registers.
-__attribute__((noinline)) static uint16_t DecodeFast(FastState &state, const uint8_t *inEnd,
-                                                     unsigned litWidth, unsigned distWidth)
+__attribute__((noinline)) static uint16_t DecodeFast(FastState &state, const uint8_t *inEnd)
 {
     BitWord bitBuffer = state.bitBuffer;
     unsigned bitCount = state.bitCount;
@@ -541,9 +536,8 @@ __attribute__((noinline)) static uint16_t DecodeFast(FastState &state, const uin
     uint8_t *out = window + state.pos;
     const uint8_t *const inLimit = inEnd - FAST_INPUT;
     const uint8_t *const outLimit = window + FAST_WINDOW_LIMIT;
-    const uint8_t rootBits = (uint8_t)litWidth;
-    const uint32_t litMask = BitMask(litWidth);
-    const uint32_t distMask = BitMask(distWidth);
+    const uint32_t litMask = BitMask(PACKED_LIT_BITS);
+    const uint32_t distMask = BitMask(PACKED_DIST_BITS);
     uint16_t result = FAST_AT_EDGE;
     unsigned length, distance, behind;
     do {
@@ -552,9 +546,8 @@ __attribute__((noinline)) static uint16_t DecodeFast(FastState &state, const uin
         if (e & PACKED_LITERAL) {
             if (WORD_BITS == 64) {
                 // Four literals of the root at most, which the bits of one
-                // refill always decode (the root is at most
-                // FAST_ROOT_LIMIT wide): a fixed count, which the
-                // processor predicts better than the bits left.
+                // refill always decode: a fixed count, which the processor
+                // predicts better than the bits left.
                 DROP_ENTRY(e);
                 *out++ = (uint8_t)(e >> 8);
                 e = PackedLit[bitBuffer & litMask];
@@ -578,7 +571,7 @@ __attribute__((noinline)) static uint16_t DecodeFast(FastState &state, const uin
             for (;;) {
                 DROP_ENTRY(e);
                 *out++ = (uint8_t)(e >> 8);
-                if (FAST_BITS < rootBits)
+                if (FAST_BITS < PACKED_LIT_BITS)
                     goto next;
                 e = PackedLit[bitBuffer & litMask];
                 if (!(e & PACKED_LITERAL))
@@ -675,24 +668,26 @@ uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
     const CodeEntry *entry;
     unsigned length, distance, extra;
 
-    // A block without distance codes gets a packed distance table of one
-    // entry without a symbol, which its first length fails on.
-    unsigned fastLitWidth = litWidth > PACKED_LIT_BITS ? litWidth : PACKED_LIT_BITS;
-    bool fast = fastLitWidth <= FAST_ROOT_LIMIT &&
-                PackTable(litTable, litWidth, fastLitWidth, PackedLit, 0, PACKED_LIT_ENTRIES) != 0;
-    unsigned fastDistWidth = 0;
+    // The fast path takes the packed roots at their usual width, which a
+    // table's root exceeds only for a distance code whose codes are all long
+    // (an incomplete one: a literal/length root is at most 9 bits wide). A
+    // block without distance codes gets a packed distance table of entries
+    // without a symbol, which its first length fails on.
+    bool fast = litWidth <= PACKED_LIT_BITS &&
+                PackTable(litTable, litWidth, PACKED_LIT_BITS, PackedLit, 0, PACKED_LIT_ENTRIES) != 0;
     if (distTable) {
-        fastDistWidth = distWidth > PACKED_DIST_BITS ? distWidth : PACKED_DIST_BITS;
-        fast = fast && PackTable(distTable, distWidth, fastDistWidth, PackedDist, 0,
-                                 PACKED_DIST_ENTRIES) != 0;
+        fast = fast && distWidth <= PACKED_DIST_BITS &&
+               PackTable(distTable, distWidth, PACKED_DIST_BITS, PackedDist, 0,
+                         PACKED_DIST_ENTRIES) != 0;
     } else {
-        PackedDist[0] = PACKED_INVALID;
+        for (unsigned i = 0; i < 1u << PACKED_DIST_BITS; i++)
+            PackedDist[i] = PACKED_INVALID;
     }
 
     for (;;) {
         if (fast && (uintptr_t)(inEnd - in) >= FAST_INPUT && pos <= FAST_WINDOW_LIMIT) {
             FastState state = {bitBuffer, bitCount, in, pos};
-            uint16_t result = DecodeFast(state, inEnd, fastLitWidth, fastDistWidth);
+            uint16_t result = DecodeFast(state, inEnd);
             bitBuffer = state.bitBuffer;
             bitCount = state.bitCount;
             in = state.in;

@@ -414,24 +414,26 @@ TEST_F(Streams, FarDistancesWithLongCodesAndAllTheirExtraBitsDecode)
     ExpectStream(w.bytes(), expected);
 }
 
-TEST_F(Streams, ADistanceCodeWithFifteenBitFillersDecodesItsMatches)
+TEST_F(Streams, IncompleteDistanceCodesOfDeepOrWideTablesDecodeTheirMatches)
 {
     // One code of one bit and one of fifteen: the fillers of the unused
     // fifteen-bit codes make a table of three levels, thousands of entries.
-    std::vector<uint16_t> dist = {1, 15};
-    BitWriter w;
-    BlockWriter d = DynamicBlock(w, true, FullLitLengths(), dist, PlainCodeLengthCode());
-    Bytes expected = {'a', 'b'};
-    d.Literal('a');
-    d.Literal('b');
-    for (int i = 0; i < 200; i++) {
-        d.Literal((uint8_t)i);
-        expected.push_back((uint8_t)i);
-        d.Match(5, i % 2 ? 1 : 2);
-        Copy(expected, 5, i % 2 ? 1 : 2);
+    // Two codes of eight bits: a root eight bits wide.
+    for (std::vector<uint16_t> dist : {std::vector<uint16_t>{1, 15}, std::vector<uint16_t>{8, 8}}) {
+        BitWriter w;
+        BlockWriter d = DynamicBlock(w, true, FullLitLengths(), dist, PlainCodeLengthCode());
+        Bytes expected = {'a', 'b'};
+        d.Literal('a');
+        d.Literal('b');
+        for (int i = 0; i < 200; i++) {
+            d.Literal((uint8_t)i);
+            expected.push_back((uint8_t)i);
+            d.Match(5, i % 2 ? 1 : 2);
+            Copy(expected, 5, i % 2 ? 1 : 2);
+        }
+        d.EndOfBlock();
+        ExpectStream(w.bytes(), expected, false);  // zlib refuses incomplete distance codes
     }
-    d.EndOfBlock();
-    ExpectStream(w.bytes(), expected, false);  // zlib refuses incomplete distance codes
 }
 
 TEST_F(Streams, EmptyOrOverSubscribedLiteralCodesAreStillRejected)
