@@ -397,15 +397,18 @@ static inline void CopyMatch(uint8_t *to, const uint8_t *from, unsigned n)
 // The input one iteration may load: two word refills on a 64-bit word, four
 // on a 32-bit word (whose refills take at most three bytes each).
 #define FAST_INPUT (WORD_BITS == 64 ? 2 * 7 + 8 : 4 * 3 + 4)
-#define FAST_WINDOW_LIMIT (WINDOW_SIZE - 258 - WORD_BITS)
+// The literals one iteration may store before a match: at most three of the
+// four a 64-bit refill takes; on a 32-bit word, one per bit held.
+#define FAST_LITERALS (WORD_BITS == 64 ? 3 : WORD_BITS - 1)
+#define FAST_WINDOW_LIMIT (WINDOW_SIZE - 258 - FAST_LITERALS - 1)
 
 static_assert(WORD_BITS == 64 || WORD_BITS == 32, "the refills are counted for these words");
 
 static_assert(WORD_BITS < 64 || 4 * PACKED_LIT_BITS <= WORD_BITS - 8,
               "a 64-bit refill holds four literals of the packed root");
 static_assert(WORD_BITS - 8 >= MAX_CODE_BITS + 5, "a refill covers a length symbol and its extra bits");
-static_assert(FAST_WINDOW_LIMIT + (WORD_BITS - 1) + 258 < WINDOW_SIZE,
-              "a run of literals from one refill and a match end before the window's end");
+static_assert(FAST_WINDOW_LIMIT + FAST_LITERALS + 258 < WINDOW_SIZE,
+              "the literals and the match of one iteration end before the window's end");
 static_assert(WORD_BITS < 64 || WORD_BITS - 8 >= 2 * MAX_CODE_BITS + 5 + 13,
               "a 64-bit refill covers a length and a distance, each with its extra bits");
 
