@@ -434,13 +434,13 @@ static uint32_t PackedTables[PACKED_LIT_ENTRIES + PACKED_DIST_ENTRIES] UNINITIAL
 
 // The packed entry of a symbol entry (or one without a symbol) whose code
 // has prefixBits more bits in the levels before the entry's.
-static uint32_t PackSymbol(const CodeEntry &entry, unsigned prefixBits)
+static inline uint32_t PackSymbol(const CodeEntry &entry, unsigned prefixBits)
 {
     uint32_t bits = prefixBits + entry.bits;
-    if (entry.op < OP_END_OF_BLOCK)
-        return (uint32_t)entry.value << 16 | bits << 8 | (bits + entry.op);
     if (entry.op == OP_LITERAL)
         return PACKED_LITERAL | (uint32_t)entry.value << 8 | bits;
+    if (entry.op < OP_END_OF_BLOCK)
+        return (uint32_t)entry.value << 16 | bits << 8 | (bits + entry.op);
     if (entry.op == OP_END_OF_BLOCK)
         return PACKED_END | bits << 8 | bits;
     return PACKED_INVALID;
