@@ -528,9 +528,10 @@ struct FastState {
 
 // Decodes symbols while the fast path's conditions hold (the caller has
 // checked them once); INFLATE_OK at the end of the block, INFLATE_BAD_DATA
-// for a stream that fails, else FAST_AT_EDGE. A function of its own, so
-// that its few variables live in registers.
-__attribute__((noinline)) static uint16_t DecodeFast(FastState &state, const uint8_t *inEnd)
+// for a stream that fails, else FAST_AT_EDGE. Built into functions of their
+// own (below), so that its few variables live in registers.
+__attribute__((always_inline)) static inline uint16_t DecodeFastLoop(FastState &state,
+                                                                    const uint8_t *inEnd)
 {
     BitWord bitBuffer = state.bitBuffer;
     unsigned bitCount = state.bitCount;
@@ -656,6 +657,18 @@ __attribute__((noinline)) static uint16_t DecodeFast(FastState &state, const uin
     return result;
 }
 
+__attribute__((noinline)) static uint16_t DecodeFast(FastState &state, const uint8_t *inEnd)
+{
+    return DecodeFastLoop(state, inEnd);
+}
+
+// The same loop for a CPU with BMI2 (FastLoopBmi2).
+__attribute__((noinline, target("bmi2"))) static uint16_t DecodeFastBmi2(FastState &state,
+                                                                         const uint8_t *inEnd)
+{
+    return DecodeFastLoop(state, inEnd);
+}
+
 uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
                        uint16_t litWidth, uint16_t distWidth)
 {
@@ -690,7 +703,7 @@ uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
     for (;;) {
         if (fast && (uintptr_t)(inEnd - in) >= FAST_INPUT && pos <= FAST_WINDOW_LIMIT) {
             FastState state = {bitBuffer, bitCount, in, pos};
-            uint16_t result = DecodeFast(state, inEnd);
+            uint16_t result = FastLoopBmi2 ? DecodeFastBmi2(state, inEnd) : DecodeFast(state, inEnd);
             bitBuffer = state.bitBuffer;
             bitCount = state.bitCount;
             in = state.in;

@@ -90,17 +90,20 @@ protected:
     {
         for (bool toFile : {false, true}) {
             Seen ref = Observe(inflate_reference::Inflate, image, budget, toFile, skip);
-            for (auto inflate : {InflateStream, InflateStreamWord32}) {
-                Seen ours = Observe(inflate, image, budget, toFile, skip);
-                ASSERT_TRUE(ours == ref)
-                    << what << ", budget " << budget << (toFile ? ", file" : ", memory")
-                    << (inflate == InflateStream ? "" : ", 32-bit word") << ", skip " << skip
-                    << ": result "
-                    << ours.result << " / " << ref.result << ", exit " << ours.exitCode << " / "
-                    << ref.exitCode << ", output " << ours.output.size() << " / "
-                    << ref.output.size() << ", image at " << ours.imageEnd << " / "
-                    << ref.imageEnd << ", flushes " << ours.flushes.size() << " / "
-                    << ref.flushes.size();
+            for (bool bmi2 : FastLoopBuilds()) {
+                FastLoopBmi2 = bmi2;
+                for (auto inflate : {InflateStream, InflateStreamWord32}) {
+                    Seen ours = Observe(inflate, image, budget, toFile, skip);
+                    ASSERT_TRUE(ours == ref)
+                        << what << ", budget " << budget << (toFile ? ", file" : ", memory")
+                        << (inflate == InflateStream ? "" : ", 32-bit word")
+                        << (bmi2 ? ", BMI2" : "") << ", skip " << skip << ": result "
+                        << ours.result << " / " << ref.result << ", exit " << ours.exitCode
+                        << " / " << ref.exitCode << ", output " << ours.output.size() << " / "
+                        << ref.output.size() << ", image at " << ours.imageEnd << " / "
+                        << ref.imageEnd << ", flushes " << ours.flushes.size() << " / "
+                        << ref.flushes.size();
+                }
             }
         }
     }
