@@ -406,6 +406,7 @@ static_assert(WORD_BITS == 64 || WORD_BITS == 32, "the refills are counted for t
 
 static_assert(WORD_BITS < 64 || 4 * PACKED_LIT_BITS <= WORD_BITS - 8,
               "a 64-bit refill holds four literals of the packed root");
+static_assert(2 * PACKED_LIT_BITS <= WORD_BITS - 8, "a refill holds two literals of the packed root");
 static_assert(WORD_BITS - 8 >= MAX_CODE_BITS + 5, "a refill covers a length symbol and its extra bits");
 static_assert(FAST_WINDOW_LIMIT + FAST_LITERALS + 258 < WINDOW_SIZE,
               "the literals and the match of one iteration end before the window's end");
@@ -571,7 +572,13 @@ __attribute__((always_inline)) static inline uint16_t DecodeFastLoop(FastState &
                 *out++ = (uint8_t)(e >> 8);
                 continue;
             }
-            // Literals of the root while the bits held decode them.
+            // Literals of the root while the bits held decode them; after
+            // the first, a refill still holds a lookup's bits.
+            DROP_ENTRY(e);
+            *out++ = (uint8_t)(e >> 8);
+            e = PackedLit[bitBuffer & litMask];
+            if (!(e & PACKED_LITERAL))
+                goto literalsEnd;
             for (;;) {
                 DROP_ENTRY(e);
                 *out++ = (uint8_t)(e >> 8);
