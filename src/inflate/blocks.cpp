@@ -362,9 +362,10 @@ static inline void CopyMatch(uint8_t *to, const uint8_t *from, unsigned n)
 //   for the longest match and the literals of one refill before its end, the
 //   loop runs without a bounds check per symbol: it tops the word up once per
 //   symbol (twice after a run of literals, and before a distance and its
-//   extra bits on a 32-bit word), takes as many literals as the bits it holds
-//   decode, and copies matches, which can neither reach the window's end nor
-//   need a read. Refills only ever take bytes that TOP_UP would take, so the
+//   extra bits on a 32-bit word), takes up to four literals per refill of a
+//   64-bit word and as many as the bits it holds decode on a 32-bit word,
+//   and copies matches, which can neither reach the window's end nor need a
+//   read. Refills only ever take bytes that TOP_UP would take, so the
 //   reads, the budget, the flushes and every result are those of the general
 //   path, which runs at the edges: near the end of the safe bytes (a read or
 //   the budget's end ahead) and near the window's end (a flush ahead).
@@ -386,13 +387,13 @@ static inline void CopyMatch(uint8_t *to, const uint8_t *from, unsigned n)
 //   A copy is laid out root first, each subtable after the table that links
 //   to it; a table that links to one is linked to only once, so the walk
 //   visits each table once. The packed root is PACKED_LIT_BITS (literal and
-//   length) or PACKED_DIST_BITS (distance) wide where the table's root is
-//   narrower, so that a code a little longer than the table's root, which
+//   length) or PACKED_DIST_BITS (distance) wide, the table's root at most
+//   as wide, so that a code a little longer than the table's root, which
 //   would take a subtable there, takes one lookup here. The copies live in
 //   fixed storage (no allocation, no failure): the tables of every block an
 //   encoder makes fit; a table that does not (a distance code completed with
-//   many long fillers, or a root widened to a long shortest code) leaves its
-//   block to the general path.
+//   many long fillers, or a root wider than the packed one) leaves its block
+//   to the general path.
 //
 // The input one iteration may load: two word refills on a 64-bit word, four
 // on a 32-bit word (whose refills take at most three bytes each).

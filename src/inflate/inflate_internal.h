@@ -157,8 +157,10 @@ uint16_t DecodeWithLengths(uint16_t litWidth, const uint16_t *lengths, uint16_t 
 
 // The fast path of DecodeSymbols reads packed copies of the block's tables,
 // one 32-bit word per entry, from fixed storage.
-// The packed roots are at least this wide, so that most codes longer than
-// the tables' roots (literal/length 9 bits, distance 6) take one lookup.
+// The packed roots are this wide, wider than the tables' usual roots
+// (literal/length 9 bits, distance 6), so that most codes longer than those
+// take one lookup; a block whose table root is wider than its packed root
+// is decoded without the fast path.
 #define PACKED_LIT_BITS 10
 #define PACKED_DIST_BITS 7
 // The largest copies the fixed storage holds: a literal/length code with a
