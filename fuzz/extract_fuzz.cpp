@@ -1,13 +1,19 @@
 // Arbitrary bytes as a whole image, extracted below a scratch drive root:
 // whatever the entries' names and data, nothing is created, changed or
 // deleted outside the destination folder, and the run neither crashes nor
-// hangs. Every prompt takes its default answer (Yes, OK).
+// hangs. A run that ends without a fatal report and without a failed entry
+// (exit code 0) has written every file entry of the archive whole. Every
+// prompt takes its default answer (Yes, OK).
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
+#include <zlib.h>
+
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 
 #include "extract/extract.h"
@@ -55,6 +61,52 @@ static void CheckNothingEscaped()
         abort();
 }
 
+static uint32_t Le(const uint8_t *p, int bytes)
+{
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; i--)
+        v = v << 8 | p[i];
+    return v;
+}
+
+// The archive's file entries as the image holds them, walked from the first
+// "PK\3\4" on its own: each name's last entry, with its size and CRC-32.
+static std::map<std::string, std::pair<uint32_t, uint32_t>> FileEntries(const uint8_t *data,
+                                                                       size_t size)
+{
+    std::map<std::string, std::pair<uint32_t, uint32_t>> files;
+    size_t at = 0;
+    while (at + 4 <= size && at < 60000 && memcmp(data + at, "PK\3\4", 4) != 0)
+        at++;
+    while (at + 30 <= size && memcmp(data + at, "PK\3\4", 4) == 0) {
+        const uint8_t *h = data + at;
+        size_t nameLength = Le(h + 26, 2);
+        if (at + 30 + nameLength > size)
+            break;
+        std::string name((const char *)h + 30, nameLength);
+        name = name.c_str();  // the name ends at its first zero byte
+        if (!name.empty() && name.back() != '/')
+            files[name] = {Le(h + 22, 4), Le(h + 14, 4)};
+        at += 30 + nameLength + Le(h + 28, 2) + (size_t)Le(h + 18, 4);
+    }
+    return files;
+}
+
+static void CheckEveryFileWritten(const uint8_t *data, size_t size)
+{
+    for (const auto &[name, expected] : FileEntries(data, size)) {
+        std::string windows = "C:\\dest\\" + name;
+        for (char &c : windows)
+            if (c == '/')
+                c = '\\';
+        std::ifstream in(HostPath(windows.c_str()), std::ios::binary);
+        std::string content((std::istreambuf_iterator<char>(in)), {});
+        uint32_t crc = (uint32_t)crc32(0, (const Bytef *)content.data(), (uInt)content.size());
+        if (!in.is_open() || content.size() != expected.first || crc != expected.second)
+            abort();  // exit code 0, yet this file is missing or not what the archive holds
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (ImageFd < 0)
@@ -69,6 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     char destination[PATH_CHARS] = "C:\\dest";
     try {
         ExtractAll(destination, 0);
+        if (!ExtractionIncomplete)
+            CheckEveryFileWritten(data, size);
     } catch (const HostExit &) {
         // A read past the image's end; the file being written stays open
         // in a process that would have ended.

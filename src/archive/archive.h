@@ -15,6 +15,8 @@
 #define CONFIG_SIG_HIGH 0x4156  // "VA"
 #define LOCAL_SIG_LOW 0x4B50    // "PK"
 #define LOCAL_SIG_HIGH 0x0403   // "\3\4"
+#define CENTRAL_SIG_HIGH 0x0201 // "PK\1\2", the central directory
+#define END_SIG_HIGH 0x0605     // "PK\5\6", the end record
 
 #define MAX_NAME_LENGTH 250
 #define LOCAL_HEADER_SIZE 30
@@ -37,11 +39,19 @@ struct LocalHeader {
 // SCAN_LIMIT bytes, or -1.
 int32_t FindSignature(uint16_t low, uint16_t high);
 
-// Reads the local header at offset into header. False when there is no
-// local header there (short read or another signature).
-bool ReadLocalHeader(uint32_t offset, LocalHeader *header);
+// What the walk finds at an offset.
+enum WalkStep {
+    WALK_ENTRY,   // a local header, read whole, with a name of at most 250 bytes
+    WALK_END,     // the central directory or the end record: every entry was walked
+    WALK_BROKEN,  // anything else: the image was cut short or a header is damaged
+};
 
-// Offset of the next local header after the entry at offset (the walk rule).
+// Reads the local header at offset into header.
+WalkStep ReadLocalHeader(uint32_t offset, LocalHeader *header);
+
+// Offset of the next local header after the entry at offset (the walk rule);
+// 0 when the step would wrap around the 32-bit offsets and lead back to an
+// earlier header, walking in a circle.
 uint32_t NextHeaderOffset(uint32_t offset, const LocalHeader *header);
 
 // Sum of UncompressedSize over the entries reached by the walk from first.

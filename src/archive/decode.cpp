@@ -43,10 +43,11 @@ DecodeResult DecodeEntry(const LocalHeader *header, uint32_t budget, uint8_t *me
     MemorySinkNext = nullptr;
     MemorySinkEnd = nullptr;
 
-    if (result != INFLATE_OK)
-        return DECODE_BAD_DATA;
+    // A full disk is what the user can mend: it is named before the data.
     if (!memory && OutputWriteFailed)
         return DECODE_WRITE_FAILED;
+    if (result != INFLATE_OK)
+        return DECODE_BAD_DATA;
     if (!sizesAgree || produced != header->UncompressedSize)
         return DECODE_SHORT;
     if (RunningCrc != ~header->Crc32)

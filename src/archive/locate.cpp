@@ -30,17 +30,22 @@ static uint16_t Get16(const uint8_t *p) { return (uint16_t)(p[0] | p[1] << 8); }
 
 static uint32_t Get32(const uint8_t *p) { return Get16(p) | (uint32_t)Get16(p + 2) << 16; }
 
-bool ReadLocalHeader(uint32_t offset, LocalHeader *header)
+WalkStep ReadLocalHeader(uint32_t offset, LocalHeader *header)
 {
     uint8_t bytes[LOCAL_HEADER_SIZE - 4];
 
+    // An archive ends with its central directory, or with the end record
+    // alone when it holds no entry. Anything else where a header should
+    // stand (the end of a download cut short, bytes a damaged size leads
+    // to) means entries are missing, which must not pass for the end.
     SeekTo(ImageFile, offset);
-    if (ReadBytes(ImageFile, bytes, 4) != 4)
-        return false;
-    if (Get16(bytes) != LOCAL_SIG_LOW || Get16(bytes + 2) != LOCAL_SIG_HIGH)
-        return false;  // the central directory, or anything else
-    if (ReadBytes(ImageFile, bytes, sizeof bytes) != sizeof bytes)
-        return false;
+    if (ReadBytes(ImageFile, bytes, 4) != 4 || Get16(bytes) != LOCAL_SIG_LOW)
+        return WALK_BROKEN;
+    uint16_t kind = Get16(bytes + 2);
+    if (kind == CENTRAL_SIG_HIGH || kind == END_SIG_HIGH)
+        return WALK_END;
+    if (kind != LOCAL_SIG_HIGH || ReadBytes(ImageFile, bytes, sizeof bytes) != sizeof bytes)
+        return WALK_BROKEN;
     header->VersionNeeded = Get16(bytes + 0);
     header->GeneralFlags = Get16(bytes + 2);
     header->Method = Get16(bytes + 4);
@@ -51,13 +56,15 @@ bool ReadLocalHeader(uint32_t offset, LocalHeader *header)
     header->UncompressedSize = Get32(bytes + 18);
     header->NameLength = Get16(bytes + 22);
     header->ExtraLength = Get16(bytes + 24);
-    return true;
+    // A longer name than any archive of ours holds: a damaged header.
+    return header->NameLength > MAX_NAME_LENGTH ? WALK_BROKEN : WALK_ENTRY;
 }
 
 uint32_t NextHeaderOffset(uint32_t offset, const LocalHeader *header)
 {
-    return offset + LOCAL_HEADER_SIZE + header->NameLength + header->ExtraLength +
-           header->CompressedSize;
+    uint32_t next = offset + LOCAL_HEADER_SIZE + header->NameLength + header->ExtraLength +
+                    header->CompressedSize;
+    return next > offset ? next : 0;
 }
 
 uint32_t CountTotalSize(uint32_t first)
@@ -65,18 +72,13 @@ uint32_t CountTotalSize(uint32_t first)
     uint32_t total = 0;
     LocalHeader header;
 
-    // The extraction loop stops at a name over MAX_NAME_LENGTH too, so the
-    // total counts exactly the entries that will be extracted. A step that
-    // wraps around the 32-bit offsets would lead back to an earlier header and
-    // walk in a circle for ever: the walk ends there as well.
-    for (uint32_t h = first; ReadLocalHeader(h, &header);) {
-        if (header.NameLength > MAX_NAME_LENGTH)
-            break;
+    // The total counts the entries up to where the walk ends, as the
+    // extraction loop will meet them.
+    for (uint32_t h = first; ReadLocalHeader(h, &header) == WALK_ENTRY;) {
         total += header.UncompressedSize;
-        uint32_t next = NextHeaderOffset(h, &header);
-        if (next <= h)
+        h = NextHeaderOffset(h, &header);
+        if (h == 0)
             break;
-        h = next;
     }
     return total;
 }

@@ -27,36 +27,101 @@ bool SelectDrive(int drive)
     return SetCurrentFolder(root);
 }
 
-// Whether a stored name stays below the destination. Names are used as
-// stored, and the platform takes both '/' (turned into '\') and '\' as
-// separators, so a name may not start at a root ("\x", "/x"), name a drive
-// or an alternate data stream (any ':'), or climb with a ".." part. A part
-// of nothing but dots and spaces with two dots or more is refused as well:
-// the platform trims trailing dots and spaces, so ".. " would climb too.
-// Ordinary names ("a..b.txt", ".profile") pass.
-bool NameStaysInside(const char *name)
+bool ExtractionIncomplete;
+
+// Part names Windows keeps for devices: "NUL.txt" or "com1" open the device,
+// not a file. COM and LPT take a digit 1-9 or a superscript one to three.
+static bool IsDeviceName(const uint16_t *part, uint32_t length)
+{
+    // The base before the first dot, less trailing spaces ("CON .txt").
+    uint32_t base = 0;
+    while (base < length && part[base] != '.')
+        base++;
+    while (base > 0 && part[base - 1] == ' ')
+        base--;
+    char upper[8];
+    if (base < 3 || base > 7)
+        return false;
+    for (uint32_t i = 0; i < base; i++) {
+        uint16_t c = part[i];
+        if (c >= 'a' && c <= 'z')
+            c = (uint16_t)(c - 'a' + 'A');
+        if (c == 0xB9 || c == 0xB2 || c == 0xB3)
+            c = '1';  // superscript one, two, three: which one does not matter
+        if (c > 0x7F)
+            return false;
+        upper[i] = (char)c;
+    }
+    static const char *const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char *device : devices) {
+        uint32_t i = 0;
+        while (i < base && device[i] == upper[i])
+            i++;
+        if (i == base && device[i] == 0)
+            return true;
+    }
+    return base == 4 && upper[3] >= '1' && upper[3] <= '9' &&
+           ((upper[0] == 'C' && upper[1] == 'O' && upper[2] == 'M') ||
+            (upper[0] == 'L' && upper[1] == 'P' && upper[2] == 'T'));
+}
+
+// Whether the platform creates a stored name as itself, below the
+// destination. Names are used as stored; the platform reads them in its code
+// page, takes both '/' (turned into '\') and '\' as separators, trims a
+// part's trailing dots and spaces and opens devices by name. So a name is
+// refused when it starts at a root ("\x", "/x"), holds a ':' (a drive, a data
+// stream), has a part that ends in a dot or a space ("dot.", "..", ".. ":
+// created under another name, or climbing out) or is a device name, or
+// holds bytes that form no character of the code page: the platform would
+// read another name than the one checked here. Checked character by
+// character as the platform decodes them, so no step passes the name's end.
+bool NameIsCreatable(const char *name)
 {
     if (name[0] == '/' || name[0] == '\\')
         return false;
-    int dots = 0;
-    bool onlyDots = true;
-    for (const char *p = name;; p = NextChar(p)) {
-        char c = *p;
+    uint16_t part[MAX_NAME_LENGTH + 1];
+    uint32_t length = 0;
+    for (const char *p = name;;) {
+        uint16_t c = 0;
+        uint32_t size = 1;
+        if (*p) {
+            c = DecodeChar(p, &size);
+            if (size == 0)
+                return false;
+        }
         if (c == ':')
             return false;
         if (c == 0 || c == '/' || c == '\\') {
-            if (onlyDots && dots >= 2)
+            if (length > 0 && (part[length - 1] == '.' || part[length - 1] == ' '))
+                return false;
+            if (IsDeviceName(part, length))
                 return false;
             if (c == 0)
                 return true;
-            dots = 0;
-            onlyDots = true;
-        } else if (c == '.') {
-            dots++;
-        } else if (c != ' ') {
-            onlyDots = false;
+            length = 0;
+        } else if (length < MAX_NAME_LENGTH) {
+            part[length++] = c;
+        }
+        p += size;
+    }
+}
+
+// The name as prompts and the progress bar show it: each byte that forms no
+// character of the code page becomes '?', so the text is never cut or lost.
+static void MakeShownName(const char *name, char *shown)
+{
+    for (const char *p = name; *p;) {
+        uint32_t size;
+        DecodeChar(p, &size);
+        if (size == 0) {
+            *shown++ = '?';
+            p++;
+        } else {
+            while (size--)
+                *shown++ = *p++;
         }
     }
+    *shown = 0;
 }
 
 static void ShowProgress(bool shown)
@@ -72,34 +137,66 @@ static void RefreshProgress()
 }
 
 // Opens the entry's file: the existing one after the replace prompt, else a
-// new one. Null when the entry is to be skipped; *created tells a new file.
-static FileHandle OpenOutput(const char *path, const char *name, int overwrite, bool *created)
+// new one. INVALID_FILE when the entry is to be skipped (*failed: because it
+// could not be created); *created tells a new file.
+static FileHandle OpenOutput(const char *path, const char *name, int overwrite, bool *created,
+                             bool *failed)
 {
     *created = false;
+    *failed = false;
     FileHandle file = OpenForReplace(path);
-    if (file == INVALID_FILE) {
-        file = CreateOutputFile(path);
-        if (file == INVALID_FILE) {
-            AskCreateFailed(name);
-            return INVALID_FILE;
-        }
-        *created = true;
-        return file;
-    }
-    if (!overwrite && !AskReplace(name)) {
+    if (file != INVALID_FILE) {
+        bool replace = overwrite || AskReplace(name);
         CloseFile(file);
-        return INVALID_FILE;
+        if (!replace)
+            return INVALID_FILE;
+    } else {
+        *created = true;
     }
-    CloseFile(file);
     file = CreateOutputFile(path);
-    if (file == INVALID_FILE)
+    if (file == INVALID_FILE) {
         AskCreateFailed(name);
+        *failed = true;
+    }
     return file;
+}
+
+// Writes one file entry whose data starts at dataAt; false when it could not
+// be created, written or verified (the user has been told).
+static bool ExtractFile(const LocalHeader *header, uint32_t dataAt, const char *path,
+                        const char *shown, int overwrite)
+{
+    if (header->Method != 0 && header->Method != 8) {
+        ReportBadEntry(shown);  // a method this program cannot decode
+        return false;
+    }
+    if (!path) {
+        AskCreateFailed(shown);
+        return false;
+    }
+    bool created, failed;
+    FileHandle file = OpenOutput(path, shown, overwrite, &created, &failed);
+    if (file == INVALID_FILE)
+        return !failed;
+    OutputFile = file;
+    SeekTo(ImageFile, dataAt);
+    DecodeResult result = DecodeEntry(header, EntryBudget(header), nullptr);
+    if (result == DECODE_WRITE_FAILED)
+        AskWriteFailed(shown);
+    else if (result != DECODE_OK)
+        ReportBadEntry(shown);
+    // Stamped after the data: a file system that moves the last-write time
+    // on every write would otherwise keep the time of extraction.
+    if (created)
+        StampDosTime(file, header->ModDate, header->ModTime);
+    CloseFile(file);
+    OutputFile = INVALID_FILE;
+    return result == DECODE_OK;
 }
 
 void ExtractAll(char *destination, int overwrite)
 {
-    char name[MAX_NAME_LENGTH + 1];
+    char name[MAX_NAME_LENGTH + 1], shown[MAX_NAME_LENGTH + 1];
 
     // A destination with a drive letter makes that drive current.
     char drive = destination[0];
@@ -121,26 +218,27 @@ void ExtractAll(char *destination, int overwrite)
         ShowFatal(InternalErrorText);
     ProgressTotal = CountTotalSize((uint32_t)first);
     ProgressDone = 0;
+    ExtractionIncomplete = false;
 
     LocalHeader header;
-    for (uint32_t at = (uint32_t)first; ReadLocalHeader(at, &header);) {
-        if (header.NameLength > MAX_NAME_LENGTH)
-            break;
+    WalkStep step;
+    for (uint32_t at = (uint32_t)first; (step = ReadLocalHeader(at, &header)) == WALK_ENTRY;) {
         // ReadLocalHeader leaves the file at the name.
         uint32_t got = ReadBytes(ImageFile, name, header.NameLength);
         name[got] = 0;
+        MakeShownName(name, shown);
 
         // The base name follows the last '/'; only '/' makes folders.
-        const char *baseName = name;
-        for (const char *p = name; *p; p = NextChar(p))
+        const char *baseName = shown;
+        for (const char *p = shown; *p; p = NextChar(p))
             if (*p == '/')
                 baseName = p + 1;
-        bool hasFolders = baseName != name;
 
         // The path: the name behind the destination, '/' made '\'. It ends
         // at the name's first zero byte, like the name itself.
-        bool fits = usable && (uint32_t)base + StringLength(name) < PATH_CHARS;
-        if (fits) {
+        bool creatable = usable && (uint32_t)base + StringLength(name) < PATH_CHARS &&
+                         NameIsCreatable(name);
+        if (creatable) {
             char *out = destination + base;
             for (const char *p = name; *p; p++)
                 *out++ = *p == '/' ? '\\' : *p;
@@ -151,38 +249,25 @@ void ExtractAll(char *destination, int overwrite)
         CurrentName = baseName;
         RefreshProgress();
 
-        bool inside = fits && NameStaysInside(name);
-        if (inside && hasFolders)
+        if (creatable && baseName != shown)
             MakeDirs(destination);
-
-        if (*baseName && (header.Method == 0 || header.Method == 8)) {
-            bool created = false;
-            FileHandle file = INVALID_FILE;
-            if (!inside)
-                AskCreateFailed(name);
-            else
-                file = OpenOutput(destination, name, overwrite, &created);
-            if (file != INVALID_FILE) {
-                OutputFile = file;
-                SeekTo(ImageFile, at + LOCAL_HEADER_SIZE + header.NameLength + header.ExtraLength);
-                if (DecodeEntry(&header, EntryBudget(&header), nullptr) != DECODE_OK)
-                    ReportBadEntry(name);
-                // Stamped after the data: a file system that moves the
-                // last-write time on every write would otherwise keep the
-                // time of extraction.
-                if (created)
-                    StampDosTime(file, header.ModDate, header.ModTime);
-                CloseFile(file);
-                OutputFile = INVALID_FILE;
-            }
-        }
+        // A folder entry, or an empty name, has nothing more to make.
+        if (*baseName &&
+            !ExtractFile(&header, at + LOCAL_HEADER_SIZE + header.NameLength + header.ExtraLength,
+                         creatable ? destination : nullptr, shown, overwrite))
+            ExtractionIncomplete = true;
         destination[base] = 0;
 
-        uint32_t next = NextHeaderOffset(at, &header);
-        if (next <= at)
-            break;  // a step that wraps around would walk in a circle
-        at = next;
+        at = NextHeaderOffset(at, &header);
+        if (at == 0) {
+            step = WALK_BROKEN;
+            break;
+        }
     }
+    // Entries are missing after a walk that did not end where the archive
+    // says it ends: reported after those already extracted.
+    if (step == WALK_BROKEN)
+        FatalString(IDS_READ_ERROR);
     CurrentName = nullptr;
     ShowProgress(false);
 }

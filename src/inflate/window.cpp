@@ -273,8 +273,10 @@ void FlushWindow()
     ProgressDone += WindowPos;
     if (ProgressRefreshHook)
         ProgressRefreshHook();
-    if (WriteBytes(OutputFile, OutputWindow, WindowPos) != WindowPos)
-        OutputWriteFailed = true;  // a full disk must not pass as a good entry
+    // A full disk must not pass as a good entry. After a failed write none
+    // is tried again: the file would get holes where space came free.
+    if (!OutputWriteFailed && WriteBytes(OutputFile, OutputWindow, WindowPos) != WindowPos)
+        OutputWriteFailed = true;
 }
 
 void CopyInputToWindow(uint32_t count)

@@ -55,10 +55,15 @@ bool AskReplace(const char *name)
     return true;  // Yes, or a box that could not be shown
 }
 
-void AskCreateFailed(const char *name)
+// OK goes on with the next entry, Cancel ends the process.
+static void AskGoOn(uint16_t id, const char *name)
 {
-    if (Ask(IDS_CREATE_FAILED, name, MB_OKCANCEL | MB_ICONWARNING) == IDCANCEL)
+    if (Ask(id, name, MB_OKCANCEL | MB_ICONWARNING) == IDCANCEL)
         ShowFatal(nullptr);
 }
+
+void AskCreateFailed(const char *name) { AskGoOn(IDS_CREATE_FAILED, name); }
+
+void AskWriteFailed(const char *name) { AskGoOn(IDS_WRITE_FAILED, name); }
 
 void ReportBadEntry(const char *name) { Ask(IDS_VERIFY_FAILED, name, MB_OK | MB_ICONWARNING); }

@@ -29,5 +29,8 @@ char *FormatResString(uint16_t id, const char *argument);
 bool AskReplace(const char *name);
 // "Couldn't create %1...": returns on OK (skip the entry); Cancel ends the process.
 void AskCreateFailed(const char *name);
+// "Couldn't write %1. The disk may be full...": returns on OK (the entry is
+// given up); Cancel ends the process.
+void AskWriteFailed(const char *name);
 // "Couldn't verify %1.": returns when the box is closed.
 void ReportBadEntry(const char *name);

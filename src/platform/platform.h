@@ -106,6 +106,11 @@ void EnableInput(WindowHandle window, bool enabled);
 // further, or two at a lead byte of a double-byte code page (such as 932),
 // whose second byte may be that of a backslash. Never steps past the zero.
 const char *NextChar(const char *p);
+// The character at p (not at the terminating zero) as the platform reads it
+// in a file name: its first UTF-16 unit, with its size in bytes in *length,
+// or 0 in *length when the bytes at p form no character of the code page (a
+// lead byte at the end, or before a byte that cannot follow it).
+uint16_t DecodeChar(const char *p, uint32_t *length);
 
 // ---- Heap -----------------------------------------------------------------
 // Creates the program's heap; the process entry calls it before anything else.
@@ -122,7 +127,12 @@ uint32_t StringLength(const char *text);
 char *HeapCopyString(const char *text);
 
 // ---- Module -----------------------------------------------------------------
-// The full path of the running image into a PATH_CHARS buffer; its length.
+// Opens the running image for reading, sharing read and write with others,
+// by its full path in whatever characters it has.
+FileHandle OpenOwnImage();
+// The full path of the running image into a PATH_CHARS buffer, as the code
+// page writes it: its long form where the code page holds every character,
+// else its short form; its length, 0 (buffer empty) when neither fits.
 uint32_t GetImagePath(char *buffer);
 // Restricts the DLL search of this process to the system folder, where the
 // platform offers that; a no-op on systems without it.

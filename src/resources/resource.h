@@ -9,6 +9,8 @@
 #define IDS_FILE_EXISTS 10
 #define IDS_CREATE_FAILED 12
 #define IDS_READ_ERROR 13
+#define IDS_WRITE_FAILED 14
+#define IDS_FOLDER_UNUSABLE 15
 
 // Dialog templates.
 #define IDD_INSTALLER 108

@@ -4,15 +4,18 @@
 #include "startup.h"
 
 #include "../archive/config.h"
+#include "../extract/extract.h"
 #include "../inflate/inflate.h"
 #include "../messages/messages.h"
 #include "../ui/ui.h"
 
-// "C:\setup.exe" becomes "C:", the drive's root without its backslash.
+// "C:\setup.exe" becomes "C:", the drive's root without its backslash. Walked
+// by character: in a double-byte code page the second byte of a character
+// in the file's name may be that of a backslash.
 void CutAtLastBackslash(char *path)
 {
     char *cut = path;
-    for (char *p = path; *p; p++) {
+    for (char *p = path; *p; p = (char *)NextChar(p)) {
         if (*p == '\\')
             cut = p;
     }
@@ -31,7 +34,7 @@ int SfxMain(ModuleHandle instance)
     MessageCaption = "";
     // Not tested here: an image that cannot be opened yields nothing to the
     // scan, and the configuration load reports it.
-    ImageFile = OpenReadShared(ImageDir);
+    ImageFile = OpenOwnImage();
     CutAtLastBackslash(ImageDir);
     MakeCrcTable();
     RegisterWindowClass(PROGRESS_CLASS, ProgressWndProc);
@@ -44,5 +47,7 @@ int SfxMain(ModuleHandle instance)
                    MainDlgProc);
     if (SfxConfig->Flags & SFX_CTL3D)
         Ctl3dStop();
-    return 0;
+    // A caller that reads only the exit code can tell a partial
+    // installation from a complete one.
+    return ExtractionIncomplete ? 2 : 0;
 }

@@ -17,6 +17,15 @@ static void Inform(const char *text)
     ShowMessageBox(MainWindow, text, MessageCaption, MB_OK);
 }
 
+// The image's own folder; a folder whose name the code page cannot write,
+// even in its short form, cannot be extracted to.
+static const char *ImageFolder()
+{
+    if (!ImageDir[0])
+        FatalString(IDS_FOLDER_UNUSABLE);
+    return ImageDir;
+}
+
 static void Initialise(WindowHandle dialog)
 {
     MessageCaption = CopyWindowTitle(dialog);
@@ -40,7 +49,7 @@ static void Initialise(WindowHandle dialog)
             SetControlText(dialog, IDC_DEST_DIR, folder);
         break;
     case DEST_IMAGE_DIR:
-        SetControlText(dialog, IDC_DEST_DIR, ImageDir);
+        SetControlText(dialog, IDC_DEST_DIR, ImageFolder());
         break;
     case DEST_FIXED:
         SetControlText(dialog, IDC_DEST_DIR, ConfigString(CFG_FIXED_DIR));
@@ -91,7 +100,7 @@ static bool InstallerDestination(char *destination)
             FatalString(IDS_INSTALL_FAILED);
         return false;
     case DEST_IMAGE_DIR:
-        CopyPath(destination, ImageDir);
+        CopyPath(destination, ImageFolder());
         return false;
     case DEST_UNIQUE_TEMP:
         MakeOwnFolder(destination);

@@ -117,7 +117,7 @@ TEST(LocalHeader, FieldsAreReadLittleEndian)
     AddEntry(image, "docs/readme.txt", 1000, 77, 5);
     TempImage file(image);
     LocalHeader h;
-    ASSERT_TRUE(ReadLocalHeader(64, &h));
+    ASSERT_EQ(ReadLocalHeader(64, &h), WALK_ENTRY);
     EXPECT_EQ(h.Method, 8);
     EXPECT_EQ(h.ModTime, 0x6000);
     EXPECT_EQ(h.ModDate, 0x5A21);
@@ -127,7 +127,7 @@ TEST(LocalHeader, FieldsAreReadLittleEndian)
     EXPECT_EQ(h.NameLength, 15);
     EXPECT_EQ(h.ExtraLength, 5);
     EXPECT_EQ(NextHeaderOffset(64, &h), 64u + 30 + 15 + 5 + 77);
-    EXPECT_FALSE(ReadLocalHeader(65, &h));
+    EXPECT_EQ(ReadLocalHeader(65, &h), WALK_BROKEN);
 }
 
 TEST(CountTotalSize, SumsEveryEntryUpToTheCentralDirectory)

@@ -154,16 +154,66 @@ TEST_F(Extract, WritesTheTreeAndLeavesTheDestinationWithItsBackslash)
     EXPECT_EQ(ReadFile(Dest() / "a/b/c.txt"), "deep");
     EXPECT_EQ(ReadFile(Dest() / "stored.bin"), "plain bytes");
     EXPECT_EQ(ReadFile(Dest() / "big.dat"), big);
-    EXPECT_TRUE(HostBoxes.empty());
+    // The one entry that could not be decoded is named; the run is partial.
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Couldn't verify skipped.xz."});
+    EXPECT_TRUE(ExtractionIncomplete);
     EXPECT_EQ(ProgressDone, big.size() + 4 + 11);
     EXPECT_EQ(ProgressTotal, big.size() + 4 + 11 + 5);
     EXPECT_EQ(CurrentName, nullptr);
+
+    Run({{"again.txt", "whole"}}, "C:\\dest", 1);
+    EXPECT_FALSE(ExtractionIncomplete);
 }
 
-TEST_F(Extract, StopsAtANameOfMoreThan250Bytes)
+// The walk ends only at the central directory or the end record. Anywhere
+// else entries are missing: those before are extracted, then the damaged
+// archive is reported and the run ends with exit code 1.
+TEST_F(Extract, AWalkThatDoesNotReachTheCentralDirectoryIsAReadError)
 {
-    Run({{"first", "1"}, {std::string(251, 'n'), "2"}, {"third", "3"}});
-    EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{"first"}));
+    std::vector<uint8_t> whole = Image({{"first", "1"}, {"second", "22"}});
+    size_t second = 512 + 30 + 5 + Deflate("1").size();
+    size_t directory = whole.size() - 4;
+    std::vector<uint8_t> endRecordOnly = whole;
+    endRecordOnly[directory + 2] = 5;
+    endRecordOnly[directory + 3] = 6;
+    std::vector<uint8_t> longName = Image({{"first", "1"}, {std::string(251, 'n'), "2"}});
+    std::vector<uint8_t> badSize = whole;
+    badSize[512 + 18] += 3;  // the first entry's compressed size
+
+    struct Case {
+        const char *what;
+        std::vector<uint8_t> image;
+        std::vector<std::string> boxes;
+        std::vector<std::string> tree;
+    };
+    const std::vector<std::string> both = {"first", "second"}, one = {"first"};
+    const std::string readError = "Error reading from archive.";
+    std::vector<Case> cases = {
+        {"at the end record", endRecordOnly, {}, both},
+        {"before the central directory", {whole.begin(), whole.begin() + directory}, {readError}, both},
+        {"inside the signature", {whole.begin(), whole.begin() + directory + 2}, {readError}, both},
+        {"before a header", {whole.begin(), whole.begin() + second}, {readError}, one},
+        {"inside a header", {whole.begin(), whole.begin() + second + 17}, {readError}, one},
+        {"a name over 250 bytes", longName, {readError}, one},
+        {"a damaged size", badSize, {"Couldn't verify first.", readError}, one},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(Dest());
+        fs::create_directories(Dest());
+        HostResetBoxes();
+        TempImage file(c.image);
+        strcpy(path_, "C:\\dest");
+        int code = 0;
+        try {
+            ExtractAll(path_, 1);
+        } catch (const HostExit &e) {
+            code = (int)e.code;
+        }
+        EXPECT_EQ(code, c.boxes.empty() ? 0 : 1);
+        EXPECT_EQ(BoxTexts(), c.boxes);
+        EXPECT_EQ(Tree(Dest()), c.tree);
+    }
 }
 
 // Stamped after the data is written, so that the write does not move the
@@ -254,33 +304,48 @@ TEST_F(Extract, AStoredEntryClaimingNearly4GiBReadsToTheImagesEndNotBeyond)
     EXPECT_LT(fs::file_size(Dest() / "huge.bin"), 64u * 1024);
 }
 
-TEST_F(Extract, ReportsAFailedWrite)
+// A full disk is named as such, with the choice to go on or stop.
+TEST_F(Extract, ReportsAFailedWriteAsAFullDisk)
 {
     HostWritesUntilFailure = 0;
-    Run({{"unwritten.txt", "lost on a full disk"}});
-    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Couldn't verify unwritten.txt."}));
+    Run({{"unwritten.txt", "lost on a full disk"}, {"next.txt", "x"}});
+    const std::string full = ". The disk may be full. Click OK to continue, or Cancel to exit immediately.";
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Couldn't write unwritten.txt" + full,
+                                                    "Couldn't write next.txt" + full}));
+    EXPECT_EQ(HostBoxes[0].type, (unsigned)(MB_OKCANCEL | MB_ICONWARNING));
+    EXPECT_TRUE(ExtractionIncomplete);
+
+    HostResetBoxes();
+    HostBoxAnswers = {IDCANCEL};
+    EXPECT_THROW(Run({{"unwritten.txt", "x"}, {"after.txt", "x"}}), HostExit);
+    EXPECT_FALSE(fs::exists(Dest() / "after.txt"));
 }
 
-// Names that would land outside the destination are refused with the
-// create-failure prompt; nothing appears outside it.
-TEST_F(Extract, RefusesNamesThatLeadOutOfTheDestination)
+// Names that would land outside the destination, open a device or be
+// created under another name are refused with the create-failure prompt;
+// nothing is written for them.
+TEST_F(Extract, RefusesNamesThatWindowsWouldNotCreateAsThemselves)
 {
-    std::vector<std::string> escapes = {"../up.txt",   "..\\up.txt",     "a/../../up.txt",
-                                        "/root.txt",   "\\root.txt",     "C:up.txt",
-                                        "ads.txt:hid", "a/.. /up.txt",   "a\\...\\up.txt"};
+    std::vector<std::string> escapes = {
+        "../up.txt",   "..\\up.txt",   "a/../../up.txt", "/root.txt", "\\root.txt", "C:up.txt",
+        "ads.txt:hid", "a/.. /up.txt", "a\\...\\up.txt", "nul.txt",   "COM1",       "aux.c",
+        "x/Con",       "CON .txt",     "conin$",         "CONOUT$.log", "lpt9.a.b",  "COM\xB9",
+        "LPT\xB3.txt", "dot.",         "dirdot./x",      "space ",    "a/./b"};
     std::vector<Entry> entries;
     for (const std::string &name : escapes)
         entries.push_back({name, "escaped"});
-    entries.push_back({"a..b.txt", "ordinary"});
-    entries.push_back({".profile", "ordinary"});
+    for (const char *name : {"a..b.txt", ".profile", "console.txt", "COM10", "nul_", "LPT0"})
+        entries.push_back({name, "ordinary"});
     Run(entries);
     std::vector<std::string> expected;
     for (const std::string &name : escapes)
         expected.push_back("Couldn't create " + name +
                            ". Click OK to continue, or Cancel to exit immediately.");
     EXPECT_EQ(BoxTexts(), expected);
-    EXPECT_EQ(Tree(root_), (std::vector<std::string>{"C/", "C/dest/", "C/dest/.profile",
-                                                     "C/dest/a..b.txt", "C/temp/"}));
+    EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{".profile", "COM10", "LPT0", "a..b.txt",
+                                                      "console.txt", "nul_"}));
+    EXPECT_EQ(Tree(root_ / "C").size(), 8u);  // dest/, temp/ and the six
+    EXPECT_TRUE(ExtractionIncomplete);
 }
 
 TEST_F(Extract, RefusesPathsLongerThanTheBuffer)
@@ -314,13 +379,19 @@ TEST_F(Extract, StepsThroughDoubleByteNamesByCharacter)
         if (CurrentName && (shown.empty() || shown.back() != CurrentName))
             shown.push_back(CurrentName);
     };
-    Run({{hyo + "/" + so + ".txt", "kanji"}, {so + "..", "dots"}});
+    // A lone lead byte at the end, or one before a byte that cannot follow
+    // it ('/'), forms no character: refused, and shown with a '?' for it.
+    Run({{hyo + "/" + so + ".txt", "kanji"}, {so + "..b", "dots"}, {"end\x83", "lone"},
+         {"a\x83/../x", "misplaced"}});
     ProgressRefreshHook = nullptr;
-    EXPECT_EQ(shown, (std::vector<std::string>{so + ".txt", so + ".."}));
-    EXPECT_TRUE(HostBoxes.empty());
+    EXPECT_EQ(shown, (std::vector<std::string>{so + ".txt", so + "..b", "end?", "x"}));
+    const std::string failed = ". Click OK to continue, or Cancel to exit immediately.";
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Couldn't create end?" + failed,
+                                                    "Couldn't create a?/../x" + failed}));
     EXPECT_EQ(ReadFile(Dest() / hyo / (so + ".txt")), "kanji");
-    EXPECT_EQ(ReadFile(Dest() / (so + "..")), "dots");
-    EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{so + "..", hyo + "/", hyo + "/" + so + ".txt"}));
+    EXPECT_EQ(ReadFile(Dest() / (so + "..b")), "dots");
+    EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{so + "..b", hyo + "/", hyo + "/" + so + ".txt"}));
+    HostResetBoxes();
 
     // A destination ending in such a character still gets its backslash.
     fs::create_directories(Dest() / hyo);

@@ -181,13 +181,8 @@ void Walk(Report &report, const TextEncoder &codepage, bool json)
     }
     LocalHeader header;
     uint32_t h = (uint32_t)report.first;
-    while (ReadLocalHeader(h, &header)) {
-        if (header.NameLength > MAX_NAME_LENGTH) {
-            report.walkStop = "at " + std::to_string(h) + ": a name of " + std::to_string(header.NameLength) +
-                              " bytes; the stub stops its walk here";
-            report.failures++;
-            break;
-        }
+    WalkStep step;
+    while ((step = ReadLocalHeader(h, &header)) == WALK_ENTRY) {
         std::string name(header.NameLength, '\0'), extra(header.ExtraLength, '\0');
         SeekTo(ImageFile, h + LOCAL_HEADER_SIZE);
         ReadBytes(ImageFile, name.data(), header.NameLength);
@@ -202,11 +197,23 @@ void Walk(Report &report, const TextEncoder &codepage, bool json)
         report.total += header.UncompressedSize;
         report.entries.push_back(entry);
         uint32_t next = NextHeaderOffset(h, &header);
-        if (next <= h)
+        if (next == 0) {
+            step = WALK_BROKEN;
             break;
+        }
         h = next;
     }
     report.walkEnd = h;
+    if (step == WALK_BROKEN) {
+        LocalHeader broken = {};
+        ReadLocalHeader(h, &broken);
+        report.walkStop = "at " + std::to_string(h) + ": " +
+                          (broken.NameLength > MAX_NAME_LENGTH
+                               ? "a name of " + std::to_string(broken.NameLength) + " bytes"
+                               : std::string("no local header, central directory or end record")) +
+                          "; the stub reports a damaged archive here";
+        report.failures++;
+    }
 }
 
 // Names in the table go without their quotes where nothing needed escaping.

@@ -112,6 +112,13 @@ uint32_t StringLength(const char *text) { return (uint32_t)strlen(text); }
 
 std::string HostImagePath;
 
+FileHandle OpenOwnImage()
+{
+    char path[PATH_CHARS];
+    GetImagePath(path);
+    return OpenReadShared(path);
+}
+
 uint32_t GetImagePath(char *buffer)
 {
     if (!HostImagePath.empty()) {
@@ -148,6 +155,8 @@ uint32_t LoadStringText(uint16_t id, char *buffer, int size)
     case IDS_FILE_EXISTS: text = STR_EN_FILE_EXISTS; break;
     case IDS_CREATE_FAILED: text = STR_EN_CREATE_FAILED; break;
     case IDS_READ_ERROR: text = STR_EN_READ_ERROR; break;
+    case IDS_WRITE_FAILED: text = STR_EN_WRITE_FAILED; break;
+    case IDS_FOLDER_UNUSABLE: text = STR_EN_FOLDER_UNUSABLE; break;
     }
     uint32_t length = (uint32_t)strlen(text);
     if (length > (uint32_t)size - 1)
@@ -394,14 +403,42 @@ void FindEnd(SearchHandle search)
     delete host;
 }
 
+static bool IsLeadByte(uint8_t c)
+{
+    return HostDoubleByte && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC));
+}
+
 const char *NextChar(const char *p)
 {
     if (!*p)
         return p;
-    uint8_t c = (uint8_t)*p;
-    if (HostDoubleByte && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && p[1])
+    if (IsLeadByte((uint8_t)*p) && p[1])
         return p + 2;
     return p + 1;
+}
+
+// Code page 932's shape: a lead byte takes a trail byte of 0x40-0x7E or
+// 0x80-0xFC; 0x80, 0xA0 and 0xFD-0xFF are no characters; half-width katakana
+// (0xA1-0xDF) are U+FF61 on. Double-byte characters come out as private-use
+// units. Without HostDoubleByte: Latin-1, a byte being its own code point.
+uint16_t DecodeChar(const char *p, uint32_t *length)
+{
+    uint8_t c = (uint8_t)p[0], trail = (uint8_t)p[1];
+    *length = 1;
+    if (!HostDoubleByte)
+        return c;
+    if (IsLeadByte(c)) {
+        if ((trail >= 0x40 && trail <= 0x7E) || (trail >= 0x80 && trail <= 0xFC)) {
+            *length = 2;
+            return (uint16_t)(0xE000 + ((c << 8 | trail) & 0x1FFF));
+        }
+    } else if (c < 0x80) {
+        return c;
+    } else if (c >= 0xA1 && c <= 0xDF) {
+        return (uint16_t)(0xFF61 + c - 0xA1);
+    }
+    *length = 0;
+    return 0;
 }
 
 bool FileIsAbsent(const char *path)

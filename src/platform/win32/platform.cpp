@@ -73,9 +73,51 @@ void CopyBytes(void *to, const void *from, uint32_t count)
 uint32_t StringLength(const char *text) { return (uint32_t)lstrlenA(text); }
 
 
+// Room for a long path; the image's own path is never cut.
+#define IMAGE_PATH_CHARS 1024
+
+static DWORD GetImagePathW(WCHAR *path)
+{
+    DWORD length = GetModuleFileNameW((HMODULE)ModuleInstance, path, IMAGE_PATH_CHARS);
+    return length < IMAGE_PATH_CHARS ? length : 0;
+}
+
+// A folder named in Cyrillic on an English system has no ANSI form: the
+// image opens by its wide path, whatever its folder is called.
+FileHandle OpenOwnImage()
+{
+    WCHAR path[IMAGE_PATH_CHARS];
+    if (GetImagePathW(path) == 0)
+        return INVALID_FILE;
+    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+// The ANSI form of a wide path, only where the code page holds every one of
+// its characters: no default character, no best-fit look-alike, either of
+// which would name another file. (A UTF-8 code page holds them all and
+// takes no default-character question.)
+static bool ToAnsiPath(const WCHAR *path, char *buffer)
+{
+    BOOL defaulted = FALSE;
+    bool utf8 = GetACP() == CP_UTF8;
+    int length = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, path, -1, buffer,
+                                     PATH_CHARS, nullptr, utf8 ? nullptr : &defaulted);
+    return length > 0 && !defaulted;
+}
+
 uint32_t GetImagePath(char *buffer)
 {
-    return GetModuleFileNameA((HMODULE)ModuleInstance, buffer, PATH_CHARS);
+    WCHAR path[IMAGE_PATH_CHARS], shortPath[IMAGE_PATH_CHARS];
+    if (GetImagePathW(path) != 0) {
+        if (ToAnsiPath(path, buffer))
+            return (uint32_t)lstrlenA(buffer);
+        DWORD length = GetShortPathNameW(path, shortPath, IMAGE_PATH_CHARS);
+        if (length != 0 && length < IMAGE_PATH_CHARS && ToAnsiPath(shortPath, buffer))
+            return (uint32_t)lstrlenA(buffer);
+    }
+    buffer[0] = 0;
+    return 0;
 }
 
 // A self-extractor usually runs from a downloads folder, where anyone may
@@ -266,6 +308,35 @@ bool FindNextEntry(SearchHandle search, FoundEntry *entry)
 void FindEnd(SearchHandle search) { FindClose(search); }
 
 const char *NextChar(const char *p) { return *p ? CharNextA(p) : p; }
+
+// The bytes of the character at p: CharNextA's step (one byte where a lead
+// byte ends the text), or in a UTF-8 code page, which CharNextA steps byte
+// by byte, the size its first byte announces, never past the zero.
+static int CharSize(const char *p)
+{
+    if (GetACP() != CP_UTF8)
+        return (int)(CharNextA(p) - p);
+    uint8_t first = (uint8_t)*p;
+    int size = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+    for (int i = 1; i < size; i++)
+        if (!p[i])
+            return i;
+    return size;
+}
+
+// The system's own conversion decides, as it will for the file's name: it
+// refuses bytes that form no character.
+uint16_t DecodeChar(const char *p, uint32_t *length)
+{
+    int size = CharSize(p);
+    WCHAR wide[2];
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, p, size, wide, 2) <= 0) {
+        *length = 0;
+        return 0;
+    }
+    *length = (uint32_t)size;
+    return wide[0];
+}
 
 bool FileIsAbsent(const char *path)
 {
