@@ -70,11 +70,12 @@ static uint32_t Le(const uint8_t *p, int bytes)
 }
 
 // The archive's file entries as the image holds them, walked from the first
-// "PK\3\4" on its own: each name's last entry, with its size and CRC-32.
-static std::map<std::string, std::pair<uint32_t, uint32_t>> FileEntries(const uint8_t *data,
-                                                                       size_t size)
+// "PK\3\4" on its own: by the host path each lands on, the last entry's size
+// and CRC-32.
+static std::map<fs::path, std::pair<uint32_t, uint32_t>> FileEntries(const uint8_t *data,
+                                                                    size_t size)
 {
-    std::map<std::string, std::pair<uint32_t, uint32_t>> files;
+    std::map<fs::path, std::pair<uint32_t, uint32_t>> files;
     size_t at = 0;
     while (at + 4 <= size && at < 60000 && memcmp(data + at, "PK\3\4", 4) != 0)
         at++;
@@ -85,26 +86,33 @@ static std::map<std::string, std::pair<uint32_t, uint32_t>> FileEntries(const ui
             break;
         std::string name((const char *)h + 30, nameLength);
         name = name.c_str();  // the name ends at its first zero byte
-        if (!name.empty() && name.back() != '/')
-            files[name] = {Le(h + 22, 4), Le(h + 14, 4)};
+        if (!name.empty() && name.back() != '/') {
+            std::string windows = "C:\\dest\\" + name;
+            for (char &c : windows)
+                if (c == '/')
+                    c = '\\';
+            files[fs::path(HostPath(windows.c_str())).lexically_normal()] = {Le(h + 22, 4),
+                                                                             Le(h + 14, 4)};
+        }
         at += 30 + nameLength + Le(h + 28, 2) + (size_t)Le(h + 18, 4);
     }
     return files;
 }
 
+// Exactly the archive's files, each whole, and nothing else.
 static void CheckEveryFileWritten(const uint8_t *data, size_t size)
 {
-    for (const auto &[name, expected] : FileEntries(data, size)) {
-        std::string windows = "C:\\dest\\" + name;
-        for (char &c : windows)
-            if (c == '/')
-                c = '\\';
-        std::ifstream in(HostPath(windows.c_str()), std::ios::binary);
+    auto files = FileEntries(data, size);
+    for (const auto &[path, expected] : files) {
+        std::ifstream in(path, std::ios::binary);
         std::string content((std::istreambuf_iterator<char>(in)), {});
         uint32_t crc = (uint32_t)crc32(0, (const Bytef *)content.data(), (uInt)content.size());
         if (!in.is_open() || content.size() != expected.first || crc != expected.second)
             abort();  // exit code 0, yet this file is missing or not what the archive holds
     }
+    for (auto &item : fs::recursive_directory_iterator(Root / "C" / "dest"))
+        if (!item.is_directory() && !files.count(item.path().lexically_normal()))
+            abort();  // a file no entry names
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
