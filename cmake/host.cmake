@@ -11,6 +11,7 @@ endif()
 brevant_core_library(brevant_core host ${PROJECT_SOURCE_DIR}/src/startup/startup.cpp)
 target_compile_options(brevant_core PRIVATE -Wall -Wextra)
 
+include(${PROJECT_SOURCE_DIR}/cmake/libdeflate.cmake)
 add_subdirectory(tools/pack)
 add_subdirectory(tests/host)
 add_subdirectory(bench)

@@ -48,6 +48,9 @@ add_custom_command(TARGET brevant-stub POST_BUILD
         --machine ${BREVANT_PE_MACHINE} $<TARGET_FILE:brevant-stub>
     COMMENT "Checking the stub: size, signatures, imports, sections")
 
+# The packer's compressor, built here as in the host tree.
+include(${PROJECT_SOURCE_DIR}/cmake/libdeflate.cmake)
+
 add_subdirectory(tests/win32)
 add_subdirectory(tests/e2e)
 
