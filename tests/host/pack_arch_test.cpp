@@ -41,6 +41,18 @@ TEST(Arch, AStubOfAnotherArchitectureIsRefusedByName)
     EXPECT_FALSE(std::filesystem::exists(dir / "x.exe"));
 }
 
+// Without --arch the stub is for x86: an x64 one is refused, not taken silently.
+TEST(Arch, AnX64StubWithoutArchIsRefused)
+{
+    TempDir dir;
+    std::string stub = dir.Write("stub64.exe", PeStub(0x8664));
+    std::string payload = dir.Write("a.txt", "a");
+    std::string out, err;
+    EXPECT_EQ(PackCommand({"-o", dir / "x.exe", "--stub", stub, payload}, &out, &err), 1);
+    EXPECT_NE(err.find("stub64.exe is a stub for x64; give --arch x64"), std::string::npos) << err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "x.exe"));
+}
+
 TEST(Arch, TheDescriptionNamesTheStubsMachine)
 {
     TempDir dir;
