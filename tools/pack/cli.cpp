@@ -109,6 +109,43 @@ static const char kUsage[] =
     "a missing value, a value the option does not take; 3 an existing file\n"
     "could not be read, or the output not written.\n";
 
+// The columns the UTF-8 character of length bytes at text[at] takes on a
+// terminal.
+static int Columns(const std::string &text, size_t at, size_t length)
+{
+    static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+    locale_t old = uselocale(unicode ? unicode : LC_GLOBAL_LOCALE);
+    wchar_t wide;
+    mbstate_t state{};
+    int width = mbrtowc(&wide, text.data() + at, length, &state) == length ? wcwidth(wide) : 1;
+    uselocale(old);
+    return width < 0 ? 1 : width;
+}
+
+std::string FitFromEnd(const std::string &text, size_t columns)
+{
+    std::vector<std::pair<size_t, int>> characters;  // where each begins, its columns
+    size_t total = 0;
+    for (size_t at = 0; at < text.size();) {
+        size_t length = 1;
+        while (at + length < text.size() && ((uint8_t)text[at + length] & 0xC0) == 0x80)
+            length++;
+        characters.push_back({at, Columns(text, at, length)});
+        total += (size_t)characters.back().second;
+        at += length;
+    }
+    if (total <= columns)
+        return text;
+    if (columns < 4)
+        return "";
+    size_t used = 3, from = text.size();
+    for (size_t i = characters.size(); i-- > 0 && used + (size_t)characters[i].second <= columns;) {
+        used += (size_t)characters[i].second;
+        from = characters[i].first;
+    }
+    return "..." + text.substr(from);
+}
+
 namespace {
 
 const char *const kTextOptions[] = {"--start-message", "--init-message", "--about",
@@ -328,45 +365,6 @@ ConfigSettings Configure(const Options &options, const TextEncoder &encoder)
     if (!options.icon.empty())
         config.icon = ExtractIcon(ReadWholeFile(options.icon, kSmallFileLimit, "--icon " + options.icon), options.icon);
     return config;
-}
-
-// The columns the UTF-8 character of length bytes at text[at] takes on a
-// terminal.
-int Columns(const std::string &text, size_t at, size_t length)
-{
-    static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
-    locale_t old = uselocale(unicode ? unicode : LC_GLOBAL_LOCALE);
-    wchar_t wide;
-    mbstate_t state{};
-    int width = mbrtowc(&wide, text.data() + at, length, &state) == length ? wcwidth(wide) : 1;
-    uselocale(old);
-    return width < 0 ? 1 : width;
-}
-
-// The end of text within columns: all of it, or "..." and as many whole
-// characters from its end as fit; empty when not even that fits.
-std::string FitFromEnd(const std::string &text, size_t columns)
-{
-    std::vector<std::pair<size_t, int>> characters;  // where each begins, its columns
-    size_t total = 0;
-    for (size_t at = 0; at < text.size();) {
-        size_t length = 1;
-        while (at + length < text.size() && ((uint8_t)text[at + length] & 0xC0) == 0x80)
-            length++;
-        characters.push_back({at, Columns(text, at, length)});
-        total += (size_t)characters.back().second;
-        at += length;
-    }
-    if (total <= columns)
-        return text;
-    if (columns < 4)
-        return "";
-    size_t used = 3, from = text.size();
-    for (size_t i = characters.size(); i-- > 0 && used + (size_t)characters[i].second <= columns;) {
-        used += (size_t)characters[i].second;
-        from = characters[i].first;
-    }
-    return "..." + text.substr(from);
 }
 
 // A progress line on a terminal for packs that take more than a second:

@@ -54,6 +54,10 @@ PackError Refusals(const std::vector<PackError> &errors);
 // Text for a terminal: control characters and bytes that are not UTF-8 as
 // \n, \r, \t or \xNN, as --describe shows them; the rest as it is.
 std::string Printable(const std::string &text);
+// The end of text (UTF-8) within columns of a terminal: all of it, or "..."
+// and as many whole characters from its end as fit; empty when not even
+// that fits.
+std::string FitFromEnd(const std::string &text, size_t columns);
 
 // The stub's own limits, by the names the stub uses.
 constexpr uint32_t kScanLimit = SCAN_LIMIT;
