@@ -199,8 +199,9 @@ bool IsImage(const std::string &path);
 // what Windows can create: at most 250 bytes; no control character or
 // <>:"\|?*; no byte 0x5C outside a double-byte character of the encoder's
 // code page; no component "." or ".."; none ending in a dot or a space; no
-// device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$, any case,
-// with or without an extension). Throws PackError naming utf8.
+// device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, COM and LPT with the
+// superscripts 1-3, CONIN$, CONOUT$, any case, with or without an
+// extension). Throws PackError naming utf8.
 void CheckName(const std::string &name, const std::string &utf8, const TextEncoder &encoder = TextEncoder());
 // A name as Windows compares names: every character of the Basic
 // Multilingual Plane in its upper case.
