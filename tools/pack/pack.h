@@ -54,10 +54,6 @@ PackError Refusals(const std::vector<PackError> &errors);
 // Text for a terminal: control characters and bytes that are not UTF-8 as
 // \n, \r, \t or \xNN, as --describe shows them; the rest as it is.
 std::string Printable(const std::string &text);
-// The end of text (UTF-8) within columns of a terminal: all of it, or "..."
-// and as many whole characters from its end as fit; empty when not even
-// that fits.
-std::string FitFromEnd(const std::string &text, size_t columns);
 
 // The stub's own limits, by the names the stub uses.
 constexpr uint32_t kScanLimit = SCAN_LIMIT;
@@ -373,6 +369,34 @@ private:
     std::vector<uint32_t> offsets_;
     uint64_t stored_ = 0, packed_ = 0, reported_ = 0;
 };
+
+// ---- The progress line -----------------------------------------------------------
+// A progress line on a terminal for packs that take more than a second:
+// bytes done of the total and the file at hand, redrawn at most five times
+// a second, never wider than the terminal; cleared before any message
+// (Clear) and when it goes.
+class Progress {
+public:
+    Progress(const std::vector<InputItem> &items, bool shown, std::ostream &err);
+    ~Progress() { Clear(); }
+    Progress(const Progress &) = delete;
+    Progress &operator=(const Progress &) = delete;
+    void Start(const InputItem &item);
+    void Advance(uint64_t bytes);
+    void Clear();
+
+private:
+    void Draw();
+    bool shown_, drawn_ = false;
+    std::ostream &err_;
+    double began_, last_ = 0;
+    uint64_t total_ = 0, done_ = 0;
+    std::string name_;
+};
+// The end of text (UTF-8) within columns of a terminal: all of it, or "..."
+// and as many whole characters from its end as fit; empty when not even
+// that fits.
+std::string FitFromEnd(const std::string &text, size_t columns);
 
 // ---- Describing an image -------------------------------------------------------
 // Prints an image's configuration and entries, reading it with the stub's own
