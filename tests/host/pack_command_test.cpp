@@ -76,14 +76,17 @@ TEST(PackCommand, ExitCodesTellRefusalsUsageAndIoFailuresApart)
     EXPECT_FALSE(std::filesystem::exists(dir / "b.exe"));
 }
 
-// Options from a response file, one a line; a text that begins with "@" is
+// Options from a response file, one a line (blank ones and a byte-order
+// mark skipped); a text that begins with "@" is
 // written "@@"; a text option's @FILE is read as the text.
 TEST(PackCommand, OptionsComeFromResponseFiles)
 {
     TempDir dir;
     std::string stub = dir.Write("stub.exe", FakeStub());
     std::string about = dir.Write("about.txt", "About from a file\n");
-    std::string options = dir.Write("options.rsp", "--extractor\r\n\n--description\n@@home\n--about\n@" + about + "\n");
+    // A UTF-8 byte-order mark and a line of spaces are no arguments.
+    std::string options = dir.Write("options.rsp", "\xEF\xBB\xBF--extractor\r\n\n  \t\n--description\n@@home\n--about\n@" +
+                                                       about + "\n");
     std::string input = dir.Write("in/readme.txt", "read me");
     std::string output;
     ASSERT_EQ(RunPack({"-o", dir / "a.exe", "--stub", stub, "@" + options, input}, &output), 0) << output;

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
 
 #include <sstream>
@@ -449,8 +450,12 @@ TEST_F(LocalTime, MtimeGivesEveryEntryItsTimeBeforeSourceDateEpoch)
     }
     EXPECT_EQ(pack::ParseTime("981173106", "x"), pack::ParseTime("2001-02-03 04:05:06", "x"));
     EXPECT_EQ(pack::ParseTime("2001-02-03", "x"), pack::ParseTime("2001-02-03T00:00", "x"));
-    for (const char *bad : {"", "yesterday", "2001-13-01", "2001-02-03T04", "2001-02-03T04:05:06Z", "-5"})
+    for (const char *bad : {"", "yesterday", "2001-13-01", "2001-02-03T04", "2001-02-03T04:05:06Z", "-5",
+                            "2024-02-30", "2023-02-29", "2024-04-31", "0", "315532799", "1979-12-31T23:59:59",
+                            "2108-01-01", "4354819200"})
         EXPECT_THROW(pack::ParseTime(bad, "--mtime"), pack::PackError) << bad;
+    for (const char *good : {"2024-02-29", "1980-01-01", "315532800", "2107-12-31T23:59:59", "4354819199"})
+        EXPECT_NO_THROW(pack::ParseTime(good, "--mtime")) << good;
 }
 
 TEST(Names, TheLimitIs250Bytes)
@@ -468,9 +473,11 @@ TEST(Names, CharactersWindowsRefusesAreRefused)
 TEST(Names, DeviceNamesAreRefusedInAnyCaseWithOrWithoutAnExtension)
 {
     for (std::string name : {"CON", "aux.txt", "NUL.txt", "com1", "LPT9.log", "CONIN$", "conout$.x", "CON/",
-                             "dir/Prn.tar.gz", "Con /x", "dir/nul"})
+                             "dir/Prn.tar.gz", "Con /x", "dir/nul",
+                             "COM\xC2\xB9", "lpt\xC2\xB3.txt", "dir/LPT\xC2\xB2/"})
         EXPECT_THROW(pack::CheckName(name, name), pack::PackError) << name;
-    for (std::string name : {"CONSOLE", "com10", "COM.txt", "nul_", "xcon", "dir/lpt", "con-fig/", "com0"})
+    for (std::string name : {"CONSOLE", "com10", "COM.txt", "nul_", "xcon", "dir/lpt", "con-fig/", "com0",
+                             "COM\xC2\xB9\xC2\xB9", "COM\xE2\x81\xB4"})
         EXPECT_NO_THROW(pack::CheckName(name, name)) << name;
 }
 
@@ -788,6 +795,11 @@ TEST(Command, FilesLargerThanAPieceArePackedInPieces)
     EXPECT_EQ(described.code, 0) << described.out;
     std::string output;
     EXPECT_EQ(Shell("unzip -tq '" + folder.output + "'", &output), 0) << output;
+    // Stored whole at level 0: its CRC-32 is that of every piece.
+    std::filesystem::remove(folder.output);
+    Result stored = folder.Run({"--level", "0", folder / "app/text.txt"});
+    ASSERT_EQ(stored.code, 0) << stored.err;
+    EXPECT_EQ(Shell("unzip -tq '" + folder.output + "'", &output), 0) << output;
 }
 
 TEST(Command, DescribeReadsBackEveryField)
@@ -908,6 +920,9 @@ TEST(Command, BadOptionsAreErrors)
     ExpectFailure(folder, folder.Run({"--dest", "fixed:C:\\" + std::string(257, 'p'), folder / "app"}), "259");
     ExpectFailure(folder, folder.Run({"--frobnicate", folder / "app"}), "--frobnicate", 2);
     ExpectFailure(folder, folder.Run({"--about"}), "--about needs a value", 2);
+    ExpectFailure(folder, folder.Run({"--codepage", "65001", folder / "app"}), "65001", 2);
+    ExpectFailure(folder, folder.Run({"--mtime", "2024-02-30", folder / "app"}), "not a day", 2);
+    ExpectFailure(folder, Pack({"--version", "extra"}), "--version takes nothing else", 2);
     ExpectFailure(folder, folder.Run({}), "no inputs", 2);
     ExpectFailure(folder, Pack({"--stub", folder.stub, folder / "app"}), "-o", 2);
 }
@@ -998,6 +1013,182 @@ TEST(Command, AMissingOutputFolderIsRefusedBeforeAnythingIsRead)
     EXPECT_EQ(result.code, 1);
     EXPECT_NE(result.err.find("the folder " + folder / "nowhere" + " does not exist"), std::string::npos)
         << result.err;
+}
+
+// No spelling of an input's file as the output replaces it, with or without
+// --force; the refusal names it.
+TEST(Command, AnOutputThatIsAFileOfAnInputIsRefusedAndTheFileKept)
+{
+    PackFolder folder;
+    std::string source = folder.Write("app/main.c", "int main;");
+    std::filesystem::create_directory_symlink(folder / "app", folder / "input-link");
+    for (const std::string &output : {folder / "app/main.c", folder / "app/../app/main.c", folder / "input-link/main.c"})
+        for (bool force : {false, true}) {
+            std::vector<std::string> args = {"-o", output, "--stub", folder.stub, folder / "app"};
+            if (force)
+                args.push_back("--force");
+            Result result = Pack(args);
+            EXPECT_EQ(result.code, 1) << output;
+            EXPECT_NE(result.err.find(source + ": is the output (-o " + output + ")"), std::string::npos) << result.err;
+            EXPECT_EQ(pack::ReadWholeFile(source), Bytes({'i', 'n', 't', ' ', 'm', 'a', 'i', 'n', ';'}));
+        }
+    EXPECT_EQ(folder.List().size(), 3u) << "stub, app and the link; no temporary file";
+}
+
+TEST(Command, ForceReplacesOnlyARegularFile)
+{
+    PackFolder folder;
+    ASSERT_EQ(mkfifo(folder.output.c_str(), 0644), 0);
+    Result result = folder.Run({"--force", folder / "app"});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_NE(result.err.find("is not a regular file"), std::string::npos) << result.err;
+    struct stat st;
+    ASSERT_EQ(lstat(folder.output.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// The packer's temporary files, anywhere in the inputs, are never packed;
+// beside the output, one whose process is gone is removed, and so is an
+// earlier packer's (NAME.tmp-XXXXXX) that holds an image's beginning.
+TEST(Command, TemporaryFilesAreNeverPackedAndStaleOnesRemoved)
+{
+    PackFolder folder;
+    pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+    std::string output = folder / "app/setup.exe";
+    std::string stale = folder.Write("app/setup.exe" + std::string(pack::kTemporaryTag) + std::to_string(gone) +
+                                     "-a1B2c3", "partial");
+    std::string live = folder.Write("app/bin/other.exe" + std::string(pack::kTemporaryTag) +
+                                    std::to_string(getpid()) + "-Zz9Yy8", "partial");
+    std::string earlier = folder.Write("app/setup.exe.tmp-Qw3rTy", ImageAround(Bytes(100, 'c')));
+    Result result = Pack({"-o", output, "--stub", folder.stub, folder / "app"});
+    ASSERT_EQ(result.code, 0) << result.err;
+    for (const CentralEntry &e : CentralDirectory(pack::ReadWholeFile(output)))
+        EXPECT_EQ(e.name.find("tmp"), std::string::npos) << e.name;
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    EXPECT_FALSE(std::filesystem::exists(earlier));
+    EXPECT_TRUE(std::filesystem::exists(live)) << "its process is alive";
+}
+
+// A link within the inputs is packed as what it leads to (-v says so); one
+// leading outside is refused naming both unless --follow-links; dangling
+// links and loops are refused as such.
+TEST(Command, LinksArePackedAsWhatTheyLeadToWithinTheInputsOnly)
+{
+    struct Case {
+        const char *link, *target, *refusal;  // refusal null: packed
+        bool follow;
+    } cases[] = {
+        {"app/bin/readme", "../readme.txt", nullptr, false},
+        {"app/tools", "bin", nullptr, false},
+        {"app/passwd", "/etc/passwd", "app/passwd: a link to /etc/passwd, outside the inputs; give --follow-links",
+         false},
+        {"app/passwd", "/etc/passwd", nullptr, true},
+        {"app/gone", "nowhere", "app/gone: a link to nowhere, which does not exist", false},
+        {"app/self", "self", "app/self: a link to self, which leads round in a loop", false},
+        {"app/bin/up", "..", "app/bin/up: a link that leads back into a folder that contains it", false},
+    };
+    for (const Case &c : cases) {
+        PackFolder folder;
+        ASSERT_EQ(symlink(c.target, (folder / c.link).c_str()), 0);
+        std::vector<std::string> args = {"-v", folder / "app"};
+        if (c.follow)
+            args.push_back("--follow-links");
+        Result result = folder.Run(args);
+        if (c.refusal) {
+            ExpectFailure(folder, result, folder / c.refusal);
+            continue;
+        }
+        ASSERT_EQ(result.code, 0) << c.link << "\n" << result.err;
+        EXPECT_NE(result.out.find("  (through the link " + folder / c.link + ")"), std::string::npos) << result.out;
+        std::string output;
+        EXPECT_EQ(Shell("unzip -tq '" + folder.output + "'", &output), 0) << output;
+    }
+}
+
+// Every refusal of the walk, a line each and the count at the end; beyond
+// 50 lines only how many more.
+TEST(Command, EveryRefusalIsReportedTogether)
+{
+    PackFolder folder;
+    for (const char *name : {"app/CON", "app/x:y", "app/A/a", "app/a", "app/README.TXT"})
+        folder.Write(name, "x");
+    Result result = folder.Run({folder / "app", folder / "app"});
+    for (const std::string &line :
+         {std::string("app/CON: \"CON\" is the name of a device"), std::string("app/x:y: the name holds a character"),
+          folder / "app/a and " + folder / "app/A: a file and a folder of the same name",
+          folder / "app/readme.txt and " + folder / "app/README.TXT: Windows takes the two names",
+          folder / "app: the same input given twice", std::string("5 refusals; nothing was written")})
+        EXPECT_NE(result.err.find("brevant-pack: " + line), std::string::npos) << line << "\n" << result.err;
+    ExpectFailure(folder, result, "refusals");
+
+    PackFolder many;
+    for (int i = 0; i < 60; i++)
+        many.Write("app/bad" + std::to_string(i) + ".", "x");
+    result = many.Run({many / "app"});
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 52) << result.err;
+    EXPECT_NE(result.err.find("... and 10 more\nbrevant-pack: 60 refusals"), std::string::npos) << result.err;
+}
+
+// Names in messages as --describe shows them: control characters and bytes
+// that are not UTF-8 escaped, everything else as it is.
+TEST(Command, MessagesEscapeWhatATerminalWouldTakeAsControls)
+{
+    struct {
+        const char *raw, *shown;
+    } cases[] = {{"a\x1B[31mred", "a\\x1B[31mred"}, {"new\nline\t", "new\\nline\\t"},
+                 {"caf\xC3\xA9 \xE6\x97\xA5", "caf\xC3\xA9 \xE6\x97\xA5"}, {"bad\xFF\xC3", "bad\\xFF\\xC3"},
+                 {"csi\xC2\x9B", "csi\\xC2\\x9B"}, {"over\xC0\xAF", "over\\xC0\\xAF"}, {"sur\xED\xA0\x80", "sur\\xED\\xA0\\x80"}};
+    for (auto &c : cases)
+        EXPECT_EQ(pack::Printable(c.raw), c.shown) << c.shown;
+    PackFolder folder;
+    folder.Write("app/a\x1B]0;title\x07", "x");
+    Result result = folder.Run({folder / "app"});
+    EXPECT_NE(result.err.find("app/a\\x1B]0;title\\x07: the name holds"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find('\x1B'), std::string::npos);
+
+    // The progress line's file name: its end, whole characters, within the columns.
+    EXPECT_EQ(pack::FitFromEnd("dir/file.txt", 12), "dir/file.txt");
+    EXPECT_EQ(pack::FitFromEnd("dir/file.txt", 8), "...e.txt");
+    EXPECT_EQ(pack::FitFromEnd("d/\xE6\x97\xA5\xE6\x9C\xAC", 6), "d/\xE6\x97\xA5\xE6\x9C\xAC") << "two columns each";
+    EXPECT_EQ(pack::FitFromEnd("d/\xE6\x97\xA5\xE6\x9C\xAC", 5), "...\xE6\x9C\xAC") << "never half a character";
+    EXPECT_EQ(pack::FitFromEnd("anything", 3), "");
+}
+
+// Option files, icons and stubs are regular files of at most 16 MiB: a
+// folder, a FIFO or a device is refused at once, never read or waited on.
+TEST(Command, FilesReadWholeMustBeSmallRegularFiles)
+{
+    PackFolder folder;
+    std::string fifo = folder / "input.fifo", big = folder.Write("input.ico", "");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    ASSERT_EQ(truncate(big.c_str(), (off_t)pack::kSmallFileLimit + 1), 0);
+    ExpectFailure(folder, folder.Run({"--icon", folder / "app", folder / "app"}), "not a regular file");
+    ExpectFailure(folder, folder.Run({"--icon", fifo, folder / "app"}), "not a regular file");
+    ExpectFailure(folder, folder.Run({"--icon", "/dev/zero", folder / "app"}), "not a regular file");
+    ExpectFailure(folder, folder.Run({"--icon", big, folder / "app"}), "16777217 bytes; at most 16777216");
+    ExpectFailure(folder, folder.Run({"@" + fifo, folder / "app"}), "not a regular file");
+    ExpectFailure(folder, folder.Run({"--about", "@" + folder / "app", folder / "app"}), "not a regular file");
+    ExpectFailure(folder, folder.Run({"@input-missing", folder / "app"}), "written ./@input-missing");
+    ExpectFailure(folder, Pack({"-o", folder.output, "--stub", fifo, folder / "app"}), "not a regular file");
+    Result described = Pack({"--describe", folder / "app"});
+    EXPECT_EQ(described.code, 1);
+    EXPECT_NE(described.err.find("app: not a regular file"), std::string::npos) << described.err;
+}
+
+// At level 0 the image's size is known from the walk alone.
+TEST(Inputs, AStoredImageOver4GiBIsRefusedFromTheWalkAlone)
+{
+    std::vector<pack::InputItem> items(2);
+    items[0].name = items[0].utf8 = "a";
+    items[1].name = items[1].utf8 = "b";
+    items[0].size = 0xFFFFFFFFu - 8192 - 22 - 2 * (30 + 46 + 1);
+    EXPECT_NO_THROW(pack::CheckStoredSize(8192, {items[0]}));
+    EXPECT_THROW(pack::CheckStoredSize(8192, items), pack::PackError);
+    EXPECT_EQ(pack::FailureOf(ENOENT), pack::Failure::Refused);
+    EXPECT_EQ(pack::FailureOf(EACCES), pack::Failure::Io);
 }
 
 // Two sparse files of 2.5 GiB: the walk's sizes alone refuse them.

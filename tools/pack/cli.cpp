@@ -1,10 +1,14 @@
 // The brevant-pack command line.
+#include <errno.h>
 #include <limits.h>
 #include <string.h>
 #include <time.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
+#include <sstream>
 
 #include "pack.h"
 
@@ -22,6 +26,8 @@ static const char kUsage[] =
     "  name: 'brevant-pack -o x.exe app' gives app/, app/setup.exe, ... With\n"
     "  --flat, a folder's contents go to the top of the archive instead\n"
     "  (setup.exe, ...). Every folder, even an empty one, gets its own entry.\n"
+    "  An earlier image found as the output inside an input is left out; no\n"
+    "  other file of the inputs is ever replaced by the output.\n"
     "\n"
     "Form and behaviour:\n"
     "  --extractor          show the extractor dialog (destination field,\n"
@@ -67,6 +73,9 @@ static const char kUsage[] =
     "                       are converted to from UTF-8, e.g. 1252 or 932;\n"
     "                       default: only ASCII names and texts are accepted\n"
     "  --flat               pack folders' contents at the top (see Inputs)\n"
+    "  --follow-links       pack what a link leads to also outside the inputs\n"
+    "                       (without it such a link is refused; one within\n"
+    "                       the inputs is packed as what it leads to)\n"
     "  --mtime WHEN         give every entry this time: seconds since 1970 or\n"
     "                       YYYY-MM-DD[THH:MM[:SS]], in UTC; without it,\n"
     "                       SOURCE_DATE_EPOCH when set, else each file's\n"
@@ -88,8 +97,14 @@ static const char kUsage[] =
     "of at most 250 bytes that Windows can create, 32-bit sizes, stub and\n"
     "configuration within the first 59,996 bytes of the image. A progress line\n"
     "shows on a terminal when packing takes longer than a second.\n"
-    "Exit code: 0 success, 1 an input or value refused, 2 a usage error (the\n"
-    "command line itself), 3 reading an input or writing the output failed.\n";
+    "Every refusal of names and inputs is reported, together, before anything\n"
+    "is written.\n"
+    "\n"
+    "Exit code: 0 packed (--describe: every entry checks); 1 refused: an\n"
+    "input, name, text, icon, stub or output that can't be taken (--describe:\n"
+    "the image does not check); 2 the command line itself: an unknown option,\n"
+    "a missing value, a value the option does not take; 3 an existing file\n"
+    "could not be read, or the output not written.\n";
 
 namespace {
 
@@ -100,7 +115,7 @@ const char *const kTextOptions[] = {"--start-message", "--init-message", "--abou
 struct Options {
     std::string output, stub, arch, icon, describe, dest, mtime;
     int level = 12, codepage = 0;
-    bool flat = false, help = false, force = false, version = false, json = false;
+    bool flat = false, help = false, force = false, version = false, json = false, followLinks = false;
     int verbosity = 1;  // 0 with -q, 2 with -v
     uint32_t flags = 0;
     std::string texts[kTextSlots];
@@ -120,17 +135,22 @@ int ParseNumber(const std::string &option, const std::string &value, int low, in
 }
 
 // The arguments of a response file: one a line (a trailing CR dropped),
-// blank lines skipped.
+// blank lines (spaces and tabs only) and a UTF-8 byte-order mark skipped.
 std::vector<std::string> ResponseFile(const std::string &path)
 {
-    Bytes bytes = ReadWholeFile(path);
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 && errno == ENOENT)
+        throw PackError("@" + path + ": no such option file (an input whose name begins with @ is written ./@" +
+                        path + ")");
+    Bytes bytes = ReadWholeFile(path, kSmallFileLimit, "@" + path);
+    size_t bom = bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
     std::vector<std::string> lines;
     std::string line;
-    for (size_t at = 0; at <= bytes.size(); at++) {
+    for (size_t at = bom; at <= bytes.size(); at++) {
         if (at == bytes.size() || bytes[at] == '\n') {
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
-            if (!line.empty())
+            if (line.find_first_not_of(" \t") != std::string::npos)
                 lines.push_back(line);
             line.clear();
         } else {
@@ -196,6 +216,8 @@ Options Parse(std::vector<std::string> args)
             options.flags |= kFlags.at(arg);
         } else if (arg == "--flat") {
             options.flat = true;
+        } else if (arg == "--follow-links") {
+            options.followLinks = true;
         } else if (arg == "--force") {
             options.force = true;
         } else if (arg == "-o" || arg == "--output") {
@@ -241,7 +263,7 @@ std::string TextArgument(const std::string &value)
         return value;
     if (value.compare(0, 2, "@@") == 0)
         return value.substr(1);
-    Bytes bytes = ReadWholeFile(value.substr(1));
+    Bytes bytes = ReadWholeFile(value.substr(1), kSmallFileLimit);
     std::string text(bytes.begin(), bytes.end());
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
@@ -301,67 +323,9 @@ ConfigSettings Configure(const Options &options, const TextEncoder &encoder)
         config.texts[slot] = encoder.Encode(text, kTextOptions[slot]);
     }
     if (!options.icon.empty())
-        config.icon = ExtractIcon(ReadWholeFile(options.icon), options.icon);
+        config.icon = ExtractIcon(ReadWholeFile(options.icon, kSmallFileLimit, "--icon " + options.icon), options.icon);
     return config;
 }
-
-// A progress line on a terminal for packs that take more than a second:
-// bytes done of the total and the file at hand, redrawn at most five times
-// a second.
-class Progress {
-public:
-    Progress(const std::vector<InputItem> &items, bool shown, std::ostream &err)
-        : shown_(shown), err_(err), began_(Now())
-    {
-        for (const InputItem &item : items)
-            total_ += item.size;
-    }
-    void Start(const InputItem &item)
-    {
-        name_ = item.utf8;
-        Draw();
-    }
-    void Advance(uint64_t bytes)
-    {
-        done_ += bytes;
-        Draw();
-    }
-    void Clear()
-    {
-        if (drawn_)
-            err_ << "\r\033[K" << std::flush;
-        drawn_ = false;
-    }
-
-private:
-    static double Now()
-    {
-        struct timespec t;
-        clock_gettime(CLOCK_MONOTONIC, &t);
-        return (double)t.tv_sec + t.tv_nsec / 1e9;
-    }
-    void Draw()
-    {
-        double now = Now();
-        if (!shown_ || now - began_ < 1 || now - last_ < 0.2)
-            return;
-        last_ = now;
-        int percent = total_ ? (int)(done_ * 100 / total_) : 100;
-        std::string bar(percent / 5, '#');
-        bar.resize(20, ' ');
-        char line[96];
-        snprintf(line, sizeof line, "\r\033[K[%s] %3d%% %.1f of %.1f MB  ", bar.c_str(), percent, done_ / 1e6,
-                 total_ / 1e6);
-        std::string name = name_.size() > 40 ? "..." + name_.substr(name_.size() - 37) : name_;
-        err_ << line << name << std::flush;
-        drawn_ = true;
-    }
-    bool shown_, drawn_ = false;
-    std::ostream &err_;
-    double began_, last_ = 0;
-    uint64_t total_ = 0, done_ = 0;
-    std::string name_;
-};
 
 // With --mtime, or else SOURCE_DATE_EPOCH, every entry gets that time, in
 // UTC: the image is then the same wherever and whenever it is packed.
@@ -395,42 +359,58 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
         throw PackError("no output: give -o OUTPUT.exe (see --help)", Failure::Usage);
     if (options.inputs.empty())
         throw PackError("no inputs: name the files and folders to pack (see --help)", Failure::Usage);
-    CheckOutput(options.output, options.inputs, options.force);
+    CheckOutput(options.output, options.inputs);
     TextEncoder encoder(options.codepage);
     ImagePlan plan;
     plan.level = options.level;
     plan.config = Configure(options, encoder);
     std::string stubPath = options.stub.empty() ? DefaultStub(options.arch) : options.stub;
     try {
-        plan.stub = ReadWholeFile(stubPath);
+        plan.stub = ReadWholeFile(stubPath, kSmallFileLimit);
     } catch (const PackError &error) {
         throw PackError(std::string(error.what()) + " (the stub; choose one with --stub)");
     }
     CheckStub(plan.stub);
-    if (!options.arch.empty() && StubMachine(plan.stub) != options.arch)
-        throw PackError(stubPath + " is a stub for " + StubMachine(plan.stub) + ", not for --arch " +
-                        options.arch);
+    std::string machine = StubMachine(plan.stub);
+    if (!options.arch.empty() && machine != options.arch)
+        throw PackError(stubPath + " is a stub for " + machine + ", not for --arch " + options.arch);
     Warn(options, err);
+    // Not refused: the test beds name their stub without --arch.
+    if (options.arch.empty() && machine == "x64")
+        err << "brevant-pack: warning: " << Printable(stubPath)
+            << " is a stub for x64: the image runs only on 64-bit Windows (--arch x64 says so)\n";
 
-    std::vector<InputItem> items = CollectInputs(options.inputs, options.flat, encoder, options.output);
+    RemoveStaleTemporaries(options.output);  // before the walk, which might find them
+    std::vector<InputItem> items =
+        CollectInputs(options.inputs, options.flat, encoder, options.output, options.followLinks);
+    CheckReplace(options.output, options.force);
     CheckInputs(items);
     CheckPathLimits(plan.config, items, encoder);
     FixTimes(options, items);
     BuiltImage prefix = BuildPrefix(plan);
+    if (options.level == 0)
+        CheckStoredSize(prefix.bytes.size(), items);
 
     OutputImage output(options.output, options.force);
     ImageWriter writer(output, prefix.bytes);
     Progress progress(items, options.verbosity > 0 && isatty(2), err);
     writer.onBytes = [&](uint64_t bytes) { progress.Advance(bytes); };
+    std::ostringstream warnings;
     for (const InputItem &item : items) {
         progress.Start(item);
-        writer.Add(item, options.level, err);
+        writer.Add(item, options.level, warnings);
+        if (!warnings.str().empty()) {
+            progress.Clear();
+            err << warnings.str();
+            warnings.str("");
+        }
         if (options.verbosity > 1) {
             const ZipEntry &entry = writer.last();
             progress.Clear();
             out << "  " << (entry.method == 8 ? "deflated" : "stored  ") << " " << entry.uncompressedSize << " -> "
-                << entry.compressedSize << "  " << item.utf8 << (entry.method == 8 ? "  (" + entry.coder + ")" : "")
-                << "\n";
+                << entry.compressedSize << "  " << Printable(item.utf8)
+                << (entry.method == 8 ? "  (" + entry.coder + ")" : "")
+                << (item.link.empty() ? "" : "  (through the link " + Printable(item.link) + ")") << "\n";
         }
     }
     writer.Finish();
@@ -439,7 +419,7 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     if (options.verbosity == 0)
         return 0;
 
-    out << options.output << ": " << output.size() << " bytes: stub " << plan.stub.size()
+    out << Printable(options.output) << ": " << output.size() << " bytes: stub " << plan.stub.size()
         << ", configuration " << prefix.configSize << " -> " << prefix.configStreamSize << ", "
         << writer.count() << (writer.count() == 1 ? " entry " : " entries ") << writer.stored()
         << " -> " << writer.packed() << "; first entry at " << prefix.firstEntryOffset << " (limit "
@@ -458,6 +438,8 @@ int PackMain(const std::vector<std::string> &args, std::ostream &out, std::ostre
             return args.empty() ? (int)Failure::Usage : 0;
         }
         if (options.version) {
+            if (args.size() > 1)
+                throw PackError("--version takes nothing else", Failure::Usage);
             out << "brevant-pack " << BREVANT_VERSION << "\n";
             return 0;
         }
@@ -470,7 +452,13 @@ int PackMain(const std::vector<std::string> &args, std::ostream &out, std::ostre
             throw PackError("--json goes with --describe", Failure::Usage);
         return Pack(options, out, err);
     } catch (const PackError &error) {
-        err << "brevant-pack: " << error.what() << "\n";
+        // Refusals come escaped, a line each; anything else is one line.
+        std::string what = error.escaped ? error.what() : Printable(error.what());
+        for (size_t at = 0; at <= what.size();) {
+            size_t end = std::min(what.find('\n', at), what.size());
+            err << "brevant-pack: " << what.substr(at, end - at) << "\n";
+            at = end + 1;
+        }
         return (int)error.failure;
     } catch (const std::bad_alloc &) {
         err << "brevant-pack: out of memory\n";

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <zlib.h>
 
@@ -20,6 +21,40 @@ namespace pack {
 
 namespace {
 
+// A control character as \n, \r, \t, or \xNN (\u00NN in JSON).
+std::string EscapeControl(uint8_t c, bool json)
+{
+    if (c == '\n')
+        return "\\n";
+    if (c == '\r')
+        return "\\r";
+    if (c == '\t')
+        return "\\t";
+    char hex[8];
+    snprintf(hex, sizeof hex, json ? "\\u%04X" : "\\x%02X", c);
+    return hex;
+}
+
+// The length of the well-formed UTF-8 character at text[at] that is not a
+// control character (C1 included); 0 for anything else.
+size_t PrintableLength(const std::string &text, size_t at)
+{
+    uint8_t c = (uint8_t)text[at];
+    if (c < 0x80)
+        return c >= 0x20 && c != 0x7F;
+    size_t length = c >= 0xC2 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3 : c >= 0xF0 && c < 0xF5 ? 4 : 0;
+    if (!length || at + length > text.size())
+        return 0;
+    for (size_t i = 1; i < length; i++)
+        if (((uint8_t)text[at + i] & 0xC0) != 0x80)
+            return 0;
+    uint8_t next = (uint8_t)text[at + 1];
+    if ((c == 0xE0 && next < 0xA0) || (c == 0xED && next >= 0xA0) || (c == 0xF0 && next < 0x90) ||
+        (c == 0xF4 && next >= 0x90) || (c == 0xC2 && next < 0xA0))
+        return 0;  // overlong, a surrogate, beyond U+10FFFF, or a C1 control
+    return length;
+}
+
 // The bytes of a text or name as UTF-8 between quotes: converted from the
 // code page when they are its text (codepage null: they are UTF-8), else
 // bytes beyond ASCII as \xNN; quotes, backslashes and control characters
@@ -33,18 +68,11 @@ std::string Quote(const std::string &raw, const TextEncoder *codepage, bool json
     for (char ch : text) {
         uint8_t c = (uint8_t)ch;
         char hex[8];
-        if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '"' || c == '\\')
+        if (c == '"' || c == '\\')
             out += std::string("\\") + (char)c;
-        else if (c < 0x20 || c == 0x7F) {
-            snprintf(hex, sizeof hex, json ? "\\u%04X" : "\\x%02X", c);
-            out += hex;
-        } else if (c >= 0x80 && !converted) {
+        else if (c < 0x20 || c == 0x7F)
+            out += EscapeControl(c, json);
+        else if (c >= 0x80 && !converted) {
             snprintf(hex, sizeof hex, json ? "\\\\x%02X" : "\\x%02X", c);
             out += hex;
         } else
@@ -52,6 +80,26 @@ std::string Quote(const std::string &raw, const TextEncoder *codepage, bool json
     }
     return out + "\"";
 }
+
+}  // namespace
+
+std::string Printable(const std::string &text)
+{
+    std::string out;
+    for (size_t at = 0; at < text.size();) {
+        size_t length = PrintableLength(text, at);
+        if (length) {
+            out.append(text, at, length);
+            at += length;
+            continue;
+        }
+        uint8_t c = (uint8_t)text[at++];
+        out += EscapeControl(c, false);
+    }
+    return out;
+}
+
+namespace {
 
 std::string DosStamp(uint16_t date, uint16_t time)
 {
@@ -347,10 +395,16 @@ int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err,
     Report report;
     TextEncoder encoder(codepage);
     {
+        struct stat st;
         FILE *file = fopen(path.c_str(), "rb");
-        if (!file) {
-            err << "brevant-pack: " << path << ": " << strerror(errno) << "\n";
-            return (int)Failure::Refused;
+        if (!file || fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
+            int error = errno;
+            err << "brevant-pack: " << Printable(path) << ": " << (file ? "not a regular file" : strerror(error))
+                << "\n";
+            Failure failure = file ? Failure::Refused : FailureOf(error);
+            if (file)
+                fclose(file);
+            return (int)failure;
         }
         head.resize(2 * kScanLimit);
         head.resize(fread(head.data(), 1, head.size(), file));

@@ -32,7 +32,7 @@ TextEncoder::TextEncoder(int codepage) : codepage_(codepage), iconv_(nullptr), b
     if (cd == (iconv_t)-1 || back == (iconv_t)-1) {
         if (cd != (iconv_t)-1)
             iconv_close(cd);
-        throw PackError("code page " + std::to_string(codepage) + " is not known to iconv");
+        throw PackError("--codepage: code page " + std::to_string(codepage) + " is not known to iconv", Failure::Usage);
     }
     iconv_ = cd;
     back_ = back;
@@ -159,9 +159,11 @@ std::string TextEncoder::EncodeName(const std::string &utf8, const std::string &
 // ---- Names ------------------------------------------------------------------------
 
 // Windows creates no file of these names, with any extension: they open the
-// devices instead.
+// devices instead. component is UTF-8: Windows takes the superscript digits
+// 1 to 3 for COM and LPT ports as well.
 static bool IsDeviceName(const std::string &component)
 {
+    static const char *const kSuperscripts[] = {"\xC2\xB9", "\xC2\xB2", "\xC2\xB3"};
     static const char *const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     std::string stem = component.substr(0, component.find('.'));
     while (!stem.empty() && stem.back() == ' ')
@@ -172,8 +174,13 @@ static bool IsDeviceName(const std::string &component)
     for (const char *device : kDevices)
         if (stem == device)
             return true;
-    if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0))
+    if (stem.compare(0, 3, "COM") != 0 && stem.compare(0, 3, "LPT") != 0)
+        return false;
+    if (stem.size() == 4)
         return stem[3] >= '1' && stem[3] <= '9';
+    for (const char *digit : kSuperscripts)
+        if (stem.compare(3, std::string::npos, digit) == 0)
+            return true;
     return false;
 }
 
@@ -184,12 +191,20 @@ void CheckName(const std::string &name, const std::string &utf8, const TextEncod
                         " bytes long; the stub takes at most " + std::to_string(kMaxNameLength));
     // The characters as given: in a double-byte code page a trailing byte
     // may legitimately be 0x5C.
-    for (char c : utf8) {
+    std::string component;
+    for (size_t at = 0; at <= utf8.size(); at++) {
+        char c = at < utf8.size() ? utf8[at] : '/';
         if ((uint8_t)c < 0x20 || strchr("<>:\"\\|?*", c))
             throw PackError(utf8 + ": the name holds a character Windows does not allow in file names");
+        if (c != '/') {
+            component += c;
+        } else {
+            if (IsDeviceName(component))
+                throw PackError(utf8 + ": \"" + component + "\" is the name of a device on Windows");
+            component.clear();
+        }
     }
     // The converted bytes, character by character, one component at a time.
-    std::string component;
     uint8_t last = 0;
     for (size_t at = 0; at <= name.size(); at++) {
         uint8_t c = at < name.size() ? (uint8_t)name[at] : '/';
@@ -200,8 +215,6 @@ void CheckName(const std::string &name, const std::string &utf8, const TextEncod
             if (!folderEnd && (last == '.' || last == ' '))
                 throw PackError(utf8 + ": \"" + component + "\" ends in a " + (last == '.' ? "dot" : "space") +
                                 ", which Windows drops from file names");
-            if (IsDeviceName(component))
-                throw PackError(utf8 + ": \"" + component + "\" is the name of a device on Windows");
             component.clear();
             last = 0;
             continue;
@@ -247,123 +260,6 @@ std::string FoldCase(const std::string &utf8)
     return folded;
 }
 
-// ---- Walking ------------------------------------------------------------------------
-
-namespace {
-
-struct Walker {
-    explicit Walker(const TextEncoder &e) : encoder(e) {}
-    const TextEncoder &encoder;
-    struct stat skip {};
-    bool haveSkip = false;
-    std::vector<InputItem> items;
-    std::map<std::string, std::string> seen;  // folded name -> the path that has it
-    std::vector<std::pair<dev_t, ino_t>> open;  // folders being walked, against link loops
-
-    void Add(const std::string &path, const std::string &utf8Name, const struct stat &st, bool folder)
-    {
-        InputItem item;
-        item.utf8 = utf8Name + (folder ? "/" : "");
-        item.name = encoder.EncodeName(utf8Name, path) + (folder ? "/" : "");
-        item.path = path;
-        item.folder = folder;
-        item.size = folder ? 0 : (uint64_t)st.st_size;
-        item.mtime = st.st_mtime;
-        CheckName(item.name, item.utf8, encoder);
-        if (!folder && item.size > 0xFFFFFFFFu)
-            throw PackError(path + ": 4 GiB or larger; entries are limited to 32-bit sizes");
-        auto known = seen.emplace(FoldCase(item.utf8), path);
-        if (!known.second)
-            throw PackError(path + " and " + known.first->second +
-                            ": Windows takes the two names for the same file (it ignores case)");
-        items.push_back(std::move(item));
-    }
-
-    void Walk(const std::string &path, const std::string &name)
-    {
-        struct stat st;
-        if (stat(path.c_str(), &st) != 0)
-            throw PackError(path + ": " + strerror(errno));
-        if (haveSkip && st.st_dev == skip.st_dev && st.st_ino == skip.st_ino)
-            return;  // the output image itself, left from an earlier run
-        if (S_ISREG(st.st_mode)) {
-            Add(path, name, st, false);
-            return;
-        }
-        if (!S_ISDIR(st.st_mode))
-            throw PackError(path + ": neither a file nor a folder");
-        for (auto &ancestor : open)
-            if (ancestor.first == st.st_dev && ancestor.second == st.st_ino)
-                throw PackError(path + ": a link leads back into a folder that contains it");
-        if (!name.empty())
-            Add(path, name, st, true);
-        Children(path, name, st);
-    }
-
-    void Children(const std::string &path, const std::string &name, const struct stat &st)
-    {
-        DIR *dir = opendir(path.c_str());
-        if (!dir)
-            throw PackError(path + ": " + strerror(errno));
-        std::vector<std::string> children;
-        while (dirent *d = readdir(dir)) {
-            if (strcmp(d->d_name, ".") != 0 && strcmp(d->d_name, "..") != 0)
-                children.push_back(d->d_name);
-        }
-        closedir(dir);
-        std::sort(children.begin(), children.end());
-        open.push_back({st.st_dev, st.st_ino});
-        for (const std::string &child : children)
-            Walk(path + "/" + child, name.empty() ? child : name + "/" + child);
-        open.pop_back();
-    }
-};
-
-// The name a folder or file given on the command line gets in the archive:
-// its last path component ("dir/" and "dir/." count as "dir").
-std::string BaseName(const std::string &path)
-{
-    std::string trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == '/')
-        trimmed.pop_back();
-    size_t slash = trimmed.rfind('/');
-    std::string base = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
-    if (base == "." || base == ".." || base.empty() || base == "/") {
-        char resolved[PATH_MAX];
-        if (!realpath(path.c_str(), resolved))
-            throw PackError(path + ": " + strerror(errno));
-        std::string full = resolved;
-        base = full.substr(full.rfind('/') + 1);
-    }
-    return base;
-}
-
-}  // namespace
-
-std::vector<InputItem> CollectInputs(const std::vector<std::string> &inputs, bool flat,
-                                     const TextEncoder &encoder, const std::string &skip)
-{
-    Walker walker(encoder);
-    if (!skip.empty() && stat(skip.c_str(), &walker.skip) == 0)
-        walker.haveSkip = true;
-    for (const std::string &input : inputs) {
-        struct stat st;
-        if (stat(input.c_str(), &st) != 0)
-            throw PackError(input + ": " + strerror(errno));
-        if (S_ISDIR(st.st_mode) && flat) {
-            walker.open.push_back({st.st_dev, st.st_ino});
-            walker.Children(input, "", st);
-            walker.open.pop_back();
-        } else {
-            std::string base = BaseName(input);
-            if (base.empty())
-                throw PackError(input + ": a folder without a name; use --flat to pack its contents");
-            walker.Walk(input, base);
-        }
-    }
-    return std::move(walker.items);
-}
-
 void CheckInputs(const std::vector<InputItem> &items)
 {
     uint64_t total = 0;
@@ -386,12 +282,21 @@ uint32_t DosDateTime(time_t when, bool utc)
     return date << 16 | time;
 }
 
+// What a DOS time can hold, in UTC: 1980-01-01 00:00:00 to 2107-12-31 23:59:59.
+constexpr time_t kFirstDosTime = 315532800, kLastDosTime = 4354819199;
+
 time_t ParseTime(const std::string &text, const std::string &what)
 {
     const char *p = text.c_str();
+    auto inRange = [&](time_t t) {
+        if (t < kFirstDosTime || t > kLastDosTime)
+            throw PackError(what + " '" + text + "' is outside what a ZIP entry's time holds (1980-01-01 to "
+                            "2107-12-31)", Failure::Usage);
+        return t;
+    };
     bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
     if (digits && text.size() <= 12)
-        return (time_t)strtoll(p, nullptr, 10);
+        return inRange((time_t)strtoll(p, nullptr, 10));
     struct tm when = {};
     int consumed = 0;
     int fields = sscanf(p, "%4d-%2d-%2d%n", &when.tm_year, &when.tm_mon, &when.tm_mday, &consumed);
@@ -414,25 +319,43 @@ time_t ParseTime(const std::string &text, const std::string &what)
     if (!good)
         throw PackError(what + " takes seconds since 1970 or YYYY-MM-DD[THH:MM[:SS]] (UTC), not '" + text + "'",
                         Failure::Usage);
+    struct tm given = when;
     when.tm_year -= 1900;
     when.tm_mon -= 1;
-    return timegm(&when);
+    time_t t = timegm(&when);
+    // timegm moves a day that the month does not have into the next one.
+    if (when.tm_mday != given.tm_mday || when.tm_mon != given.tm_mon - 1)
+        throw PackError(what + " '" + text + "': " + text.substr(0, 10) + " is not a day of the calendar",
+                        Failure::Usage);
+    return inRange(t);
 }
 
-Bytes ReadWholeFile(const std::string &path)
+Bytes ReadWholeFile(const std::string &path, uint64_t limit, const std::string &what)
 {
-    FILE *file = fopen(path.c_str(), "rb");
-    if (!file)
-        throw PackError(path + ": " + strerror(errno));
-    Bytes bytes;
-    uint8_t buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0)
-        bytes.insert(bytes.end(), buffer, buffer + n);
-    bool failed = ferror(file);
-    fclose(file);
-    if (failed)
-        throw PackError(path + ": read error", Failure::Io);
+    const std::string &name = what.empty() ? path : what;
+    // Not blocking: a FIFO is refused, not waited on.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
+        throw PackError(name + ": " + strerror(errno), FailureOf(errno));
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (uint64_t)st.st_size > limit) {
+        bool regular = S_ISREG(st.st_mode);
+        close(fd);
+        if (!regular)
+            throw PackError(name + ": not a regular file");
+        throw PackError(name + ": " + std::to_string(st.st_size) + " bytes; at most " + std::to_string(limit) +
+                        " are read");
+    }
+    Bytes bytes((size_t)st.st_size);
+    size_t got = 0;
+    ssize_t n = 1;
+    while (got < bytes.size() && (n = read(fd, bytes.data() + got, bytes.size() - got)) > 0)
+        got += (size_t)n;
+    int error = errno;
+    close(fd);
+    if (n < 0)
+        throw PackError(name + ": " + strerror(error), Failure::Io);
+    bytes.resize(got);  // a file that shrank meanwhile: what it holds now
     return bytes;
 }
 

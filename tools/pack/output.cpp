@@ -1,6 +1,7 @@
 // The output image while it is written: a temporary file beside it, renamed
 // into place at the end, removed on failure and when the packer is
 // interrupted; and the checks on the output that come before any input is read.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -98,7 +99,7 @@ static std::string FolderOf(const std::string &path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-void CheckOutput(const std::string &output, const std::vector<std::string> &inputs, bool force)
+void CheckOutput(const std::string &output, const std::vector<std::string> &inputs)
 {
     if (output.empty() || output.back() == '/')
         throw PackError("-o " + output + ": names a folder, not a file", Failure::Usage);
@@ -116,15 +117,49 @@ void CheckOutput(const std::string &output, const std::vector<std::string> &inpu
     }
     if (S_ISDIR(existing.st_mode))
         throw PackError(output + ": is a folder; name a file to write");
-    if (!force)
+    if (!S_ISREG(existing.st_mode))
+        throw PackError(output + ": is not a regular file (a device, a FIFO or a socket); the packer replaces "
+                        "only files");
+}
+
+void CheckReplace(const std::string &output, bool force)
+{
+    struct stat existing;
+    if (!force && lstat(output.c_str(), &existing) == 0)
         throw PackError(output + ": exists; give --force to replace it");
 }
 
 // ---- The temporary file --------------------------------------------------------------
 
+// Earlier packers named their temporary files NAME.tmp-XXXXXX; one of path
+// is removed when it holds the beginning of an image.
+static bool IsEarlierTemporary(const std::string &name, const std::string &base, const std::string &path)
+{
+    return name.size() == base.size() + 11 && name.compare(0, base.size() + 5, base + ".tmp-") == 0 &&
+           IsImage(path);
+}
+
+void RemoveStaleTemporaries(const std::string &path)
+{
+    std::string folder = FolderOf(path), base = path.substr(path.rfind('/') + 1);
+    DIR *dir = opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (dirent *d = readdir(dir)) {
+        long pid = 0;
+        std::string name = d->d_name;
+        std::string full = folder + "/" + name;
+        bool ours = name.compare(0, base.size() + sizeof kTemporaryTag - 1, base + kTemporaryTag) == 0 &&
+                    IsTemporaryName(name, &pid);
+        if ((ours && pid > 0 && kill((pid_t)pid, 0) != 0 && errno == ESRCH) || IsEarlierTemporary(name, base, full))
+            unlink(full.c_str());
+    }
+    closedir(dir);
+}
+
 OutputImage::OutputImage(const std::string &path, bool replace) : path_(path), replace_(replace)
 {
-    temp_ = path + ".tmp-XXXXXX";
+    temp_ = path + kTemporaryTag + std::to_string(getpid()) + "-XXXXXX";
     fd_ = CreateTemporary(temp_);
     if (fd_ < 0)
         throw PackError(path + ": can't create a file beside it: " + strerror(errno), Failure::Io);

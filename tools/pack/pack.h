@@ -29,11 +29,12 @@ namespace pack {
 
 using Bytes = std::vector<uint8_t>;
 
-// What kind of failure stopped the packer; the command's exit code.
+// What kind of failure stopped the packer; the command's exit code (the
+// table in README says the same).
 enum class Failure {
-    Refused = 1,  // an input, option value or rule of the stub that can't be met
-    Usage = 2,    // the command line itself: an unknown option, a missing value
-    Io = 3,       // reading an input or writing the output failed
+    Refused = 1,  // an input, a text, the icon, the stub or the output that can't be taken
+    Usage = 2,    // the command line itself: an unknown option, a missing value, a value the option does not take
+    Io = 3,       // an existing file could not be read or the output not written
 };
 
 // A rule of the stub or of the input was broken; what() says which and where.
@@ -41,7 +42,18 @@ struct PackError : std::runtime_error {
     explicit PackError(const std::string &what, Failure kind = Failure::Refused)
         : std::runtime_error(what), failure(kind) {}
     Failure failure;
+    bool escaped = false;  // a line each, already Printable (Refusals)
 };
+// A failed system call on a path: Refused when the path is not there (or
+// not what it should be), Io when it is there and can't be read.
+Failure FailureOf(int error);
+// Several refusals as one error: a line each (at most kMostRefusals), then
+// how many there were. Its kind is the gravest of theirs.
+constexpr size_t kMostRefusals = 50;
+PackError Refusals(const std::vector<PackError> &errors);
+// Text for a terminal: control characters and bytes that are not UTF-8 as
+// \n, \r, \t or \xNN, as --describe shows them; the rest as it is.
+std::string Printable(const std::string &text);
 
 // The stub's own limits, by the names the stub uses.
 constexpr uint32_t kScanLimit = SCAN_LIMIT;
@@ -158,18 +170,34 @@ struct InputItem {
     uint64_t size = 0;
     time_t mtime = 0;
     bool utc = false;  // mtime given by the publisher: its DOS time in UTC, the same in every zone
+    std::string link;  // the link it was reached through, or empty
 };
 // Walks the inputs. A folder is packed below its own name, or with flat its
 // contents go to the top. Folders get their own entries (names ending '/').
-// Files that are the same as skip (the output image) are left out.
+// The file output names, when it is an earlier image (IsImage), and the
+// packer's temporary files are left out; output as any other file of the
+// inputs is refused. A link is packed as what it leads to when that lies in
+// the inputs (or with followLinks anywhere); one that leads outside them,
+// a dangling one and a loop are refused. Every refusal of a name or an
+// input is collected and thrown together (Refusals).
 std::vector<InputItem> CollectInputs(const std::vector<std::string> &inputs, bool flat,
-                                     const TextEncoder &encoder, const std::string &skip = "");
+                                     const TextEncoder &encoder, const std::string &output = "",
+                                     bool followLinks = false);
+// What marks the packer's temporary files: NAME.brevant-tmp-PID-XXXXXX.
+constexpr char kTemporaryTag[] = ".brevant-tmp-";
+// Whether a file name is one of the packer's temporary files
+// (NAME.brevant-tmp-PID-XXXXXX); its process id in pid.
+bool IsTemporaryName(const std::string &name, long *pid = nullptr);
+// Whether path is an image this packer wrote: an MZ executable with a
+// configuration header within the scan whose block checks.
+bool IsImage(const std::string &path);
 // Checks one archive name, converted (name) and as given (utf8), against
 // what Windows can create: at most 250 bytes; no control character or
 // <>:"\|?*; no byte 0x5C outside a double-byte character of the encoder's
 // code page; no component "." or ".."; none ending in a dot or a space; no
-// device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$, any case,
-// with or without an extension). Throws PackError naming utf8.
+// device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, COM and LPT with the
+// superscripts 1-3, CONIN$, CONOUT$, any case, with or without an
+// extension). Throws PackError naming utf8.
 void CheckName(const std::string &name, const std::string &utf8, const TextEncoder &encoder = TextEncoder());
 // A name as Windows compares names: every character of the Basic
 // Multilingual Plane in its upper case.
@@ -182,10 +210,11 @@ void CheckInputs(const std::vector<InputItem> &items);
 void CheckCountAndTotal(size_t count, uint64_t total);
 
 // DOS date in the high 16 bits, DOS time in the low 16 bits, in local time
-// or in UTC; clamped to the years 1980 to 2107.
+// or in UTC; clamped to the years 1980 to 2107 (a file's own time).
 uint32_t DosDateTime(time_t when, bool utc = false);
 // The time --mtime (or SOURCE_DATE_EPOCH) gives: seconds since 1970 or
-// YYYY-MM-DD[THH:MM[:SS]] in UTC; throws PackError naming what.
+// YYYY-MM-DD[THH:MM[:SS]] in UTC, a real date from 1980-01-01 to
+// 2107-12-31 (what a DOS time holds); throws PackError naming what.
 time_t ParseTime(const std::string &text, const std::string &what);
 
 // ---- Archive entries ---------------------------------------------------------
@@ -250,15 +279,22 @@ void CheckStub(const Bytes &stub);
 // "x64", or a description of anything else.
 std::string StubMachine(const Bytes &image);
 
-Bytes ReadWholeFile(const std::string &path);
+// A regular file, whole; one larger than limit is refused naming what
+// (empty: the path) and saying the limit. Throws PackError.
+Bytes ReadWholeFile(const std::string &path, uint64_t limit = UINT64_MAX, const std::string &what = "");
+// The limit of the files read whole: @FILE, --icon, --stub.
+constexpr uint64_t kSmallFileLimit = 16u << 20;
 
 // ---- The output ------------------------------------------------------------------
 // Refuses, before anything is read, an output whose folder does not exist,
-// one that is a folder, one that is also named as an input, and an existing
-// one without force.
-void CheckOutput(const std::string &output, const std::vector<std::string> &inputs, bool force);
+// one that is not a regular file (or a link to one: a folder, a device, a
+// FIFO), and one that is also named as an input.
+void CheckOutput(const std::string &output, const std::vector<std::string> &inputs);
+// After the walk: an existing output without force.
+void CheckReplace(const std::string &output, bool force);
 
-// The image being written: a temporary file beside path, renamed to path by
+// The image being written: a temporary file beside path
+// (NAME.brevant-tmp-PID-XXXXXX, see IsTemporaryName), renamed to path by
 // Commit; removed if Commit is never reached, and on SIGINT, SIGTERM and
 // SIGHUP. Without replace, Commit does not replace a file that exists by
 // then. Every failure throws PackError (Failure::Io).
@@ -284,6 +320,10 @@ private:
     uint64_t size_ = 0;
     bool committed_ = false;
 };
+// Removes the temporary files of path whose process is gone (one killed
+// outright, which had no chance to), and an earlier packer's
+// (NAME.tmp-XXXXXX, holding the beginning of an image).
+void RemoveStaleTemporaries(const std::string &path);
 // mkstemp on pattern, the file then removed if SIGINT, SIGTERM or SIGHUP
 // ends the packer, until ForgetOnSignal; the descriptor, or -1 (errno set).
 int CreateTemporary(std::string &pattern);
@@ -305,6 +345,9 @@ Bytes CentralDirectoryBytes(const std::vector<ZipEntry> &entries, const std::vec
 // decoded by the stub's decoder where it lies in the output before it is
 // kept. Throws PackError.
 constexpr size_t kChunkSize = 16u << 20;
+// At level 0 every entry is stored: the image's size is known from the
+// walk, and one over 4 GiB is refused before anything is written.
+void CheckStoredSize(uint64_t prefix, const std::vector<InputItem> &items);
 class ImageWriter {
 public:
     ImageWriter(OutputImage &output, const Bytes &prefix);
@@ -326,6 +369,34 @@ private:
     std::vector<uint32_t> offsets_;
     uint64_t stored_ = 0, packed_ = 0, reported_ = 0;
 };
+
+// ---- The progress line -----------------------------------------------------------
+// A progress line on a terminal for packs that take more than a second:
+// bytes done of the total and the file at hand, redrawn at most five times
+// a second, never wider than the terminal; cleared before any message
+// (Clear) and when it goes.
+class Progress {
+public:
+    Progress(const std::vector<InputItem> &items, bool shown, std::ostream &err);
+    ~Progress() { Clear(); }
+    Progress(const Progress &) = delete;
+    Progress &operator=(const Progress &) = delete;
+    void Start(const InputItem &item);
+    void Advance(uint64_t bytes);
+    void Clear();
+
+private:
+    void Draw();
+    bool shown_, drawn_ = false;
+    std::ostream &err_;
+    double began_, last_ = 0;
+    uint64_t total_ = 0, done_ = 0;
+    std::string name_;
+};
+// The end of text (UTF-8) within columns of a terminal: all of it, or "..."
+// and as many whole characters from its end as fit; empty when not even
+// that fits.
+std::string FitFromEnd(const std::string &text, size_t columns);
 
 // ---- Describing an image -------------------------------------------------------
 // Prints an image's configuration and entries, reading it with the stub's own

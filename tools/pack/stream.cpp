@@ -94,6 +94,18 @@ void CheckImageSize(uint64_t size)
 
 }  // namespace
 
+void CheckStoredSize(uint64_t prefix, const std::vector<InputItem> &items)
+{
+    uint64_t size = prefix + 22;  // the end record
+    for (const InputItem &item : items) {
+        ZipEntry entry;
+        entry.name = item.name;
+        AddUnicodePath(entry, item.utf8);
+        size += 30 + 46 + 2 * (entry.name.size() + entry.extra.size()) + item.size;  // local and central headers
+    }
+    CheckImageSize(size);
+}
+
 ImageWriter::ImageWriter(OutputImage &output, const Bytes &prefix) : out_(output) { out_.Append(prefix); }
 
 // The stub's decoder on the entry's data in the output, as the extraction
@@ -128,11 +140,12 @@ void ImageWriter::WriteData(ZipEntry &entry, const InputItem &item, uint64_t dat
     uint32_t crc = (uint32_t)crc32(0, chunk->data(), (uInt)chunk->size());
     entry.crc = crc;
     entry.uncompressedSize = (uint32_t)item.size;
+    bool crcOfAll = file.AtEnd();  // else the first piece's alone, until every piece is read
 
     if (level != 0 && file.AtEnd() && !chunk->empty()) {
         // One piece: compressed whole, exactly as in memory.
         const char *coder = nullptr;
-        Bytes stream = CompressAccepted(*chunk, level, entry.name, log, [&](const Bytes &s) {
+        Bytes stream = CompressAccepted(*chunk, level, Printable(item.utf8), log, [&](const Bytes &s) {
             out_.Truncate(dataAt);
             out_.Append(s);
             entry.method = 8;
@@ -164,6 +177,7 @@ void ImageWriter::WriteData(ZipEntry &entry, const InputItem &item, uint64_t dat
             }
         } while (!last);
         entry.crc = crc;
+        crcOfAll = true;
         entry.method = 8;
         entry.compressedSize = (uint32_t)(out_.size() - dataAt);
         if (entry.compressedSize < item.size) {
@@ -171,7 +185,7 @@ void ImageWriter::WriteData(ZipEntry &entry, const InputItem &item, uint64_t dat
                 entry.coder = CoderName(Coder::Libdeflate);
                 return;
             }
-            log << "brevant-pack: warning: the stub's decoder refused the stream of " << entry.name
+            log << "brevant-pack: warning: the stub's decoder refused the stream of " << Printable(item.utf8)
                 << "; storing it\n";
         }
         file.Rewind();
@@ -189,8 +203,9 @@ void ImageWriter::WriteData(ZipEntry &entry, const InputItem &item, uint64_t dat
             break;
         chunk = &file.Next();
     }
-    if (again != entry.crc)
+    if (crcOfAll && again != entry.crc)
         throw PackError(item.path + ": changed while being packed (read twice, its contents differ)", Failure::Io);
+    entry.crc = again;
     entry.method = 0;
     entry.compressedSize = entry.uncompressedSize;
     entry.coder = "stored";

@@ -1,0 +1,104 @@
+// The progress line on a terminal: what is done of the total and the end of
+// the file's name, within the terminal's width.
+#include <locale.h>
+#include <stdio.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <wchar.h>
+
+#include "pack.h"
+
+namespace pack {
+
+// The columns the UTF-8 character of length bytes at text[at] takes on a
+// terminal.
+static int Columns(const std::string &text, size_t at, size_t length)
+{
+    static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+    locale_t old = uselocale(unicode ? unicode : LC_GLOBAL_LOCALE);
+    wchar_t wide;
+    mbstate_t state{};
+    int width = mbrtowc(&wide, text.data() + at, length, &state) == length ? wcwidth(wide) : 1;
+    uselocale(old);
+    return width < 0 ? 1 : width;
+}
+
+std::string FitFromEnd(const std::string &text, size_t columns)
+{
+    std::vector<std::pair<size_t, int>> characters;  // where each begins, its columns
+    size_t total = 0;
+    for (size_t at = 0; at < text.size();) {
+        size_t length = 1;
+        while (at + length < text.size() && ((uint8_t)text[at + length] & 0xC0) == 0x80)
+            length++;
+        characters.push_back({at, Columns(text, at, length)});
+        total += (size_t)characters.back().second;
+        at += length;
+    }
+    if (total <= columns)
+        return text;
+    if (columns < 4)
+        return "";
+    size_t used = 3, from = text.size();
+    for (size_t i = characters.size(); i-- > 0 && used + (size_t)characters[i].second <= columns;) {
+        used += (size_t)characters[i].second;
+        from = characters[i].first;
+    }
+    return "..." + text.substr(from);
+}
+
+static double Now()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (double)t.tv_sec + t.tv_nsec / 1e9;
+}
+
+Progress::Progress(const std::vector<InputItem> &items, bool shown, std::ostream &err)
+    : shown_(shown), err_(err), began_(Now())
+{
+    for (const InputItem &item : items)
+        total_ += item.size;
+}
+
+void Progress::Start(const InputItem &item)
+{
+    name_ = Printable(item.utf8);
+    Draw();
+}
+
+void Progress::Advance(uint64_t bytes)
+{
+    done_ += bytes;
+    Draw();
+}
+
+void Progress::Clear()
+{
+    if (drawn_)
+        err_ << "\r\033[K" << std::flush;
+    drawn_ = false;
+}
+
+void Progress::Draw()
+{
+    double now = Now();
+    if (!shown_ || now - began_ < 1 || now - last_ < 0.2)
+        return;
+    last_ = now;
+    int percent = total_ ? (int)(done_ * 100 / total_) : 100;
+    std::string bar(percent / 5, '#');
+    bar.resize(20, ' ');
+    char line[96];
+    snprintf(line, sizeof line, "[%s] %3d%% %.1f of %.1f MB  ", bar.c_str(), percent, done_ / 1e6,
+             total_ / 1e6);
+    // The last column stays free: some terminals wrap on it.
+    struct winsize size {};
+    size_t columns = ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_col ? size.ws_col : 80;
+    std::string text = line;
+    text = text.size() >= columns ? text.substr(0, columns - 1) : text + FitFromEnd(name_, columns - 1 - text.size());
+    err_ << "\r\033[K" << text << std::flush;
+    drawn_ = true;
+}
+
+}  // namespace pack

@@ -1,0 +1,327 @@
+// The walk over the inputs: files and folders into archive names, links
+// followed where they stay within the inputs, the output and the packer's
+// temporary files left out, and every refusal collected on the way.
+#include <dirent.h>
+#include <errno.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+
+#include <zlib.h>
+
+#include "pack.h"
+
+namespace pack {
+
+Failure FailureOf(int error)
+{
+    return error == ENOENT || error == ENOTDIR || error == ELOOP || error == ENAMETOOLONG ? Failure::Refused
+                                                                                          : Failure::Io;
+}
+
+PackError Refusals(const std::vector<PackError> &errors)
+{
+    if (errors.size() == 1)
+        return errors[0];
+    std::string text;
+    Failure kind = Failure::Refused;
+    for (size_t i = 0; i < errors.size(); i++) {
+        kind = std::max(kind, errors[i].failure);
+        if (i < kMostRefusals)
+            text += Printable(errors[i].what()) + "\n";
+    }
+    if (errors.size() > kMostRefusals)
+        text += "... and " + std::to_string(errors.size() - kMostRefusals) + " more\n";
+    PackError all(text + std::to_string(errors.size()) + " refusals; nothing was written", kind);
+    all.escaped = true;
+    return all;
+}
+
+// ---- What the walk leaves out ---------------------------------------------------------
+
+bool IsTemporaryName(const std::string &name, long *pid)
+{
+    size_t tag = name.rfind(kTemporaryTag);
+    if (tag == std::string::npos || tag == 0)
+        return false;
+    std::string rest = name.substr(tag + sizeof kTemporaryTag - 1);  // PID-XXXXXX, as mkstemp fills it
+    size_t dash = rest.find_first_not_of("0123456789");
+    if (dash == 0 || dash == std::string::npos || rest[dash] != '-' || rest.size() != dash + 7)
+        return false;
+    for (size_t i = dash + 1; i < rest.size(); i++)
+        if (!isalnum((uint8_t)rest[i]))
+            return false;
+    if (pid)
+        *pid = strtol(rest.c_str(), nullptr, 10);
+    return true;
+}
+
+bool IsImage(const std::string &path)
+{
+    FILE *file = fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    Bytes head(kScanLimit);
+    head.resize(fread(head.data(), 1, head.size(), file));
+    fclose(file);
+    if (head.size() < 64 || head[0] != 'M' || head[1] != 'Z')
+        return false;
+    // The configuration header ("JAVA", CRC-32, size) and its raw deflate
+    // block, which must inflate to that size and CRC-32.
+    static const uint8_t kHeader[4] = {'J', 'A', 'V', 'A'};
+    for (auto at = head.begin(); (at = std::search(at, head.end(), kHeader, kHeader + 4)) != head.end(); at++) {
+        size_t offset = (size_t)(at - head.begin());
+        if (offset > kLastSignatureOffset || offset + 12 > head.size())
+            break;
+        const uint8_t *h = &head[offset + 4];
+        uint32_t crc = h[0] | h[1] << 8 | h[2] << 16 | (uint32_t)h[3] << 24;
+        uint32_t size = h[4] | h[5] << 8 | h[6] << 16 | (uint32_t)h[7] << 24;
+        if (size == 0 || size > kScanLimit * 32)
+            continue;
+        Bytes block(size);
+        z_stream z{};
+        if (inflateInit2(&z, -15) != Z_OK)
+            return false;
+        z.next_in = &head[offset + 12];
+        z.avail_in = (uInt)(head.size() - offset - 12);
+        z.next_out = block.data();
+        z.avail_out = size;
+        bool whole = inflate(&z, Z_FINISH) == Z_STREAM_END && z.total_out == size;
+        inflateEnd(&z);
+        if (whole && crc32(0, block.data(), size) == crc)
+            return true;
+    }
+    return false;
+}
+
+// ---- Walking ------------------------------------------------------------------------------
+
+namespace {
+
+struct Seen {
+    std::string path, utf8;
+    dev_t dev;
+    ino_t ino;
+};
+
+bool SameFile(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+struct Walker {
+    Walker(const TextEncoder &e, bool follow) : encoder(e), followLinks(follow) {}
+    const TextEncoder &encoder;
+    bool followLinks;
+    std::string outputPath;
+    struct stat output {};
+    bool haveOutput = false;
+    std::vector<std::string> roots;  // the inputs, resolved: where a link may lead
+    std::vector<InputItem> items;
+    std::vector<PackError> refused;
+    std::map<std::string, Seen> seen;  // folded name -> what has it
+    std::vector<std::pair<dev_t, ino_t>> open;  // folders being walked, against link loops
+
+    void Refuse(const std::string &what, Failure kind = Failure::Refused) { refused.emplace_back(what, kind); }
+
+    // A path that stat can't follow; a link is refused as a link.
+    void Unreachable(const std::string &path, int error)
+    {
+        char target[PATH_MAX];
+        ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+        if (n > 0) {
+            target[n] = 0;
+            if (error == ENOENT)
+                return Refuse(path + ": a link to " + target + ", which does not exist");
+            if (error == ELOOP)
+                return Refuse(path + ": a link to " + target + ", which leads round in a loop");
+        }
+        Refuse(path + ": " + strerror(error), FailureOf(error));
+    }
+
+    bool Add(const std::string &path, const std::string &utf8Name, const struct stat &st, bool folder,
+             const std::string &link)
+    {
+        InputItem item;
+        item.utf8 = utf8Name + (folder ? "/" : "");
+        item.path = path;
+        item.folder = folder;
+        item.size = folder ? 0 : (uint64_t)st.st_size;
+        item.mtime = st.st_mtime;
+        item.link = link;
+        try {
+            item.name = encoder.EncodeName(utf8Name, path) + (folder ? "/" : "");
+            CheckName(item.name, item.utf8, encoder);
+        } catch (const PackError &error) {
+            refused.push_back(error);
+            return false;
+        }
+        if (!folder && item.size > 0xFFFFFFFFu) {
+            Refuse(path + ": 4 GiB or larger; entries are limited to 32-bit sizes");
+            return false;
+        }
+        // A folder and a file of the same name collide as well.
+        auto known = seen.emplace(FoldCase(utf8Name), Seen{path, item.utf8, st.st_dev, st.st_ino});
+        if (!known.second) {
+            const Seen &other = known.first->second;
+            if (FoldCase(other.utf8) != FoldCase(item.utf8))
+                Refuse(path + " and " + other.path + ": a file and a folder of the same name");
+            else if (other.utf8 != item.utf8)
+                Refuse(path + " and " + other.path + ": Windows takes the two names for the same file (it ignores case)");
+            else if (other.dev == st.st_dev && other.ino == st.st_ino)
+                Refuse(path + " and " + other.path + ": the same input given twice");
+            else
+                Refuse(path + " and " + other.path + ": both would be " + item.utf8 + " in the archive");
+            return false;
+        }
+        items.push_back(std::move(item));
+        return true;
+    }
+
+    // A link: followed when what it leads to lies within the inputs, or
+    // anywhere with --follow-links; st becomes what it leads to.
+    bool Follow(const std::string &path, struct stat *st)
+    {
+        if (stat(path.c_str(), st) != 0) {
+            Unreachable(path, errno);
+            return false;
+        }
+        char real[PATH_MAX];
+        if (!realpath(path.c_str(), real)) {
+            Unreachable(path, errno);
+            return false;
+        }
+        std::string target = real;
+        for (const std::string &root : roots)
+            if (target == root || root == "/" || target.compare(0, root.size() + 1, root + "/") == 0)
+                return true;
+        if (followLinks)
+            return true;
+        Refuse(path + ": a link to " + target + ", outside the inputs; give --follow-links to pack what it leads to");
+        return false;
+    }
+
+    void Walk(const std::string &path, const std::string &name, std::string link)
+    {
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0)
+            return Unreachable(path, errno);
+        if (S_ISLNK(st.st_mode)) {
+            if (!Follow(path, &st))
+                return;
+            link = path;
+        }
+        Enter(path, name, st, link);
+    }
+
+    void Enter(const std::string &path, const std::string &name, const struct stat &st, const std::string &link)
+    {
+        if (haveOutput && SameFile(st, output)) {
+            if (!IsImage(path))
+                Refuse(path + ": is the output (-o " + outputPath + "), which would replace it; name another output");
+            return;  // else an earlier image, left out
+        }
+        if (S_ISREG(st.st_mode)) {
+            if (!IsTemporaryName(path.substr(path.rfind('/') + 1)))
+                Add(path, name, st, false, link);
+            return;
+        }
+        if (!S_ISDIR(st.st_mode))
+            return Refuse(path + ": neither a file nor a folder");
+        for (auto &ancestor : open)
+            if (ancestor.first == st.st_dev && ancestor.second == st.st_ino)
+                return Refuse(path + ": a link that leads back into a folder that contains it");
+        if (!name.empty() && !Add(path, name, st, true, link))
+            return;  // nothing below a refused folder: its refusal says it
+        Children(path, name, st, link);
+    }
+
+    void Children(const std::string &path, const std::string &name, const struct stat &st, const std::string &link)
+    {
+        DIR *dir = opendir(path.c_str());
+        if (!dir)
+            return Refuse(path + ": " + strerror(errno), FailureOf(errno));
+        std::vector<std::string> children;
+        while (dirent *d = readdir(dir)) {
+            if (strcmp(d->d_name, ".") != 0 && strcmp(d->d_name, "..") != 0)
+                children.push_back(d->d_name);
+        }
+        closedir(dir);
+        std::sort(children.begin(), children.end());
+        open.push_back({st.st_dev, st.st_ino});
+        for (const std::string &child : children)
+            Walk(path + "/" + child, name.empty() ? child : name + "/" + child, link);
+        open.pop_back();
+    }
+};
+
+// The name a folder or file given on the command line gets in the archive:
+// its last path component ("dir/" and "dir/." count as "dir").
+std::string BaseName(const std::string &path)
+{
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/')
+        trimmed.pop_back();
+    size_t slash = trimmed.rfind('/');
+    std::string base = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+    if (base == "." || base == ".." || base.empty() || base == "/") {
+        char resolved[PATH_MAX];
+        if (!realpath(path.c_str(), resolved))
+            throw PackError(path + ": " + strerror(errno), FailureOf(errno));
+        std::string full = resolved;
+        base = full.substr(full.rfind('/') + 1);
+    }
+    return base;
+}
+
+}  // namespace
+
+std::vector<InputItem> CollectInputs(const std::vector<std::string> &inputs, bool flat,
+                                     const TextEncoder &encoder, const std::string &output, bool followLinks)
+{
+    Walker walker(encoder, followLinks);
+    walker.outputPath = output;
+    walker.haveOutput = !output.empty() && stat(output.c_str(), &walker.output) == 0;
+    for (const std::string &input : inputs) {
+        char real[PATH_MAX];
+        if (realpath(input.c_str(), real))
+            walker.roots.push_back(real);
+    }
+    std::vector<struct stat> given;
+    for (size_t i = 0; i < inputs.size(); i++) {
+        const std::string &input = inputs[i];
+        struct stat st;
+        if (stat(input.c_str(), &st) != 0) {
+            walker.Unreachable(input, errno);
+            continue;
+        }
+        // Named twice: one refusal, not one for each of its files.
+        bool twice = false;
+        for (size_t j = 0; j < i; j++)
+            twice = twice || (SameFile(given[j], st) && BaseName(inputs[j]) == BaseName(input));
+        given.push_back(st);
+        if (twice) {
+            walker.Refuse(input + ": the same input given twice");
+            continue;
+        }
+        if (S_ISDIR(st.st_mode) && flat) {
+            walker.open.push_back({st.st_dev, st.st_ino});
+            walker.Children(input, "", st, "");
+            walker.open.pop_back();
+        } else {
+            std::string base = BaseName(input);
+            if (base.empty())
+                walker.Refuse(input + ": a folder without a name; use --flat to pack its contents");
+            else
+                walker.Enter(input, base, st, "");
+        }
+    }
+    if (!walker.refused.empty())
+        throw Refusals(walker.refused);
+    return std::move(walker.items);
+}
+
+}  // namespace pack
