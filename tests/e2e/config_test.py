@@ -25,7 +25,7 @@ def pack(folder, name, *options):
     with open(os.path.join(payload, "sub", "data.bin"), "wb") as f:
         f.write(bytes(range(256)) * 16)
     image = os.path.join(folder, name)
-    done = subprocess.run([PACK, "-o", image, "--force", "--stub", STUB] + list(options) + [payload],
+    done = subprocess.run([PACK, "-o", image, "--force", "--stub", STUB, "--arch", sfxtest.ARCH] + list(options) + [payload],
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     if done.returncode != 0:
         raise AssertionError("brevant-pack failed: " + done.stderr.decode())

@@ -39,7 +39,7 @@ class DestinationTest(unittest.TestCase):
         folder = folder or self.work
         os.makedirs(folder, exist_ok=True)
         image = os.path.join(folder, name + ".exe")
-        subprocess.run([PACK, "-o", image, "--force", "--stub", STUB, "--flat"] + list(options) + [source],
+        subprocess.run([PACK, "-o", image, "--force", "--stub", STUB, "--arch", sfxtest.ARCH, "--flat"] + list(options) + [source],
                        check=True, stdout=subprocess.DEVNULL)
         return image, name
 

@@ -97,7 +97,7 @@ class DialogTest(unittest.TestCase):
 
     def pack(self, name, *options):
         image = os.path.join(self.work, name)
-        subprocess.run([PACK, "-o", image, "--force", "--stub", STUB, "--flat"] + list(options) +
+        subprocess.run([PACK, "-o", image, "--force", "--stub", STUB, "--arch", sfxtest.ARCH, "--flat"] + list(options) +
                        [self.payload], check=True, stdout=subprocess.DEVNULL)
         return image
 

@@ -85,7 +85,7 @@ class Packed:
 
     def pack(self, name, inputs, *options):
         image = os.path.join(self.folder, name)
-        done = subprocess.run([PACK, "-o", image, "--force", "--stub", STUB] + list(options) + inputs,
+        done = subprocess.run([PACK, "-o", image, "--force", "--stub", STUB, "--arch", sfxtest.ARCH] + list(options) + inputs,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               env=dict(os.environ, TZ=TZ))
         if done.returncode != 0:

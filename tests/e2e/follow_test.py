@@ -41,7 +41,7 @@ class FollowUpTest(unittest.TestCase):
 
     def pack(self, name, *options):
         image = os.path.join(self.work, name)
-        subprocess.run([PACK, "-o", image, "--force", "--stub", STUB, "--flat", "--autostart"] +
+        subprocess.run([PACK, "-o", image, "--force", "--stub", STUB, "--arch", sfxtest.ARCH, "--flat", "--autostart"] +
                        list(options) + [self.payload], check=True, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
         return image

@@ -41,16 +41,16 @@ TEST(Arch, AStubOfAnotherArchitectureIsRefusedByName)
     EXPECT_FALSE(std::filesystem::exists(dir / "x.exe"));
 }
 
-// Without --arch an x64 stub is not taken silently: a warning says what the
-// image needs; with --arch x64 there is none.
-TEST(Arch, AnX64StubWithoutArchIsNamedInAWarning)
+// Without --arch an x64 stub is refused: the default makes images for every
+// Windows, and only --arch x64 asks for one that runs on 64-bit Windows alone.
+TEST(Arch, AnX64StubIsPackedOnlyWithArchX64)
 {
     TempDir dir;
     std::string stub = dir.Write("stub64.exe", PeStub(0x8664));
     std::string payload = dir.Write("a.txt", "a");
     std::string out, err;
-    EXPECT_EQ(PackCommand({"-o", dir / "x.exe", "--stub", stub, payload}, &out, &err), 0) << err;
-    EXPECT_NE(err.find("warning: " + stub + " is a stub for x64: the image runs only on 64-bit Windows"),
+    EXPECT_EQ(PackCommand({"-o", dir / "x.exe", "--stub", stub, payload}, &out, &err), 1);
+    EXPECT_NE(err.find(stub + " is a stub for x64, whose image runs only on 64-bit Windows; give --arch x64"),
               std::string::npos) << err;
     EXPECT_EQ(PackCommand({"-o", dir / "y.exe", "--arch", "x64", "--stub", stub, payload}, &out, &err), 0) << err;
     EXPECT_EQ(err, "");

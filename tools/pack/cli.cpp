@@ -374,11 +374,11 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     std::string machine = StubMachine(plan.stub);
     if (!options.arch.empty() && machine != options.arch)
         throw PackError(stubPath + " is a stub for " + machine + ", not for --arch " + options.arch);
-    Warn(options, err);
-    // Not refused: the test beds name their stub without --arch.
+    // The default architecture is x86: an image that runs only on 64-bit
+    // Windows is made only when asked for by name.
     if (options.arch.empty() && machine == "x64")
-        err << "brevant-pack: warning: " << Printable(stubPath)
-            << " is a stub for x64: the image runs only on 64-bit Windows (--arch x64 says so)\n";
+        throw PackError(stubPath + " is a stub for x64, whose image runs only on 64-bit Windows; give --arch x64 to pack it");
+    Warn(options, err);
 
     RemoveStaleTemporaries(options.output);  // before the walk, which might find them
     std::vector<InputItem> items =
