@@ -21,18 +21,6 @@ using pack::Encoding;
 
 namespace {
 
-struct Result {
-    int code;
-    std::string out, err;
-};
-
-Result Pack(std::vector<std::string> args)
-{
-    std::ostringstream out, err;
-    int code = pack::PackMain(args, out, err);
-    return {code, out.str(), err.str()};
-}
-
 // A folder with a stub and a small payload, ready for the command line.
 class PackFolder : public TempDir {
 public:

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,25 @@ inline Bytes FakeStub(size_t size = 4096)
     stub[1] = 'Z';
     for (size_t i = 2; i < 64 && i < size; i++)
         stub[i] = 0;
+    return stub;
+}
+
+// A fake stub with a PE header: e_lfanew 0x80, machine (0x14C x86, 0x8664
+// x64), the optional header's magic, and SizeOfHeaders 0x200, the rest of
+// the headers zero; the checksum lies at 216 and the certificate table at
+// 280 (x86) or 296 (x64).
+inline Bytes FakePeStub(uint16_t machine = 0x14C, size_t size = 8192)
+{
+    Bytes stub = FakeStub(size);
+    std::fill(stub.begin() + 64, stub.begin() + 0x200, 0);
+    stub[0x3C] = 0x80;
+    stub[0x80] = 'P';
+    stub[0x81] = 'E';
+    stub[0x84] = (uint8_t)machine;
+    stub[0x85] = (uint8_t)(machine >> 8);
+    stub[0x98] = 0x0B;
+    stub[0x99] = machine == 0x14C ? 1 : 2;
+    stub[0x80 + 84 + 1] = 0x02;  // SizeOfHeaders 0x200
     return stub;
 }
 
@@ -100,6 +120,19 @@ inline Bytes ImageAround(const Bytes &stub, const Bytes &block, uint32_t crc, ui
 inline Bytes ImageAround(const Bytes &block, pack::Encoding encoding = {pack::Coder::Libdeflate, 12})
 {
     return ImageAround(FakeStub(), block, Crc(block), (uint32_t)block.size(), encoding);
+}
+
+// The packer's command run in this process: its exit code and output.
+struct Result {
+    int code;
+    std::string out, err;
+};
+
+inline Result Pack(std::vector<std::string> args)
+{
+    std::ostringstream out, err;
+    int code = pack::PackMain(args, out, err);
+    return {code, out.str(), err.str()};
 }
 
 // Runs the command in a shell; its output (stdout and stderr) and exit status.

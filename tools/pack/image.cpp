@@ -36,10 +36,15 @@ static const uint8_t kLocalSignature[4] = {LOCAL_SIG_LOW & 0xFF, LOCAL_SIG_LOW >
 static const uint8_t kConfigSignature[4] = {CONFIG_SIG_LOW & 0xFF, CONFIG_SIG_LOW >> 8,
                                             CONFIG_SIG_HIGH & 0xFF, CONFIG_SIG_HIGH >> 8};
 
+// The first signature in bytes from the end of the PE headers, where the
+// stub's scan begins, to end.
 static size_t Find(const Bytes &bytes, const uint8_t (&signature)[4], size_t end)
 {
+    auto start = bytes.begin() + (ptrdiff_t)std::min((size_t)HeadersEnd(bytes), bytes.size());
     auto stop = bytes.begin() + (ptrdiff_t)std::min(end, bytes.size());
-    auto at = std::search(bytes.begin(), stop, signature, signature + 4);
+    if (stop < start)
+        return std::string::npos;
+    auto at = std::search(start, stop, signature, signature + 4);
     return at == stop ? std::string::npos : (size_t)(at - bytes.begin());
 }
 

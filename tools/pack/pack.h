@@ -246,6 +246,11 @@ void CheckPathLimits(const ConfigSettings &config, const std::vector<InputItem> 
 // and stream), which needs nothing of the entries; plan.entries is not read.
 BuiltImage BuildPrefix(const ImagePlan &plan);
 void CheckStub(const Bytes &stub);
+// Where the stub's scans begin in image: the end of its PE headers
+// (SizeOfHeaders), 0 when the headers are not sound. The headers' checksum
+// and certificate fields belong to whoever signs the image: no rule looks
+// at the bytes before this offset.
+uint32_t HeadersEnd(const Bytes &image);
 // The machine a stub (or an image) is built for, from its PE header: "x86",
 // "x64", or a description of anything else.
 std::string StubMachine(const Bytes &image);
