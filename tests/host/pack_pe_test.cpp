@@ -48,4 +48,19 @@ TEST(PeHeaders, ASignatureInTheHeadersDoesNotCountAsTheStubs)
     EXPECT_THROW(pack::BuildImage(plan), pack::PackError);
 }
 
+TEST(PeHeaders, ASignedStubIsRefused)
+{
+    TempDir dir;
+    for (uint16_t machine : {0x14C, 0x8664}) {
+        Bytes signedStub = FakePeStub(machine);
+        PutAt(signedStub, machine == 0x14C ? 280 : 296, "\0\x20\0\0");
+        std::string stub = dir.Write("stub.exe", signedStub);
+        std::string input = dir.Write("a.txt", "a");
+        Result packed = Pack({"-o", dir / "out.exe", "--stub", stub, input});
+        EXPECT_EQ(packed.code, 1) << machine;
+        EXPECT_NE(packed.err.find("sign the image after packing: a signature does not survive appending"),
+                  std::string::npos) << packed.err;
+    }
+}
+
 }  // namespace

@@ -32,8 +32,8 @@ inline Bytes FakeStub(size_t size = 4096)
 }
 
 // A fake stub with a PE header: e_lfanew 0x80, machine (0x14C x86, 0x8664
-// x64), the optional header's magic, and SizeOfHeaders 0x200, the rest of
-// the headers zero; the checksum lies at 216 and the certificate table at
+// x64), the optional header's size and magic, SizeOfHeaders 0x200 and 16
+// data directories, the rest of the headers zero (no sections); the checksum lies at 216 and the certificate table at
 // 280 (x86) or 296 (x64).
 inline Bytes FakePeStub(uint16_t machine = 0x14C, size_t size = 8192)
 {
@@ -44,9 +44,12 @@ inline Bytes FakePeStub(uint16_t machine = 0x14C, size_t size = 8192)
     stub[0x81] = 'E';
     stub[0x84] = (uint8_t)machine;
     stub[0x85] = (uint8_t)(machine >> 8);
+    bool x64 = machine != 0x14C;
+    stub[0x94] = x64 ? 240 : 224;  // SizeOfOptionalHeader
     stub[0x98] = 0x0B;
-    stub[0x99] = machine == 0x14C ? 1 : 2;
-    stub[0x80 + 84 + 1] = 0x02;  // SizeOfHeaders 0x200
+    stub[0x99] = x64 ? 2 : 1;
+    stub[0x80 + 84 + 1] = 0x02;   // SizeOfHeaders 0x200
+    stub[0x98 + (x64 ? 108 : 92)] = 16;  // NumberOfRvaAndSizes
     return stub;
 }
 

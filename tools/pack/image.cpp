@@ -93,6 +93,7 @@ void CheckStub(const Bytes &stub)
 {
     if (stub.size() < 64 || stub[0] != 'M' || stub[1] != 'Z')
         throw PackError("the stub is not a Windows executable (no MZ header)");
+    CheckUnsigned(stub);
     size_t at = Find(stub, kConfigSignature, stub.size());
     if (at != std::string::npos)
         throw PackError("the stub holds the bytes \"JAVA\" at offset " + std::to_string(at) +

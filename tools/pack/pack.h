@@ -251,6 +251,27 @@ void CheckStub(const Bytes &stub);
 // and certificate fields belong to whoever signs the image: no rule looks
 // at the bytes before this offset.
 uint32_t HeadersEnd(const Bytes &image);
+// Where a PE image's headers lie (offsets into the file), as read by
+// ReadPeLayout; false when the image has no sound PE headers.
+struct PeLayout {
+    size_t fileHeader = 0;      // IMAGE_FILE_HEADER, after "PE\0\0"
+    size_t optionalHeader = 0;  // IMAGE_OPTIONAL_HEADER32 or 64
+    size_t directories = 0;     // the data directories
+    uint32_t directoryCount = 0;
+    size_t sectionTable = 0;
+    uint32_t sections = 0;
+    bool is64 = false;
+};
+bool ReadPeLayout(const Bytes &image, PeLayout *layout);
+constexpr uint32_t IMAGE_DIRECTORY_ENTRY_RESOURCE = 2;
+constexpr uint32_t IMAGE_DIRECTORY_ENTRY_SECURITY = 4;
+constexpr uint32_t IMAGE_DIRECTORY_ENTRY_BASERELOC = 5;
+// A data directory's address (for the certificate table a file offset) and
+// size; 0 for one the header does not have.
+uint32_t PeDirectory(const Bytes &image, const PeLayout &layout, uint32_t index, uint32_t *size = nullptr);
+// Refuses a stub that carries a certificate table: appending to it breaks
+// the signature, and its table would lie inside the image's scan.
+void CheckUnsigned(const Bytes &stub);
 // The machine a stub (or an image) is built for, from its PE header: "x86",
 // "x64", or a description of anything else.
 std::string StubMachine(const Bytes &image);

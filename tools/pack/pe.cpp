@@ -10,12 +10,62 @@
 // offset 96 (32-bit) or 112 (64-bit), eight bytes each (address, size); the
 // fifth, IMAGE_DIRECTORY_ENTRY_SECURITY, is the certificate table, whose
 // "address" is a file offset.
+#include <algorithm>
+
 #include "pack.h"
 
 namespace pack {
 
 static uint32_t Get16(const Bytes &b, size_t at) { return b[at] | b[at + 1] << 8; }
 static uint32_t Get32(const Bytes &b, size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
+
+bool ReadPeLayout(const Bytes &image, PeLayout *layout)
+{
+    if (image.size() < DOS_HEADER_SIZE || Get16(image, 0) != 0x5A4D)
+        return false;
+    PeLayout found;
+    found.fileHeader = (size_t)Get32(image, DOS_PE_OFFSET) + 4;
+    if (found.fileHeader + 20 + 2 > image.size() || Get32(image, found.fileHeader - 4) != 0x4550)
+        return false;
+    found.optionalHeader = found.fileHeader + 20;
+    size_t optionalSize = Get16(image, found.fileHeader + 16);
+    uint32_t magic = Get16(image, found.optionalHeader);
+    if (magic != 0x10B && magic != 0x20B)
+        return false;
+    found.is64 = magic == 0x20B;
+    size_t fixed = found.is64 ? 112 : 96;
+    found.sectionTable = found.optionalHeader + optionalSize;
+    found.sections = Get16(image, found.fileHeader + 2);
+    if (optionalSize < fixed || found.sectionTable + 40 * found.sections > image.size())
+        return false;
+    found.directories = found.optionalHeader + fixed;
+    found.directoryCount = std::min<uint32_t>(Get32(image, found.optionalHeader + fixed - 4),
+                                              (uint32_t)(optionalSize - fixed) / 8);
+    if (layout)
+        *layout = found;
+    return true;
+}
+
+uint32_t PeDirectory(const Bytes &image, const PeLayout &layout, uint32_t index, uint32_t *size)
+{
+    if (index >= layout.directoryCount) {
+        if (size)
+            *size = 0;
+        return 0;
+    }
+    if (size)
+        *size = Get32(image, layout.directories + 8 * index + 4);
+    return Get32(image, layout.directories + 8 * index);
+}
+
+void CheckUnsigned(const Bytes &stub)
+{
+    PeLayout layout;
+    uint32_t size = 0;
+    if (ReadPeLayout(stub, &layout) && (PeDirectory(stub, layout, IMAGE_DIRECTORY_ENTRY_SECURITY, &size) || size))
+        throw PackError("the stub carries a certificate table (it is signed); sign the image after packing: "
+                        "a signature does not survive appending");
+}
 
 uint32_t HeadersEnd(const Bytes &image)
 {
