@@ -1,5 +1,6 @@
-"""Signing after packing, as a publisher does it: an image signed with a
-certificate made here verifies and extracts every file under Wine; so does
+"""Signing after packing, as a publisher does it: an image with its own icon
+and version, its PE checksum as osslsigncode computes it, signed with a
+certificate made here, verifies and extracts every file under Wine; so does
 an image whose checksum and certificate-offset fields, which signing
 writes, spell "JAVA" and "PK\\3\\4"."""
 
@@ -9,8 +10,9 @@ import subprocess
 import unittest
 
 import sfxtest
-from sfxtest import PACK, STUB, run_stub, win_path, work_dir
+from sfxtest import PACK, ROOT, STUB, run_stub, win_path, work_dir
 
+ICON = os.path.join(ROOT, "demo", "brevant.ico")
 FILES = {
     "readme.txt": b"signed and sealed\r\n" * 300,
     "bin/tool.dat": bytes(range(256)) * 40,
@@ -37,11 +39,11 @@ class SigningTest(unittest.TestCase):
             with open(path, "wb") as f:
                 f.write(data)
 
-    def pack(self, name):
+    def pack(self, name, *options):
         dest = os.path.join(self.work, "out-" + name)
         image = os.path.join(self.work, name + ".exe")
         subprocess.run([PACK, "-q", "-o", image, "--force", "--stub", STUB, "--flat", "--autostart",
-                        "--dest", "fixed:" + win_path(dest), self.source], check=True)
+                        "--dest", "fixed:" + win_path(dest)] + list(options) + [self.source], check=True)
         return image, dest
 
     def assertExtractsEveryFile(self, image, dest):
@@ -52,7 +54,19 @@ class SigningTest(unittest.TestCase):
                 self.assertEqual(f.read(), data, name)
 
     def test_an_image_signed_after_packing_verifies_and_extracts(self):
-        image, dest = self.pack("signed")
+        # Stored entries: a byte more in a file is a byte more in the image,
+        # whose length must be even, as osslsigncode drops an odd last byte
+        # from its checksum where Windows counts it.
+        options = ["--level", "0", "--icon", ICON, "--file-version", "2.1.0.7", "--product", "Signing test"]
+        image, dest = self.pack("signed", *options)
+        if os.path.getsize(image) % 2:
+            FILES["empty.txt"] = b"!"
+            with open(os.path.join(self.source, "empty.txt"), "wb") as f:
+                f.write(b"!")
+            image, dest = self.pack("signed", *options)
+        checked = subprocess.run(["osslsigncode", "verify", "-in", image], capture_output=True, text=True)
+        self.assertRegex(checked.stdout, r"PE checksum\s*: [0-9A-F]{8}")
+        self.assertNotIn("invalid PE checksum", checked.stdout)
         key, cert = os.path.join(self.work, "key.pem"), os.path.join(self.work, "cert.pem")
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                         "-subj", "/CN=Brevant Test Publisher", "-keyout", key, "-out", cert],

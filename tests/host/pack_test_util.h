@@ -138,6 +138,42 @@ inline Result Pack(std::vector<std::string> args)
     return {code, out.str(), err.str()};
 }
 
+// An icon bitmap of size x size at bits per pixel (the icon-resource
+// layout), its colour bits all the value bits.
+inline Bytes IconBitmap(int size, int bits)
+{
+    Bytes image;
+    Put32(image, 40);
+    Put32(image, (uint32_t)size);
+    Put32(image, (uint32_t)size * 2);
+    image.push_back(1), image.push_back(0);
+    image.push_back((uint8_t)bits), image.push_back(0);
+    for (int i = 0; i < 6; i++)
+        Put32(image, 0);
+    if (bits <= 8)
+        image.resize(image.size() + 4 * (1u << bits), 0x40);
+    size_t xorRow = ((size_t)size * bits + 31) / 32 * 4, andRow = ((size_t)size + 31) / 32 * 4;
+    image.resize(image.size() + xorRow * size, (uint8_t)bits);
+    image.resize(image.size() + andRow * size, 0);
+    return image;
+}
+
+// An .ico file of the images, with the sizes its directory gives them.
+inline Bytes IcoFile(const std::vector<Bytes> &images, const std::vector<int> &sizes)
+{
+    Bytes ico = {0, 0, 1, 0, (uint8_t)images.size(), 0};
+    uint32_t offset = 6 + 16 * (uint32_t)images.size();
+    for (size_t i = 0; i < images.size(); i++) {
+        ico.insert(ico.end(), {(uint8_t)sizes[i], (uint8_t)sizes[i], 0, 0, 1, 0, 32, 0});
+        Put32(ico, (uint32_t)images[i].size());
+        Put32(ico, offset);
+        offset += (uint32_t)images[i].size();
+    }
+    for (const Bytes &image : images)
+        ico.insert(ico.end(), image.begin(), image.end());
+    return ico;
+}
+
 // Runs the command in a shell; its output (stdout and stderr) and exit status.
 inline int Shell(const std::string &command, std::string *output)
 {

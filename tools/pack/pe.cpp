@@ -10,6 +10,8 @@
 // offset 96 (32-bit) or 112 (64-bit), eight bytes each (address, size); the
 // fifth, IMAGE_DIRECTORY_ENTRY_SECURITY, is the certificate table, whose
 // "address" is a file offset.
+#include <stdio.h>
+
 #include <algorithm>
 
 #include "pack.h"
@@ -77,6 +79,43 @@ uint32_t HeadersEnd(const Bytes &image)
         return 0;
     uint32_t end = Get32(image, pe + PE_SIZE_OF_HEADERS);
     return end < kScanLimit ? end : 0;
+}
+
+void WritePeChecksum(OutputImage &output, const Bytes &prefix)
+{
+    // The checksum of the PE format: the file's 16-bit little-endian words
+    // (a last odd byte as a word of its own) added with end-around carry,
+    // the checksum field counted as zero, then the file's length added.
+    PeLayout pe;
+    if (!ReadPeLayout(prefix, &pe))
+        return;
+    size_t field = pe.optionalHeader + 64;
+    FILE *file = fopen(output.temporaryPath().c_str(), "rb");
+    if (!file)
+        throw PackError("can't read back " + output.temporaryPath(), Failure::Io);
+    Bytes piece(1 << 20);
+    uint64_t sum = 0, at = 0;
+    size_t got;
+    while ((got = fread(piece.data(), 1, piece.size(), file)) > 0) {
+        for (size_t i = 0; i < 4; i++)
+            if (field + i >= at && field + i < at + got)
+                piece[field + i - at] = 0;
+        if (got % 2)
+            piece[got++] = 0;  // only the last piece can be odd
+        for (size_t i = 0; i < got; i += 2)
+            sum += piece[i] | piece[i + 1] << 8;
+        at += got;
+    }
+    bool failed = ferror(file);
+    fclose(file);
+    if (failed)
+        throw PackError("can't read back " + output.temporaryPath(), Failure::Io);
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    uint32_t checksum = (uint32_t)(sum + output.size());
+    uint8_t bytes[4] = {(uint8_t)checksum, (uint8_t)(checksum >> 8), (uint8_t)(checksum >> 16),
+                        (uint8_t)(checksum >> 24)};
+    output.WriteAt(field, bytes, 4);
 }
 
 }  // namespace pack
