@@ -740,10 +740,14 @@ TEST(Command, FilesLargerThanAPieceArePackedInPieces)
         if (e.name == "app/text.txt" || e.name == "app/mixed.bin")
             EXPECT_EQ(e.method, 8) << e.name;
     }
-    Result described = Pack({"--describe", folder.output});
-    EXPECT_EQ(described.code, 0) << described.out;
-    std::string output;
-    EXPECT_EQ(Shell("unzip -tq '" + folder.output + "'", &output), 0) << output;
+    for (const char *level : {"1", "0"}) {
+        Result packed = folder.Run({"--force", "--level", level, folder / "app"});
+        ASSERT_EQ(packed.code, 0) << packed.err;
+        Result described = Pack({"--describe", folder.output});
+        EXPECT_EQ(described.code, 0) << described.out;
+        std::string output;
+        EXPECT_EQ(Shell("unzip -tq '" + folder.output + "'", &output), 0) << output;
+    }
 }
 
 TEST(Command, DescribeReadsBackEveryField)

@@ -179,6 +179,9 @@ void ImageWriter::WriteData(ZipEntry &entry, const InputItem &item, uint64_t dat
     }
 
     // Stored: the bytes as they are, read again where they were compressed.
+    // At level 0 a file of several pieces is read here for the first time:
+    // its CRC-32 so far covers only the first piece.
+    bool readBefore = level != 0 || file.AtEnd();
     out_.Truncate(dataAt);
     uint32_t again = 0;
     for (;;) {
@@ -189,7 +192,9 @@ void ImageWriter::WriteData(ZipEntry &entry, const InputItem &item, uint64_t dat
             break;
         chunk = &file.Next();
     }
-    if (again != entry.crc)
+    if (!readBefore)
+        entry.crc = again;
+    else if (again != entry.crc)
         throw PackError(item.path + ": changed while being packed (read twice, its contents differ)", Failure::Io);
     entry.method = 0;
     entry.compressedSize = entry.uncompressedSize;
