@@ -10,6 +10,7 @@
 #include <stdint.h>
 
 #define SCAN_LIMIT 60000
+#define SCAN_PIECE 512  // the scan reads the image in pieces of this size
 
 #define CONFIG_SIG_LOW 0x414A   // "JA"
 #define CONFIG_SIG_HIGH 0x4156  // "VA"
@@ -41,13 +42,15 @@ struct LocalHeader {
 #define DOS_PE_OFFSET 0x3C
 #define PE_SIZE_OF_HEADERS 84
 
-// Where both scans begin: the end of the image's PE headers (SizeOfHeaders).
-// A signing tool writes the checksum and the certificate table's offset
-// into the headers after packing, and those bytes may spell either
-// signature; no byte of the headers is ever the configuration's or the
-// archive's. 0 for an image without an "MZ" and "PE" header, or with a
-// SizeOfHeaders beyond the scan: such an image is scanned from its start.
-uint32_t HeadersEnd();
+// Where both scans begin: the end of the image's PE headers (SizeOfHeaders),
+// read from the image's first bytes (count of them, as the scan's first
+// piece holds them). A signing tool writes the checksum and the certificate
+// table's offset into the headers after packing, and those bytes may spell
+// either signature; no byte of the headers is ever the configuration's or
+// the archive's. 0 for an image without an "MZ" header and a "PE" header
+// within those bytes, or with a SizeOfHeaders beyond the scan: such an
+// image is scanned from its start.
+uint32_t HeadersEnd(const uint8_t *bytes, uint32_t count);
 
 // Offset of the first occurrence of the signature between HeadersEnd() and
 // the image's first SCAN_LIMIT bytes, or -1.

@@ -3,26 +3,18 @@
 
 #include "../platform/platform.h"
 
-#define SCAN_PIECE 512
-
 static uint16_t Get16(const uint8_t *p) { return (uint16_t)(p[0] | p[1] << 8); }
 
 static uint32_t Get32(const uint8_t *p) { return Get16(p) | (uint32_t)Get16(p + 2) << 16; }
 
-uint32_t HeadersEnd()
+uint32_t HeadersEnd(const uint8_t *bytes, uint32_t count)
 {
-    uint8_t bytes[PE_SIZE_OF_HEADERS + 4];
-
-    SeekTo(ImageFile, 0);
-    if (ReadBytes(ImageFile, bytes, DOS_HEADER_SIZE) != DOS_HEADER_SIZE || Get16(bytes) != 0x5A4D)
+    if (count < DOS_HEADER_SIZE || Get16(bytes) != 0x5A4D)
         return 0;  // no "MZ"
     uint32_t pe = Get32(bytes + DOS_PE_OFFSET);
-    if (pe >= SCAN_LIMIT)
-        return 0;
-    SeekTo(ImageFile, pe);
-    if (ReadBytes(ImageFile, bytes, sizeof bytes) != sizeof bytes || Get32(bytes) != 0x4550)
-        return 0;  // no "PE\0\0"
-    uint32_t end = Get32(bytes + PE_SIZE_OF_HEADERS);
+    if (pe > count || count - pe < PE_SIZE_OF_HEADERS + 4 || Get32(bytes + pe) != 0x4550)
+        return 0;  // no "PE\0\0" within the bytes
+    uint32_t end = Get32(bytes + pe + PE_SIZE_OF_HEADERS);
     return end < SCAN_LIMIT ? end : 0;
 }
 
@@ -31,18 +23,20 @@ int32_t FindSignature(uint16_t low, uint16_t high)
     uint8_t buffer[SCAN_PIECE];
     uint32_t held = 0, next = 0;
     uint32_t v = 0;  // the last four bytes read, little-endian, newest on top
-    uint32_t k = HeadersEnd();
+    uint32_t start = 0;  // no signature begins before it: the PE headers
 
-    SeekTo(ImageFile, k);
-    for (; k < SCAN_LIMIT; k++) {
+    SeekTo(ImageFile, 0);
+    for (uint32_t k = 0; k < SCAN_LIMIT; k++) {
         if (next == held) {
             held = ReadBytes(ImageFile, buffer, SCAN_PIECE);
             next = 0;
             if (held == 0)
                 return -1;  // the image ended first
+            if (k == 0)
+                start = HeadersEnd(buffer, held);
         }
         v = (v >> 8) | ((uint32_t)buffer[next++] << 24);
-        if ((v & 0xFFFF) == low && (v >> 16) == high)
+        if ((v & 0xFFFF) == low && (v >> 16) == high && k >= start + 3)
             return (int32_t)k - 3;
     }
     return -1;

@@ -71,14 +71,8 @@ void CheckUnsigned(const Bytes &stub)
 
 uint32_t HeadersEnd(const Bytes &image)
 {
-    // The stub's own rule (HeadersEnd in the archive code), on the bytes.
-    if (image.size() < DOS_HEADER_SIZE || Get16(image, 0) != 0x5A4D)
-        return 0;
-    uint32_t pe = Get32(image, DOS_PE_OFFSET);
-    if (pe >= kScanLimit || image.size() < (size_t)pe + PE_SIZE_OF_HEADERS + 4 || Get32(image, pe) != 0x4550)
-        return 0;
-    uint32_t end = Get32(image, pe + PE_SIZE_OF_HEADERS);
-    return end < kScanLimit ? end : 0;
+    // The stub's own rule, on the bytes its scan reads first.
+    return ::HeadersEnd(image.data(), (uint32_t)std::min(image.size(), (size_t)SCAN_PIECE));
 }
 
 void WritePeChecksum(OutputImage &output, const Bytes &prefix)
