@@ -8,27 +8,9 @@
 
 #include <zlib.h>
 
-#include "pack.h"
+#include "bytes.h"
 
 namespace pack {
-
-static void Put16(Bytes &out, uint32_t v)
-{
-    out.push_back((uint8_t)v);
-    out.push_back((uint8_t)(v >> 8));
-}
-
-static void Put32(Bytes &out, uint32_t v)
-{
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
-
-static void PutAt32(Bytes &out, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; i++)
-        out[at + i] = (uint8_t)(v >> (8 * i));
-}
 
 // The signatures as the stub scans for them: two little-endian halves.
 static const uint8_t kLocalSignature[4] = {LOCAL_SIG_LOW & 0xFF, LOCAL_SIG_LOW >> 8,

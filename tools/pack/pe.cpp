@@ -14,12 +14,9 @@
 
 #include <algorithm>
 
-#include "pack.h"
+#include "bytes.h"
 
 namespace pack {
-
-static uint32_t Get16(const Bytes &b, size_t at) { return b[at] | b[at + 1] << 8; }
-static uint32_t Get32(const Bytes &b, size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
 
 bool ReadPeLayout(const Bytes &image, PeLayout *layout)
 {
