@@ -1,5 +1,7 @@
 // From the options to the program's resources, and the image's first part
 // with them in its stub.
+#include <algorithm>
+
 #include "resources.h"
 
 namespace pack {
