@@ -27,9 +27,10 @@ file(GLOB STUB_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/startup/*.cpp
 # Resource scripts are UTF-8 (the Japanese texts): windres reads them so.
 string(APPEND CMAKE_RC_FLAGS " -c 65001")
 set(BREVANT_STUB_RC ${PROJECT_SOURCE_DIR}/src/resources/stub.rc)
-# The cursor is read by the resource compiler, not #included: name it.
+# The cursor and the manifest are read by the resource compiler, not
+# #included: name them.
 set_source_files_properties(${BREVANT_STUB_RC} PROPERTIES
-    OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/src/resources/hand.cur)
+    OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/src/resources/hand.cur;${PROJECT_SOURCE_DIR}/src/resources/stub.manifest")
 add_executable(brevant-stub WIN32 ${STUB_SOURCES}
     ${PROJECT_SOURCE_DIR}/src/platform/win32/entry.cpp ${BREVANT_STUB_RC})
 target_compile_options(brevant-stub PRIVATE
@@ -38,9 +39,18 @@ target_compile_options(brevant-stub PRIVATE
 # compiler's own helpers. A missing entry symbol is only a warning to the
 # linker; --fatal-warnings makes it fail the link.
 target_link_libraries(brevant-stub PRIVATE brevant_core user32 gdi32 kernel32 gcc)
+# Header flags: relocatable (DYNAMIC_BASE, with HIGH_ENTROPY_VA on x64),
+# NX_COMPAT, TERMINAL_SERVER_AWARE; on x86 NO_SEH, as the stub has no
+# exception handler at all (and so no SafeSEH table).
 target_link_options(brevant-stub PRIVATE -nostdlib -nostartfiles -s
     -Wl,--gc-sections -Wl,-e,${BREVANT_STUB_ENTRY} -Wl,--subsystem,windows
-    -Wl,--no-insert-timestamp -Wl,--fatal-warnings)
+    -Wl,--no-insert-timestamp -Wl,--fatal-warnings
+    -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    target_link_options(brevant-stub PRIVATE -Wl,--no-seh)
+else()
+    target_link_options(brevant-stub PRIVATE -Wl,--high-entropy-va)
+endif()
 set_target_properties(brevant-stub PROPERTIES OUTPUT_NAME ${BREVANT_STUB_NAME}
     RUNTIME_OUTPUT_DIRECTORY ${BREVANT_BIN_DIR})
 add_custom_command(TARGET brevant-stub POST_BUILD

@@ -2,14 +2,15 @@
 //
 // Image layout: the stub, the configuration header ("JAVA", CRC-32, size) with
 // its raw-deflate block, then ZIP local entries, then the rest of the archive,
-// which is never read. Both signatures must begin within the first
-// SCAN_LIMIT bytes. Signatures are always handled as two 16-bit halves so that
-// the stub itself never holds one whole.
+// which is never read. Both signatures must begin after the PE headers and
+// within the first SCAN_LIMIT bytes. Signatures are always handled as two
+// 16-bit halves so that the stub itself never holds one whole.
 #pragma once
 
 #include <stdint.h>
 
 #define SCAN_LIMIT 60000
+#define SCAN_PIECE 512  // the scan reads the image in pieces of this size
 
 #define CONFIG_SIG_LOW 0x414A   // "JA"
 #define CONFIG_SIG_HIGH 0x4156  // "VA"
@@ -35,8 +36,26 @@ struct LocalHeader {
     uint16_t ExtraLength;
 };
 
-// Offset of the first occurrence of the signature among the image's first
-// SCAN_LIMIT bytes, or -1.
+// The PE headers as far as the scans need them: the DOS header's offset of
+// the PE header, and SizeOfHeaders counted from the PE signature (4 bytes,
+// the 20-byte file header, then offset 60 of the optional header, the same
+// in 32-bit and 64-bit images).
+#define DOS_HEADER_SIZE 64
+#define DOS_PE_OFFSET 0x3C
+#define PE_SIZE_OF_HEADERS 84
+
+// Where both scans begin: the end of the image's PE headers (SizeOfHeaders),
+// read from the image's first bytes (count of them, as the scan's first
+// piece holds them). A signing tool writes the checksum and the certificate
+// table's offset into the headers after packing, and those bytes may spell
+// either signature; no byte of the headers is ever the configuration's or
+// the archive's. 0 for an image without an "MZ" header and a "PE" header
+// within those bytes, or with a SizeOfHeaders beyond the scan: such an
+// image is scanned from its start.
+uint32_t HeadersEnd(const uint8_t *bytes, uint32_t count);
+
+// Offset of the first occurrence of the signature between HeadersEnd() and
+// the image's first SCAN_LIMIT bytes, or -1.
 int32_t FindSignature(uint16_t low, uint16_t high);
 
 // What the walk finds at an offset.

@@ -3,13 +3,27 @@
 
 #include "../platform/platform.h"
 
-#define SCAN_PIECE 512
+static uint16_t Get16(const uint8_t *p) { return (uint16_t)(p[0] | p[1] << 8); }
+
+static uint32_t Get32(const uint8_t *p) { return Get16(p) | (uint32_t)Get16(p + 2) << 16; }
+
+uint32_t HeadersEnd(const uint8_t *bytes, uint32_t count)
+{
+    if (count < DOS_HEADER_SIZE || Get16(bytes) != 0x5A4D)
+        return 0;  // no "MZ"
+    uint32_t pe = Get32(bytes + DOS_PE_OFFSET);
+    if (pe > count || count - pe < PE_SIZE_OF_HEADERS + 4 || Get32(bytes + pe) != 0x4550)
+        return 0;  // no "PE\0\0" within the bytes
+    uint32_t end = Get32(bytes + pe + PE_SIZE_OF_HEADERS);
+    return end < SCAN_LIMIT ? end : 0;
+}
 
 int32_t FindSignature(uint16_t low, uint16_t high)
 {
     uint8_t buffer[SCAN_PIECE];
     uint32_t held = 0, next = 0;
     uint32_t v = 0;  // the last four bytes read, little-endian, newest on top
+    uint32_t start = 0;  // no signature begins before it: the PE headers
 
     SeekTo(ImageFile, 0);
     for (uint32_t k = 0; k < SCAN_LIMIT; k++) {
@@ -18,17 +32,15 @@ int32_t FindSignature(uint16_t low, uint16_t high)
             next = 0;
             if (held == 0)
                 return -1;  // the image ended first
+            if (k == 0)
+                start = HeadersEnd(buffer, held);
         }
         v = (v >> 8) | ((uint32_t)buffer[next++] << 24);
-        if ((v & 0xFFFF) == low && (v >> 16) == high)
+        if ((v & 0xFFFF) == low && (v >> 16) == high && k >= start + 3)
             return (int32_t)k - 3;
     }
     return -1;
 }
-
-static uint16_t Get16(const uint8_t *p) { return (uint16_t)(p[0] | p[1] << 8); }
-
-static uint32_t Get32(const uint8_t *p) { return Get16(p) | (uint32_t)Get16(p + 2) << 16; }
 
 WalkStep ReadLocalHeader(uint32_t offset, LocalHeader *header)
 {

@@ -83,6 +83,47 @@ TEST(FindSignature, AnUnopenedImageYieldsMinusOne)
     EXPECT_EQ(FindConfig(), -1);
 }
 
+// A PE header whose SizeOfHeaders is end, with "JAVA" in its checksum field
+// (offset 216) and "PK\3\4" in the certificate table's (280), as signing
+// may leave them.
+std::vector<uint8_t> SignedHeaders(uint32_t end)
+{
+    auto image = Filler(4000);
+    PutAt(image, 0, "MZ", 2);
+    PutAt(image, DOS_PE_OFFSET, "\x80\0\0\0", 4);
+    PutAt(image, 0x80, "PE\0\0", 4);
+    for (int i = 0; i < 4; i++)
+        image[0x80 + PE_SIZE_OF_HEADERS + i] = (uint8_t)(end >> (8 * i));
+    PutAt(image, 216, "JAVA", 4);
+    PutAt(image, 280, "PK\3\4", 4);
+    return image;
+}
+
+TEST(FindSignature, BeginsAfterThePeHeaders)
+{
+    auto image = SignedHeaders(0x400);
+    PutAt(image, 0x400, "JAVA", 4);
+    PutAt(image, 0x600, "PK\3\4", 4);
+    TempImage file(image);
+    EXPECT_EQ(FindConfig(), 0x400);
+    EXPECT_EQ(FindSignature(LOCAL_SIG_LOW, LOCAL_SIG_HIGH), 0x600);
+}
+
+TEST(FindSignature, HeadersThatAreNotSoundAreScannedFromTheStart)
+{
+    std::vector<std::vector<uint8_t>> damaged = {SignedHeaders(SCAN_LIMIT), SignedHeaders(0x400),
+                                                 SignedHeaders(0x400), SignedHeaders(0x400)};
+    PutAt(damaged[1], 0x80, "PF", 2);                         // no PE signature
+    PutAt(damaged[2], DOS_PE_OFFSET, "\x60\xEA\0\0", 4);      // e_lfanew far beyond
+    PutAt(damaged[3], DOS_PE_OFFSET, "\xFF\xFF\xFF\xFF", 4);  // and as far as it goes
+    for (auto &image : damaged) {
+        PutAt(image, 0x400, "JAVA", 4);
+        TempImage file(image);
+        EXPECT_EQ(FindConfig(), 216);
+        EXPECT_EQ(FindSignature(LOCAL_SIG_LOW, LOCAL_SIG_HIGH), 280);
+    }
+}
+
 // One local entry: header, name, extra field and data.
 void AddEntry(std::vector<uint8_t> &image, const std::string &name, uint32_t uncompressed,
               uint32_t dataSize, uint16_t extraSize = 0)

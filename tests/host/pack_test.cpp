@@ -22,18 +22,6 @@ using pack::Encoding;
 
 namespace {
 
-struct Result {
-    int code;
-    std::string out, err;
-};
-
-Result Pack(std::vector<std::string> args)
-{
-    std::ostringstream out, err;
-    int code = pack::PackMain(args, out, err);
-    return {code, out.str(), err.str()};
-}
-
 // A folder with a stub and a small payload, ready for the command line.
 class PackFolder : public TempDir {
 public:
@@ -590,25 +578,7 @@ TEST(CodePages, ConvertedNamesKeepTheirUtf8FormForZipTools)
 
 // ---- Icons ------------------------------------------------------------------------------
 
-// One icon image in the resource layout: header, colour table, XOR, AND.
-Bytes IconBitmap(int size, int bits)
-{
-    Bytes image;
-    Put32(image, 40);
-    Put32(image, (uint32_t)size);
-    Put32(image, (uint32_t)size * 2);
-    image.push_back(1), image.push_back(0);
-    image.push_back((uint8_t)bits), image.push_back(0);
-    for (int i = 0; i < 6; i++)
-        Put32(image, 0);
-    if (bits <= 8)
-        image.resize(image.size() + 4 * (1u << bits), 0x40);
-    size_t xorRow = ((size_t)size * bits + 31) / 32 * 4, andRow = ((size_t)size + 31) / 32 * 4;
-    image.resize(image.size() + xorRow * size, (uint8_t)bits);
-    image.resize(image.size() + andRow * size, 0);
-    return image;
-}
-
+// The start of a PNG file: signature and header chunk.
 Bytes PngImage(int size)
 {
     Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
@@ -619,20 +589,6 @@ Bytes PngImage(int size)
     return png;
 }
 
-Bytes IcoFile(const std::vector<Bytes> &images, const std::vector<int> &sizes)
-{
-    Bytes ico = {0, 0, 1, 0, (uint8_t)images.size(), 0};
-    uint32_t offset = 6 + 16 * (uint32_t)images.size();
-    for (size_t i = 0; i < images.size(); i++) {
-        ico.insert(ico.end(), {(uint8_t)sizes[i], (uint8_t)sizes[i], 0, 0, 1, 0, 32, 0});
-        Put32(ico, (uint32_t)images[i].size());
-        Put32(ico, offset);
-        offset += (uint32_t)images[i].size();
-    }
-    for (const Bytes &image : images)
-        ico.insert(ico.end(), image.begin(), image.end());
-    return ico;
-}
 
 TEST(Icons, The32x32ImageIsPickedFromSeveralSizes)
 {

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,28 @@ inline Bytes FakeStub(size_t size = 4096)
     stub[1] = 'Z';
     for (size_t i = 2; i < 64 && i < size; i++)
         stub[i] = 0;
+    return stub;
+}
+
+// A fake stub with a PE header: e_lfanew 0x80, machine (0x14C x86, 0x8664
+// x64), the optional header's size and magic, SizeOfHeaders 0x200 and 16
+// data directories, the rest of the headers zero (no sections); the checksum lies at 216 and the certificate table at
+// 280 (x86) or 296 (x64).
+inline Bytes FakePeStub(uint16_t machine = 0x14C, size_t size = 8192)
+{
+    Bytes stub = FakeStub(size);
+    std::fill(stub.begin() + 64, stub.begin() + 0x200, 0);
+    stub[0x3C] = 0x80;
+    stub[0x80] = 'P';
+    stub[0x81] = 'E';
+    stub[0x84] = (uint8_t)machine;
+    stub[0x85] = (uint8_t)(machine >> 8);
+    bool x64 = machine != 0x14C;
+    stub[0x94] = x64 ? 240 : 224;  // SizeOfOptionalHeader
+    stub[0x98] = 0x0B;
+    stub[0x99] = x64 ? 2 : 1;
+    stub[0x80 + 84 + 1] = 0x02;   // SizeOfHeaders 0x200
+    stub[0x98 + (x64 ? 108 : 92)] = 16;  // NumberOfRvaAndSizes
     return stub;
 }
 
@@ -100,6 +123,55 @@ inline Bytes ImageAround(const Bytes &stub, const Bytes &block, uint32_t crc, ui
 inline Bytes ImageAround(const Bytes &block, pack::Encoding encoding = {pack::Coder::Libdeflate, 12})
 {
     return ImageAround(FakeStub(), block, Crc(block), (uint32_t)block.size(), encoding);
+}
+
+// The packer's command run in this process: its exit code and output.
+struct Result {
+    int code;
+    std::string out, err;
+};
+
+inline Result Pack(std::vector<std::string> args)
+{
+    std::ostringstream out, err;
+    int code = pack::PackMain(args, out, err);
+    return {code, out.str(), err.str()};
+}
+
+// An icon bitmap of size x size at bits per pixel (the icon-resource
+// layout), its colour bits all the value bits.
+inline Bytes IconBitmap(int size, int bits)
+{
+    Bytes image;
+    Put32(image, 40);
+    Put32(image, (uint32_t)size);
+    Put32(image, (uint32_t)size * 2);
+    image.push_back(1), image.push_back(0);
+    image.push_back((uint8_t)bits), image.push_back(0);
+    for (int i = 0; i < 6; i++)
+        Put32(image, 0);
+    if (bits <= 8)
+        image.resize(image.size() + 4 * (1u << bits), 0x40);
+    size_t xorRow = ((size_t)size * bits + 31) / 32 * 4, andRow = ((size_t)size + 31) / 32 * 4;
+    image.resize(image.size() + xorRow * size, (uint8_t)bits);
+    image.resize(image.size() + andRow * size, 0);
+    return image;
+}
+
+// An .ico file of the images, with the sizes its directory gives them.
+inline Bytes IcoFile(const std::vector<Bytes> &images, const std::vector<int> &sizes)
+{
+    Bytes ico = {0, 0, 1, 0, (uint8_t)images.size(), 0};
+    uint32_t offset = 6 + 16 * (uint32_t)images.size();
+    for (size_t i = 0; i < images.size(); i++) {
+        ico.insert(ico.end(), {(uint8_t)sizes[i], (uint8_t)sizes[i], 0, 0, 1, 0, 32, 0});
+        Put32(ico, (uint32_t)images[i].size());
+        Put32(ico, offset);
+        offset += (uint32_t)images[i].size();
+    }
+    for (const Bytes &image : images)
+        ico.insert(ico.end(), image.begin(), image.end());
+    return ico;
 }
 
 // Runs the command in a shell; its output (stdout and stderr) and exit status.

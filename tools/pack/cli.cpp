@@ -61,7 +61,18 @@ static const char kUsage[] =
     "  -o, --output FILE    the image to write (written whole or not at all);\n"
     "                       its folder must exist, and it must not be an input\n"
     "  --force              replace the output if it exists\n"
-    "  --icon FILE.ico      the dialog's icon: the 32x32 image, else the nearest\n"
+    "  --icon FILE.ico      the dialog's icon: the 32x32 image, else the nearest;\n"
+    "                       every image of it is also the program's own icon\n"
+    "\n"
+    "The program as Windows shows it (written into the image's resources):\n"
+    "  --exe-icon FILE.ico  the program's icon in Explorer, if not --icon's\n"
+    "  --file-version A.B.C.D    the file's version (and the product's)\n"
+    "  --product-version A.B.C.D the product's version\n"
+    "  --product NAME, --company NAME, --copyright TEXT, --file-description\n"
+    "                       TEXT (default: the product, else --description)\n"
+    "  --execution-level L  asInvoker (default), highestAvailable or\n"
+    "                       requireAdministrator: what UAC asks before it runs\n"
+    "\n"
     "  --arch ARCH          the stub's architecture: x86 (default; runs on every\n"
     "                       Windows with 32-bit support) or x64 (also runs\n"
     "                       where there is none, such as Windows PE or Server\n"
@@ -121,6 +132,7 @@ struct Options {
     std::string texts[kTextSlots];
     bool haveText[kTextSlots] = {};
     std::vector<std::string> inputs;
+    std::map<std::string, std::string> program;  // the program's resources, by option
 };
 
 int ParseNumber(const std::string &option, const std::string &value, int low, int high)
@@ -230,6 +242,10 @@ Options Parse(std::vector<std::string> args)
                 throw PackError("--arch takes x86 or x64, not '" + options.arch + "'", Failure::Usage);
         } else if (arg == "--icon") {
             options.icon = takeValue();
+        } else if (arg == "--exe-icon" || arg == "--file-version" || arg == "--product-version" ||
+                   arg == "--product" || arg == "--company" || arg == "--copyright" ||
+                   arg == "--file-description" || arg == "--execution-level") {
+            options.program[arg] = takeValue();
         } else if (arg == "--mtime") {
             options.mtime = takeValue();
             ParseTime(options.mtime, "--mtime");
@@ -378,6 +394,8 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     // Windows is made only when asked for by name.
     if (options.arch.empty() && machine == "x64")
         throw PackError(stubPath + " is a stub for x64, whose image runs only on 64-bit Windows; give --arch x64 to pack it");
+    std::string description = options.haveText[CFG_DESCRIPTION] ? TextArgument(options.texts[CFG_DESCRIPTION]) : "";
+    ProgramResources program = ProgramResourcesFrom(options.program, options.icon, description);
     Warn(options, err);
 
     RemoveStaleTemporaries(options.output);  // before the walk, which might find them
@@ -387,7 +405,7 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     CheckInputs(items);
     CheckPathLimits(plan.config, items, encoder);
     FixTimes(options, items);
-    BuiltImage prefix = BuildPrefix(plan);
+    BuiltImage prefix = BuildProgramPrefix(plan, program, err);
     if (options.level == 0)
         CheckStoredSize(prefix.bytes.size(), items);
 
@@ -414,6 +432,7 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
         }
     }
     writer.Finish();
+    WritePeChecksum(output, prefix.bytes);
     output.Commit();
     progress.Clear();
     if (options.verbosity == 0)

@@ -6,6 +6,8 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include <zlib.h>
 
 #include "pack.h"
@@ -196,6 +198,8 @@ struct Report {
     std::string stop;  // the stub's fatal message at start-up, quoted
     unsigned exitCode = 0;
     std::string machine;
+    bool haveProgram = false;
+    ProgramInfo program;
     long streamLength = -1;
     uint32_t configCrc = 0;
     int32_t first = -1;
@@ -280,6 +284,21 @@ void PrintText(const std::string &path, const Report &report, const TextEncoder 
             out << "  no \"JAVA\" header among the first " << kScanLimit << " bytes\n";
     } else {
         out << "stub:            " << report.configAt << " bytes, " << report.machine << "\n";
+        if (report.haveProgram) {
+            const ProgramInfo &program = report.program;
+            out << "  execution:     " << (program.executionLevel.empty() ? "no manifest" : program.executionLevel)
+                << "\n  program icon:  ";
+            for (size_t i = 0; i < program.icons.size(); i++)
+                out << (i ? ", " : "") << program.icons[i];
+            out << (program.icons.empty() ? "none\n" : "\n");
+            if (!program.fileVersion.empty())
+                out << "  version:       " << program.fileVersion << "\n";
+            for (auto &field : program.version) {
+                std::string label = field.first + ":";
+                label.resize(std::max<size_t>(label.size(), 17), ' ');
+                out << "    " << label << Quote(field.second, nullptr, false) << "\n";
+            }
+        }
         out << "configuration:   at " << report.configAt << ", " << ConfigSize << " bytes in " << report.streamLength
             << " compressed, CRC-32 " << Hex(report.configCrc) << "\n";
         uint32_t flags = SfxConfig->Flags;
@@ -343,8 +362,19 @@ void PrintJson(const std::string &path, const Report &report, const TextEncoder 
         out << "  \"stub_stops\": " << report.stop << ",\n  \"exit_code\": " << report.exitCode << ",\n";
     } else {
         uint32_t flags = SfxConfig->Flags, kind = SfxConfig->DestKind;
-        out << "  \"stub\": {\"size\": " << report.configAt << ", \"machine\": " << Quote(report.machine, nullptr, true)
-            << "},\n";
+        out << "  \"stub\": {\"size\": " << report.configAt << ", \"machine\": " << Quote(report.machine, nullptr, true);
+        if (report.haveProgram) {
+            const ProgramInfo &program = report.program;
+            out << ",\n    \"execution_level\": " << Quote(program.executionLevel, nullptr, true) << ", \"icons\": [";
+            for (size_t i = 0; i < program.icons.size(); i++)
+                out << (i ? ", " : "") << Quote(program.icons[i], nullptr, true);
+            out << "], \"file_version\": " << Quote(program.fileVersion, nullptr, true) << ", \"version\": {";
+            for (size_t i = 0; i < program.version.size(); i++)
+                out << (i ? ", " : "") << Quote(program.version[i].first, nullptr, true) << ": "
+                    << Quote(program.version[i].second, nullptr, true);
+            out << "}";
+        }
+        out << "},\n";
         out << "  \"configuration\": {\n    \"offset\": " << report.configAt << ", \"size\": " << ConfigSize
             << ", \"compressed\": " << report.streamLength << ", \"crc32\": \"" << Hex(report.configCrc) << "\",\n";
         out << "    \"form\": \"" << (flags & SFX_EXTRACTOR_UI ? "extractor" : "installer") << "\", \"flags\": [";
@@ -436,6 +466,8 @@ int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err,
         report.streamLength = StreamLength(head, at + 12);
         report.configCrc = head[at + 4] | head[at + 5] << 8 | head[at + 6] << 16 | (uint32_t)head[at + 7] << 24;
         report.machine = StubMachine(head);
+        head.resize(std::min(head.size(), (size_t)report.configAt));
+        report.haveProgram = ReadProgramInfo(head, &report.program);
         Walk(report, encoder, json);
     }
     if (ImageFile != INVALID_FILE)

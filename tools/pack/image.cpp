@@ -8,27 +8,9 @@
 
 #include <zlib.h>
 
-#include "pack.h"
+#include "bytes.h"
 
 namespace pack {
-
-static void Put16(Bytes &out, uint32_t v)
-{
-    out.push_back((uint8_t)v);
-    out.push_back((uint8_t)(v >> 8));
-}
-
-static void Put32(Bytes &out, uint32_t v)
-{
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
-
-static void PutAt32(Bytes &out, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; i++)
-        out[at + i] = (uint8_t)(v >> (8 * i));
-}
 
 // The signatures as the stub scans for them: two little-endian halves.
 static const uint8_t kLocalSignature[4] = {LOCAL_SIG_LOW & 0xFF, LOCAL_SIG_LOW >> 8,
@@ -36,10 +18,15 @@ static const uint8_t kLocalSignature[4] = {LOCAL_SIG_LOW & 0xFF, LOCAL_SIG_LOW >
 static const uint8_t kConfigSignature[4] = {CONFIG_SIG_LOW & 0xFF, CONFIG_SIG_LOW >> 8,
                                             CONFIG_SIG_HIGH & 0xFF, CONFIG_SIG_HIGH >> 8};
 
+// The first signature in bytes from the end of the PE headers, where the
+// stub's scan begins, to end.
 static size_t Find(const Bytes &bytes, const uint8_t (&signature)[4], size_t end)
 {
+    auto start = bytes.begin() + (ptrdiff_t)std::min((size_t)HeadersEnd(bytes), bytes.size());
     auto stop = bytes.begin() + (ptrdiff_t)std::min(end, bytes.size());
-    auto at = std::search(bytes.begin(), stop, signature, signature + 4);
+    if (stop < start)
+        return std::string::npos;
+    auto at = std::search(start, stop, signature, signature + 4);
     return at == stop ? std::string::npos : (size_t)(at - bytes.begin());
 }
 
@@ -88,6 +75,7 @@ void CheckStub(const Bytes &stub)
 {
     if (stub.size() < 64 || stub[0] != 'M' || stub[1] != 'Z')
         throw PackError("the stub is not a Windows executable (no MZ header)");
+    CheckUnsigned(stub);
     size_t at = Find(stub, kConfigSignature, stub.size());
     if (at != std::string::npos)
         throw PackError("the stub holds the bytes \"JAVA\" at offset " + std::to_string(at) +

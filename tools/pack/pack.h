@@ -20,6 +20,7 @@
 #include <time.h>
 
 #include <functional>
+#include <map>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -131,6 +132,51 @@ bool ReadIconImage(const uint8_t *bytes, size_t size, IconInfo *info);
 // The image of an .ico file nearest to 32x32 (exactly 32x32 when there is one;
 // then the deepest colour, a bitmap before a PNG). Throws PackError.
 Bytes ExtractIcon(const Bytes &ico, const std::string &what, IconInfo *info = nullptr);
+
+// ---- The program's own resources ----------------------------------------------------
+// What Explorer, the file's properties and UAC show of the image, written
+// into the stub's resource section in the image.
+struct ProgramResources {
+    Bytes icon;                 // an .ico file: every image into one icon group; empty: none
+    std::string iconName;       // its path, for messages
+    bool version = false;       // write a version resource
+    uint16_t fileVersion[4] = {}, productVersion[4] = {};
+    std::string fileVersionText, productVersionText;  // as given, for the string table
+    std::string product, company, copyright, fileDescription;  // UTF-8
+    std::string executionLevel;  // into the manifest; empty: the stub's own
+    bool iconImplied = false;    // the dialog's --icon, not an --exe-icon of its own
+    bool any() const;
+};
+// The resources the options give (--exe-icon, else icon; --file-version,
+// --product-version, --product, --company, --copyright, --file-description,
+// which defaults to the product, else to description; --execution-level).
+// Throws PackError.
+ProgramResources ProgramResourcesFrom(const std::map<std::string, std::string> &given, const std::string &icon,
+                                      const std::string &description);
+// The stub with the program's resources (BuildPrefix checks it as a stub);
+// the stub as it is when there are none. --icon alone on a stub without resources is a
+// warning on err.
+Bytes WithProgramResources(const Bytes &stub, const ProgramResources &program, std::ostream &err);
+// What an image's resources tell: the version resource's strings (key,
+// UTF-8 value) and fixed file version, the manifest's execution level, the
+// icon group's sizes. False when it has no readable resource section.
+struct ProgramInfo {
+    std::vector<std::pair<std::string, std::string>> version;
+    std::string fileVersion, executionLevel;
+    std::vector<std::string> icons;
+};
+bool ReadProgramInfo(const Bytes &image, ProgramInfo *info);
+// The stub with its resource section laid out anew: the icon group (RT_ICON
+// 1 to n, RT_GROUP_ICON 1), the version resource (RT_VERSION 1) and the
+// manifest's execution level; the sections after it (only relocations)
+// moved, SizeOfImage, SizeOfInitializedData and the directories updated.
+// The checksum is left to WritePeChecksum. Throws PackError.
+Bytes RewriteResources(const Bytes &stub, const ProgramResources &resources);
+// A.B.C.D, each 0 to 65535, into parts; throws PackError naming what.
+void ParseVersion(const std::string &text, const std::string &what, uint16_t parts[4]);
+// UTF-8 as UTF-16; throws PackError naming what when it is no UTF-8.
+std::u16string Utf16(const std::string &utf8, const std::string &what);
+std::string IconSize(const IconInfo &info);  // "48x48", "256x256 PNG"
 
 // ---- Names and inputs ------------------------------------------------------------
 // Converts UTF-8 names and texts into the code page the stub passes to the
@@ -275,6 +321,39 @@ void CheckPathLimits(const ConfigSettings &config, const std::vector<InputItem> 
 // and stream), which needs nothing of the entries; plan.entries is not read.
 BuiltImage BuildPrefix(const ImagePlan &plan);
 void CheckStub(const Bytes &stub);
+// BuildPrefix with the program's resources in plan.stub; an icon whose
+// images push the configuration past the scan is refused naming them.
+BuiltImage BuildProgramPrefix(ImagePlan &plan, const ProgramResources &program, std::ostream &err);
+// Where the stub's scans begin in image: the end of its PE headers
+// (SizeOfHeaders), 0 when the headers are not sound. The headers' checksum
+// and certificate fields belong to whoever signs the image: no rule looks
+// at the bytes before this offset.
+uint32_t HeadersEnd(const Bytes &image);
+// Where a PE image's headers lie (offsets into the file), as read by
+// ReadPeLayout; false when the image has no sound PE headers.
+struct PeLayout {
+    size_t fileHeader = 0;      // IMAGE_FILE_HEADER, after "PE\0\0"
+    size_t optionalHeader = 0;  // IMAGE_OPTIONAL_HEADER32 or 64
+    size_t directories = 0;     // the data directories
+    uint32_t directoryCount = 0;
+    size_t sectionTable = 0;
+    uint32_t sections = 0;
+    bool is64 = false;
+};
+bool ReadPeLayout(const Bytes &image, PeLayout *layout);
+constexpr uint32_t IMAGE_DIRECTORY_ENTRY_RESOURCE = 2;
+constexpr uint32_t IMAGE_DIRECTORY_ENTRY_SECURITY = 4;
+constexpr uint32_t IMAGE_DIRECTORY_ENTRY_BASERELOC = 5;
+// A data directory's address (for the certificate table a file offset) and
+// size; 0 for one the header does not have.
+uint32_t PeDirectory(const Bytes &image, const PeLayout &layout, uint32_t index, uint32_t *size = nullptr);
+// Refuses a stub that carries a certificate table: appending to it breaks
+// the signature, and its table would lie inside the image's scan.
+void CheckUnsigned(const Bytes &stub);
+class OutputImage;
+// Sets the PE checksum in the header of the whole image written to output,
+// whose first bytes are prefix (nothing for a stub without PE headers).
+void WritePeChecksum(OutputImage &output, const Bytes &prefix);
 // The machine a stub (or an image) is built for, from its PE header: "x86",
 // "x64", or a description of anything else.
 std::string StubMachine(const Bytes &image);

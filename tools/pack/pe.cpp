@@ -1,0 +1,112 @@
+// The stub's PE headers as the packer reads them: where they end (the
+// scans begin there), and what a signature leaves in them.
+//
+// PE format notes. The DOS header's e_lfanew (offset 0x3C) gives the offset
+// of the "PE\0\0" signature; the 20-byte file header (IMAGE_FILE_HEADER)
+// and the optional header follow. The optional header begins with its magic,
+// 0x10B for a 32-bit image and 0x20B for a 64-bit one; SizeOfHeaders (the
+// headers and section table, rounded to FileAlignment) is at offset 60 and
+// CheckSum at 64 in both. The data directories follow the fixed fields, at
+// offset 96 (32-bit) or 112 (64-bit), eight bytes each (address, size); the
+// fifth, IMAGE_DIRECTORY_ENTRY_SECURITY, is the certificate table, whose
+// "address" is a file offset.
+#include <stdio.h>
+
+#include <algorithm>
+
+#include "bytes.h"
+
+namespace pack {
+
+bool ReadPeLayout(const Bytes &image, PeLayout *layout)
+{
+    if (image.size() < DOS_HEADER_SIZE || Get16(image, 0) != 0x5A4D)
+        return false;
+    PeLayout found;
+    found.fileHeader = (size_t)Get32(image, DOS_PE_OFFSET) + 4;
+    if (found.fileHeader + 20 + 2 > image.size() || Get32(image, found.fileHeader - 4) != 0x4550)
+        return false;
+    found.optionalHeader = found.fileHeader + 20;
+    size_t optionalSize = Get16(image, found.fileHeader + 16);
+    uint32_t magic = Get16(image, found.optionalHeader);
+    if (magic != 0x10B && magic != 0x20B)
+        return false;
+    found.is64 = magic == 0x20B;
+    size_t fixed = found.is64 ? 112 : 96;
+    found.sectionTable = found.optionalHeader + optionalSize;
+    found.sections = Get16(image, found.fileHeader + 2);
+    if (optionalSize < fixed || found.sectionTable + 40 * found.sections > image.size())
+        return false;
+    found.directories = found.optionalHeader + fixed;
+    found.directoryCount = std::min<uint32_t>(Get32(image, found.optionalHeader + fixed - 4),
+                                              (uint32_t)(optionalSize - fixed) / 8);
+    if (layout)
+        *layout = found;
+    return true;
+}
+
+uint32_t PeDirectory(const Bytes &image, const PeLayout &layout, uint32_t index, uint32_t *size)
+{
+    if (index >= layout.directoryCount) {
+        if (size)
+            *size = 0;
+        return 0;
+    }
+    if (size)
+        *size = Get32(image, layout.directories + 8 * index + 4);
+    return Get32(image, layout.directories + 8 * index);
+}
+
+void CheckUnsigned(const Bytes &stub)
+{
+    PeLayout layout;
+    uint32_t size = 0;
+    if (ReadPeLayout(stub, &layout) && (PeDirectory(stub, layout, IMAGE_DIRECTORY_ENTRY_SECURITY, &size) || size))
+        throw PackError("the stub carries a certificate table (it is signed); sign the image after packing: "
+                        "a signature does not survive appending");
+}
+
+uint32_t HeadersEnd(const Bytes &image)
+{
+    // The stub's own rule, on the bytes its scan reads first.
+    return ::HeadersEnd(image.data(), (uint32_t)std::min(image.size(), (size_t)SCAN_PIECE));
+}
+
+void WritePeChecksum(OutputImage &output, const Bytes &prefix)
+{
+    // The checksum of the PE format: the file's 16-bit little-endian words
+    // (a last odd byte as a word of its own) added with end-around carry,
+    // the checksum field counted as zero, then the file's length added.
+    PeLayout pe;
+    if (!ReadPeLayout(prefix, &pe))
+        return;
+    size_t field = pe.optionalHeader + 64;
+    FILE *file = fopen(output.temporaryPath().c_str(), "rb");
+    if (!file)
+        throw PackError("can't read back " + output.temporaryPath(), Failure::Io);
+    Bytes piece(1 << 20);
+    uint64_t sum = 0, at = 0;
+    size_t got;
+    while ((got = fread(piece.data(), 1, piece.size(), file)) > 0) {
+        for (size_t i = 0; i < 4; i++)
+            if (field + i >= at && field + i < at + got)
+                piece[field + i - at] = 0;
+        if (got % 2)
+            piece[got++] = 0;  // only the last piece can be odd
+        for (size_t i = 0; i < got; i += 2)
+            sum += piece[i] | piece[i + 1] << 8;
+        at += got;
+    }
+    bool failed = ferror(file);
+    fclose(file);
+    if (failed)
+        throw PackError("can't read back " + output.temporaryPath(), Failure::Io);
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    uint32_t checksum = (uint32_t)(sum + output.size());
+    uint8_t bytes[4] = {(uint8_t)checksum, (uint8_t)(checksum >> 8), (uint8_t)(checksum >> 16),
+                        (uint8_t)(checksum >> 24)};
+    output.WriteAt(field, bytes, 4);
+}
+
+}  // namespace pack

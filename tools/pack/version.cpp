@@ -1,0 +1,213 @@
+// The program's version resource, written and read back, and the texts it
+// holds: UTF-8 on the command line, UTF-16 in the resource.
+//
+// Version resource format notes. RT_VERSION is a tree of nodes, each
+// wLength, wValueLength, wType (0 binary, 1 text), a zero-terminated UTF-16
+// key, padding to 32 bits, the value, padding, and the children:
+// VS_VERSION_INFO with a VS_FIXEDFILEINFO, StringFileInfo with one string
+// table per language and code page ("040904B0": U.S. English, Unicode),
+// VarFileInfo with the Translation those name. A text's wValueLength counts
+// UTF-16 units with the terminator, a binary one bytes.
+#include <stdlib.h>
+
+#include "resources.h"
+
+namespace pack {
+
+namespace resource {
+
+namespace {
+
+constexpr uint32_t kLangEnglishUs = 0x0409;
+constexpr uint32_t kCodePageUnicode = 1200;  // the string table's "04B0"
+
+// A node of a version resource; children already built.
+Bytes VersionNode(const std::u16string &key, const Bytes &value, uint32_t valueLength, bool text,
+                  const std::vector<Bytes> &children = {})
+{
+    Bytes node;
+    Put16(node, 0);  // wLength, set below
+    Put16(node, valueLength);
+    Put16(node, text ? 1 : 0);
+    for (char16_t c : key)
+        Put16(node, c);
+    Put16(node, 0);
+    Pad(node, 4);
+    node.insert(node.end(), value.begin(), value.end());
+    for (const Bytes &child : children) {
+        Pad(node, 4);
+        node.insert(node.end(), child.begin(), child.end());
+    }
+    node[0] = (uint8_t)node.size();
+    node[1] = (uint8_t)(node.size() >> 8);
+    return node;
+}
+
+Bytes VersionString(const char *key, const std::u16string &value)
+{
+    Bytes text;
+    for (char16_t c : value)
+        Put16(text, c);
+    Put16(text, 0);
+    std::string k = key;
+    return VersionNode(std::u16string(k.begin(), k.end()), text, (uint32_t)value.size() + 1, true);
+}
+
+}  // namespace
+
+Bytes VersionInfo(const ProgramResources &resources)
+{
+    const uint16_t *file = resources.fileVersion, *product = resources.productVersion;
+    Bytes fixed;
+    Put32(fixed, 0xFEEF04BD);  // VS_FIXEDFILEINFO's signature
+    Put32(fixed, 0x00010000);  // its structure version
+    Put32(fixed, (uint32_t)file[0] << 16 | file[1]);
+    Put32(fixed, (uint32_t)file[2] << 16 | file[3]);
+    Put32(fixed, (uint32_t)product[0] << 16 | product[1]);
+    Put32(fixed, (uint32_t)product[2] << 16 | product[3]);
+    Put32(fixed, 0x3F);        // VS_FFI_FILEFLAGSMASK
+    Put32(fixed, 0);           // no flags: a release build
+    Put32(fixed, 0x00040004);  // VOS_NT_WINDOWS32
+    Put32(fixed, 1);           // VFT_APP
+    Put32(fixed, 0);
+    Put32(fixed, 0);           // no file date
+    Put32(fixed, 0);
+
+    std::vector<Bytes> strings;
+    auto add = [&](const char *key, const std::string &utf8, const char *option) {
+        if (!utf8.empty())
+            strings.push_back(VersionString(key, Utf16(utf8, option)));
+    };
+    add("CompanyName", resources.company, "--company");
+    add("FileDescription", resources.fileDescription, "--file-description");
+    add("FileVersion", resources.fileVersionText, "--file-version");
+    add("LegalCopyright", resources.copyright, "--copyright");
+    add("ProductName", resources.product, "--product");
+    add("ProductVersion", resources.productVersionText, "--product-version");
+    Bytes table = VersionNode(u"040904B0", {}, 0, true, strings);
+    Bytes stringInfo = VersionNode(u"StringFileInfo", {}, 0, true, {table});
+    Bytes translation;
+    Put16(translation, kLangEnglishUs);
+    Put16(translation, kCodePageUnicode);
+    Bytes var = VersionNode(u"Translation", translation, 4, false);
+    Bytes varInfo = VersionNode(u"VarFileInfo", {}, 0, true, {var});
+    return VersionNode(u"VS_VERSION_INFO", fixed, (uint32_t)fixed.size(), false, {stringInfo, varInfo});
+}
+
+namespace {
+
+std::string Utf8(const Bytes &bytes, size_t at, size_t units)
+{
+    std::string out;
+    for (size_t i = 0; i < units && at + 2 * i + 1 < bytes.size(); i++) {
+        uint32_t c = Get16(bytes, at + 2 * i);
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && at + 2 * i + 3 < bytes.size()) {
+            uint32_t low = Get16(bytes, at + 2 * i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                i++;
+            }
+        }
+        if (c == 0)
+            break;
+        if (c < 0x80) {
+            out += (char)c;
+        } else if (c < 0x800) {
+            out += (char)(0xC0 | c >> 6);
+            out += (char)(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += (char)(0xE0 | c >> 12);
+            out += (char)(0x80 | (c >> 6 & 0x3F));
+            out += (char)(0x80 | (c & 0x3F));
+        } else {
+            out += (char)(0xF0 | c >> 18);
+            out += (char)(0x80 | (c >> 12 & 0x3F));
+            out += (char)(0x80 | (c >> 6 & 0x3F));
+            out += (char)(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// Walks a version resource's nodes from at to end: the fixed file version
+// and every string of the string tables, in the order stored.
+void ReadVersionNodes(const Bytes &data, size_t at, size_t end, int depth, ProgramInfo *info)
+{
+    while (at + 6 <= end && depth < 4) {
+        size_t length = Get16(data, at), valueLength = Get16(data, at + 2);
+        bool text = Get16(data, at + 4) == 1;
+        if (length < 6 || at + length > end)
+            return;
+        size_t keyAt = at + 6, key = keyAt;
+        while (key + 1 < at + length && Get16(data, key))
+            key += 2;
+        std::string name = Utf8(data, keyAt, (key - keyAt) / 2);
+        size_t valueAt = (key + 2 + 3) & ~(size_t)3;
+        size_t valueBytes = text ? 2 * valueLength : valueLength;
+        if (depth == 0 && valueBytes >= 16 && valueAt + 16 <= at + length &&
+            Get32(data, valueAt) == 0xFEEF04BD) {
+            uint32_t ms = Get32(data, valueAt + 8), ls = Get32(data, valueAt + 12);
+            info->fileVersion = std::to_string(ms >> 16) + "." + std::to_string(ms & 0xFFFF) + "." +
+                                std::to_string(ls >> 16) + "." + std::to_string(ls & 0xFFFF);
+        }
+        if (depth == 3 && text)
+            info->version.push_back({name, Utf8(data, valueAt, valueLength)});
+        else if (name != "VarFileInfo")
+            ReadVersionNodes(data, (valueAt + valueBytes + 3) & ~(size_t)3, at + length, depth + 1, info);
+        at = (at + length + 3) & ~(size_t)3;
+    }
+}
+
+}  // namespace
+
+void ReadVersionStrings(const Bytes &data, ProgramInfo *info)
+{
+    ReadVersionNodes(data, 0, data.size(), 0, info);
+}
+
+}  // namespace resource
+
+std::u16string Utf16(const std::string &utf8, const std::string &what)
+{
+    std::u16string out;
+    for (size_t at = 0; at < utf8.size();) {
+        uint8_t c = (uint8_t)utf8[at];
+        int more = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+        uint32_t code = more == 0 ? c : more == 1 ? c & 0x1F : more == 2 ? c & 0x0F : c & 0x07;
+        if (more < 0 || at + more >= utf8.size())
+            throw PackError(what + ": the text is not UTF-8");
+        for (int i = 1; i <= more; i++) {
+            uint8_t next = (uint8_t)utf8[at + i];
+            if ((next & 0xC0) != 0x80)
+                throw PackError(what + ": the text is not UTF-8");
+            code = code << 6 | (next & 0x3F);
+        }
+        static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+        if (code < kLeast[more] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000) || code == 0)
+            throw PackError(what + ": the text is not UTF-8");
+        at += 1 + more;
+        if (code >= 0x10000) {
+            out.push_back((char16_t)(0xD800 + ((code - 0x10000) >> 10)));
+            out.push_back((char16_t)(0xDC00 + (code & 0x3FF)));
+        } else {
+            out.push_back((char16_t)code);
+        }
+    }
+    return out;
+}
+
+void ParseVersion(const std::string &text, const std::string &what, uint16_t parts[4])
+{
+    const char *p = text.c_str();
+    for (int i = 0; i < 4; i++) {
+        char *end = nullptr;
+        unsigned long n = *p >= '0' && *p <= '9' ? strtoul(p, &end, 10) : 0x10000;
+        if (n > 0xFFFF || *end != (i < 3 ? '.' : '\0'))
+            throw PackError(what + " takes four numbers from 0 to 65535, A.B.C.D, not '" + text + "'",
+                            Failure::Usage);
+        parts[i] = (uint16_t)n;
+        p = end + 1;
+    }
+}
+
+}  // namespace pack
