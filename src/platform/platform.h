@@ -113,6 +113,8 @@ void CreateProgramHeap();
 // One private, growable heap. A request for 0 bytes is served as 1 byte.
 // Blocks are not cleared. Null when the heap is exhausted.
 void *HeapAllocBlock(uint32_t size);
+// The same, the block cleared to zeros.
+void *HeapAllocZeroed(uint32_t size);
 void HeapFreeBlock(void *block);
 
 // ---- Memory and strings (the stub has no C runtime) ------------------------

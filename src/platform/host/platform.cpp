@@ -92,8 +92,18 @@ void *HeapAllocBlock(uint32_t size)
     if (HostAllocsUntilFailure > 0)
         HostAllocsUntilFailure--;
     void *block = malloc(size ? size : 1);
-    if (block)
+    if (block) {
         HostLiveBlocks++;
+        memset(block, 0xA5, size);  // not cleared, and the tests can tell
+    }
+    return block;
+}
+
+void *HeapAllocZeroed(uint32_t size)
+{
+    void *block = HeapAllocBlock(size);
+    if (block)
+        memset(block, 0, size);
     return block;
 }
 

@@ -51,6 +51,11 @@ void CloseFile(FileHandle file) { CloseHandle(file); }
 
 void *HeapAllocBlock(uint32_t size) { return HeapAlloc(ProgramHeap, 0, size ? size : 1); }
 
+void *HeapAllocZeroed(uint32_t size)
+{
+    return HeapAlloc(ProgramHeap, HEAP_ZERO_MEMORY, size ? size : 1);
+}
+
 void HeapFreeBlock(void *block)
 {
     if (block)
