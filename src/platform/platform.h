@@ -96,6 +96,8 @@ ProcessHandle StartProgram(const char *command);
 int WaitForProcess(ProcessHandle process, uint32_t ms);
 void CloseProcess(ProcessHandle process);
 void Pause(uint32_t ms);
+// Milliseconds since the system started, wrapping at 2^32 (GetTickCount).
+uint32_t TickCount();
 // Handles every message waiting in the thread's queue, then returns.
 void PumpMessages();
 // Opens or closes a window (with its controls) to mouse and keyboard input.

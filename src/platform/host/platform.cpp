@@ -465,6 +465,13 @@ int WaitForProcess(ProcessHandle process, uint32_t)
 
 void CloseProcess(ProcessHandle) { HostEvents.push_back("close"); }
 
+uint32_t TickCount()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (uint32_t)((uint64_t)now.tv_sec * 1000 + (uint64_t)now.tv_nsec / 1000000);
+}
+
 void Pause(uint32_t ms)
 {
     HostEvents.push_back("pause " + std::to_string(ms));

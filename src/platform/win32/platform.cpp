@@ -334,6 +334,8 @@ void CloseProcess(ProcessHandle process) { CloseHandle(process); }
 
 void Pause(uint32_t ms) { Sleep(ms); }
 
+uint32_t TickCount() { return GetTickCount(); }
+
 void PumpMessages()
 {
     MSG message;
