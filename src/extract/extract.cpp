@@ -97,9 +97,22 @@ static FileHandle OpenOutput(const char *path, const char *name, int overwrite, 
     return file;
 }
 
+// Whether the first length bytes of a and b are the same.
+static bool SameStart(const char *a, const char *b, uint32_t length)
+{
+    for (uint32_t i = 0; i < length; i++)
+        if (a[i] != b[i])
+            return false;
+    return true;
+}
+
 void ExtractAll(char *destination, int overwrite)
 {
     char name[MAX_NAME_LENGTH + 1];
+    // The path up to the base name of the last entry whose folders were
+    // made: the next entries of the same folder need none made again.
+    char made[PATH_CHARS];
+    uint32_t madeLength = 0;
 
     // A destination with a drive letter makes that drive current.
     char drive = destination[0];
@@ -152,8 +165,13 @@ void ExtractAll(char *destination, int overwrite)
         RefreshProgress();
 
         bool inside = fits && NameStaysInside(name);
-        if (inside && hasFolders)
+        uint32_t folders = (uint32_t)base + (uint32_t)(baseName - name);
+        if (inside && hasFolders &&
+            !(folders == madeLength && SameStart(destination, made, folders))) {
             MakeDirs(destination);
+            CopyBytes(made, destination, folders);
+            madeLength = folders;
+        }
 
         if (*baseName && (header.Method == 0 || header.Method == 8)) {
             bool created = false;
@@ -183,6 +201,7 @@ void ExtractAll(char *destination, int overwrite)
             break;  // a step that wraps around would walk in a circle
         at = next;
     }
-    CurrentName = nullptr;
+    // Hidden first: hiding paints a refresh still noted, with the last name.
     ShowProgress(false);
+    CurrentName = nullptr;
 }
