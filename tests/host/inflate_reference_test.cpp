@@ -43,7 +43,7 @@ off_t ImagePosition() { return lseek((int)(intptr_t)ImageFile, 0, SEEK_CUR); }
 void LogFlush() { FlushLog->push_back({ProgressDone, ImagePosition()}); }
 
 // The stream starts skip bytes into the image, which moves the edges of the
-// 4096-byte reads across it.
+// reads across it.
 Seen Observe(uint16_t (*inflate)(), const Bytes &image, uint32_t budget, bool toFile,
              unsigned skip = 0)
 {
