@@ -393,10 +393,6 @@ static bool ReadFile(const std::string &path, Bytes &bytes)
 static int CountMode(const char *decoder, const char *dir)
 {
     SetUpDecoders();
-    if (strcmp(decoder, "ours-baseline") == 0) {
-        FastLoopBmi2 = false;  // the fast loop's build for any CPU
-        decoder = "ours";
-    }
     int which = -1;
     for (int d = 0; d < DECODERS; d++)
         if (strcmp(decoder, DecoderNames[d]) == 0)
@@ -480,7 +476,6 @@ static void CountInstructions(const char *self, const std::vector<Stream> &small
     } counted[] = {
         {"ours", program, "*RunOurs*", "ours"},
         {"ours, stub flags", stubBuild, "*RunOurs*", "ours"},
-        {"ours, without BMI2", program, "*RunOurs*", "ours-baseline"},
         {"zlib", program, "*RunZlib*", "zlib"},
         {"libdeflate", program, "*RunLibdeflate*", "libdeflate"},
     };

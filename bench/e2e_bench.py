@@ -1,21 +1,38 @@
 #!/usr/bin/env python3
 """End-to-end extraction speed: the stub under Wine against a plain zlib
 console extractor (bench/win32/zip_extract.cpp) under the same Wine, on the
-same images, interleaved, several rounds. Two images of about 100 MB: one
-large file, and a tree of a few thousand files.
+same images, interleaved, several rounds. Three images: one large file, a
+tree of a few thousand small files, and a mixed tree of real files copied
+from the installed packages (headers, documentation, shared libraries; its
+size and file count depend on the machine and are printed).
 
-    bench/e2e_bench.py [ROUNDS]
+    bench/e2e_bench.py [ROUNDS [SHAPE...]]
 
-Wall-clock times (the medians) include Wine's start-up for both programs.
+SHAPE: large, many or mixed (default: all three).
+
+Wall-clock times include Wine's start-up for both programs; each program's
+best of the rounds is taken (the steadiest figure on a shared machine), its
+median printed beside it.
 The stub runs its installer form with automatic start into a fixed folder,
-replacing files without asking: exactly what a user's double click does."""
+replacing files without asking: exactly what a user's double click does.
+Both programs run inside a Wine virtual desktop, as on a real desktop: on
+the bare X server of the test bed, with no window manager, Wine may wait up
+to two seconds for one each time a top-level window is hidden. The desktop
+is the prefix's default for the bench (HKCU\Software\Wine\Explorer, value
+Desktop; removed afterwards), kept up by a program that idles in it, so
+that no run pays for the desktop's start. After the timed
+rounds each program runs once more while its process is watched, for its
+peak working set (VmHWM of the Wine process, Wine's own libraries
+included)."""
 
 import os
 import random
+import re
 import shutil
 import statistics
 import subprocess
 import sys
+import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -25,6 +42,18 @@ import sfxtest  # noqa: E402
 WORK = os.path.join(ROOT, "build", "bench-e2e")
 EXTRACTOR = os.path.join(sfxtest.TREE, "bench", "zip-extract.exe")
 WINE_BED = sfxtest.WINE_BED
+DESKTOP = ("bench", "640x480")
+EXPLORER_KEY = "HKCU\\Software\\Wine\\Explorer"
+
+# Where the mixed tree's files come from, with how many files (or bytes) of
+# each are taken, in sorted order.
+MIXED_SOURCES = [
+    ("include", "/usr/include", 3500, None),
+    ("doc", "/usr/share/doc", 2000, None),
+    ("lib", "/usr/lib/x86_64-linux-gnu", None, 60 * 1000 * 1000),
+]
+SAFE_PART = re.compile(r"^[A-Za-z0-9_+-][A-Za-z0-9._+-]*$")
+DEVICES = re.compile(r"^(con|prn|aux|nul|com[1-9]|lpt[1-9])(\..*)?$", re.I)
 
 
 def text_like(rng, size):
@@ -36,6 +65,57 @@ def text_like(rng, size):
         if rng.random() < 0.02:
             out += rng.randbytes(rng.randint(16, 400))
     return bytes(out[:size])
+
+
+def usable_name(relative):
+    """Whether Windows can create the name and the packer takes it."""
+    return len(relative) < 180 and all(
+        SAFE_PART.match(part) and not part.endswith(".") and not DEVICES.match(part)
+        for part in relative.split("/"))
+
+
+def copy_mixed(target):
+    """The mixed tree: regular files of the sources, in sorted order."""
+    seen = set()
+    for label, source, max_files, max_bytes in MIXED_SOURCES:
+        files = taken = 0
+        for folder, dirs, names in os.walk(source):
+            dirs.sort()
+            for name in sorted(names):
+                path = os.path.join(folder, name)
+                relative = os.path.relpath(path, source)
+                if os.path.islink(path) or not os.path.isfile(path) or not usable_name(relative):
+                    continue
+                if label == "lib" and (".so" not in name or folder != source):
+                    continue
+                size = os.path.getsize(path)
+                if max_bytes is not None and (size > 8 * 1000 * 1000 or taken + size > max_bytes):
+                    continue
+                key = (label + "/" + relative).lower()
+                if key in seen:
+                    continue
+                seen.add(key)
+                out = os.path.join(target, label, relative)
+                os.makedirs(os.path.dirname(out), exist_ok=True)
+                try:
+                    shutil.copyfile(path, out)
+                except OSError:
+                    continue  # unreadable
+                files += 1
+                taken += size
+                if max_files is not None and files >= max_files:
+                    break
+            if max_files is not None and files >= max_files:
+                break
+
+
+def tree_size(folder):
+    count = total = 0
+    for base, _, names in os.walk(folder):
+        for name in names:
+            count += 1
+            total += os.path.getsize(os.path.join(base, name))
+    return count, total
 
 
 def make_inputs():
@@ -54,15 +134,47 @@ def make_inputs():
             start = rng.randrange(len(block) - 70000)
             with open(os.path.join(folder, "f%04d.txt" % i), "wb") as f:
                 f.write(block[start:start + rng.randint(1000, 65000)])
-    return {"one large file": large, "3000 files": many}
+    mixed = os.path.join(WORK, "mixed")
+    if not os.path.exists(mixed):
+        copy_mixed(mixed + ".part")
+        os.rename(mixed + ".part", mixed)
+    count, total = tree_size(mixed)
+    return [("large", "one large file", large), ("many", "3000 files", many),
+            ("mixed", "mixed %d files" % count, mixed)], (count, total)
 
 
 def pack(name, folder, dest):
     image = os.path.join(WORK, name + ".exe")
-    subprocess.run([sfxtest.PACK, "-o", image, "--force", "--stub", sfxtest.STUB, "--flat", "--level", "9",
+    subprocess.run([sfxtest.PACK, "-o", image, "--force", "--stub", sfxtest.STUB, "--arch", sfxtest.ARCH, "--flat", "--level", "9",
                     "--autostart", "--overwrite", "--dest", "fixed:" + sfxtest.win_path(dest),
                     folder], check=True, stdout=subprocess.DEVNULL)
     return image
+
+
+def wine(*command):
+    return [WINE_BED, "run"] + list(command)
+
+
+def reg(*args):
+    subprocess.run(wine("reg", *args, "/f"), check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+
+
+def start_desktop():
+    """Makes the virtual desktop the default and starts a program that keeps
+    it up (Minesweeper, idle); the keeper, in a process group of its own."""
+    reg("add", EXPLORER_KEY, "/v", "Desktop", "/d", DESKTOP[0])
+    reg("add", EXPLORER_KEY + "\\Desktops", "/v", DESKTOP[0], "/d", DESKTOP[1])
+    keeper = subprocess.Popen(wine("winemine"), stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, start_new_session=True)
+    time.sleep(3)
+    return keeper
+
+
+def stop_desktop(keeper):
+    os.killpg(keeper.pid, 15)
+    keeper.wait()
+    reg("delete", EXPLORER_KEY, "/v", "Desktop")
 
 
 def timed(command):
@@ -74,29 +186,78 @@ def timed(command):
     return elapsed
 
 
+def peak_working_set(command, program):
+    """Runs command, watching the Wine process of program: its VmHWM in MB."""
+    name = os.path.basename(program).encode()
+    peak = [0]
+    done = threading.Event()
+
+    def watch():
+        while not done.is_set():
+            for pid in os.listdir("/proc"):
+                if not pid.isdigit():
+                    continue
+                try:
+                    with open("/proc/%s/cmdline" % pid, "rb") as f:
+                        first = f.read().split(b"\0")[0]
+                    if not first.endswith(name):
+                        continue
+                    with open("/proc/%s/status" % pid) as f:
+                        for line in f:
+                            if line.startswith("VmHWM:"):
+                                peak[0] = max(peak[0], int(line.split()[1]))
+                except OSError:
+                    continue
+            time.sleep(0.01)
+
+    watcher = threading.Thread(target=watch)
+    watcher.start()
+    try:
+        timed(command)
+    finally:
+        done.set()
+        watcher.join()
+    return peak[0] / 1024.0
+
+
 def main():
-    rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 3
+    rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 5
     os.makedirs(WORK, exist_ok=True)
     subprocess.run([WINE_BED, "start", "bench"], check=True, env=sfxtest_env())
+    keeper = None
     try:
-        print("end-to-end extraction under Wine (%s), %d rounds, median wall time"
-              % (sfxtest.ARCH, rounds))
-        for label, folder in make_inputs().items():
+        shapes, (count, total) = make_inputs()
+        keeper = start_desktop()
+        print("end-to-end extraction under Wine (%s), in a Wine virtual desktop, %d rounds, "
+              "best wall time; mixed tree: %d files, %.1f MB"
+              % (sfxtest.ARCH, rounds, count, total / 1e6))
+        for key, label, folder in shapes:
+            if len(sys.argv) > 2 and key not in sys.argv[2:]:
+                continue
             stub_out = os.path.join(WORK, "out-stub")
             zlib_out = os.path.join(WORK, "out-zlib")
-            image = pack(label.replace(" ", "-"), folder, stub_out)
+            image = pack(key, folder, stub_out)
+            stub_run = wine(image)
+            zlib_run = wine(EXTRACTOR, sfxtest.win_path(image), sfxtest.win_path(zlib_out))
             stub, console = [], []
             for _ in range(rounds):
                 for out in (stub_out, zlib_out):
                     shutil.rmtree(out, ignore_errors=True)
-                stub.append(timed([WINE_BED, "run", image]))
-                console.append(timed([WINE_BED, "run", EXTRACTOR, sfxtest.win_path(image),
-                                      sfxtest.win_path(zlib_out)]))
+                stub.append(timed(stub_run))
+                console.append(timed(zlib_run))
             subprocess.run(["diff", "-r", "-q", stub_out, zlib_out], check=True)
-            s, c = statistics.median(stub), statistics.median(console)
-            print("  %-15s %6.1f MB image: stub %6.2f s, zlib console extractor %6.2f s, "
-                  "speed ratio %.2fx" % (label, os.path.getsize(image) / 1e6, s, c, c / s))
+            for out in (stub_out, zlib_out):
+                shutil.rmtree(out, ignore_errors=True)
+            stub_peak = peak_working_set(stub_run, image)
+            zlib_peak = peak_working_set(zlib_run, EXTRACTOR)
+            s, c = min(stub), min(console)
+            print("  %-17s %6.1f MB image: stub %5.2f s (median %5.2f), zlib console extractor "
+                  "%5.2f s (median %5.2f), speed ratio %.2fx; peak working set %.1f MB and %.1f MB"
+                  % (label, os.path.getsize(image) / 1e6, s, statistics.median(stub), c,
+                     statistics.median(console), c / s, stub_peak, zlib_peak))
     finally:
+        if keeper:
+            stop_desktop(keeper)
         subprocess.run([WINE_BED, "stop", "bench"], env=sfxtest_env())
 
 

@@ -4,8 +4,7 @@
 // result (a refusal of ours is a finding unless it is one by design), the same
 // output and CRC, and the stream ending at the same byte.
 //
-// The first input byte picks the sink (bit 0) and, where the CPU has BMI2,
-// the build of the fast loop (bit 1); the rest is the stream. The image is
+// The first input byte picks the sink (bit 0); the rest is the stream. The image is
 // the stream followed by a few bytes, as in an archive, so the budget and not
 // the end of the file ends a runaway stream.
 #include <stdint.h>
@@ -54,7 +53,6 @@ extern "C" uint16_t __wrap__Z14BuildCodeTablePKtttS0_PKhPP9CodeEntryPt(
 }
 
 static int ImageFd = -1;
-static bool CpuHasBmi2;  // what start-up found, before an input chooses
 static int NullFd = -1;
 static std::vector<uint8_t> Sink(SINK_SIZE);
 static std::vector<uint8_t> Expected(SINK_SIZE + 1);
@@ -62,7 +60,6 @@ static std::vector<uint8_t> Expected(SINK_SIZE + 1);
 static void Setup()
 {
     ImageFd = SetUpFuzzImage();
-    CpuHasBmi2 = FastLoopBmi2;
     NullFd = open("/dev/null", O_WRONLY);
     if (NullFd < 0)
         abort();
@@ -94,7 +91,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size < 1)
         return 0;
     bool toMemory = data[0] & 1;
-    FastLoopBmi2 = CpuHasBmi2 && (data[0] & 2);  // either build of the fast loop
     data++;
     size--;
 

@@ -8,7 +8,7 @@
 // Input: byte 0 picks the budget (0: unlimited; else the stream's size plus
 // 1 to 8, or a budget inside the stream), byte 1 the stream's offset in the
 // image (0 to 255 bytes of filler before it, which moves the edges of the
-// 4096-byte reads), the rest is the stream. The image goes on after it with
+// reads), the rest is the stream. The image goes on after it with
 // bytes that byte 0 also picks, or ends there.
 #include <stdint.h>
 #include <stdlib.h>

@@ -194,9 +194,22 @@ static bool ExtractFile(const LocalHeader *header, uint32_t dataAt, const char *
     return result == DECODE_OK;
 }
 
+// Whether the first length bytes of a and b are the same.
+static bool SameStart(const char *a, const char *b, uint32_t length)
+{
+    for (uint32_t i = 0; i < length; i++)
+        if (a[i] != b[i])
+            return false;
+    return true;
+}
+
 void ExtractAll(char *destination, int overwrite)
 {
     char name[MAX_NAME_LENGTH + 1], shown[MAX_NAME_LENGTH + 1];
+    // The path up to the base name of the last entry whose folders were
+    // made: the next entries of the same folder need none made again.
+    char made[PATH_CHARS];
+    uint32_t madeLength = 0;
 
     // A destination with a drive letter makes that drive current.
     char drive = destination[0];
@@ -249,8 +262,13 @@ void ExtractAll(char *destination, int overwrite)
         CurrentName = baseName;
         RefreshProgress();
 
-        if (creatable && baseName != shown)
+        uint32_t folders = (uint32_t)base + (uint32_t)(baseName - shown);
+        if (creatable && baseName != shown &&
+            !(folders == madeLength && SameStart(destination, made, folders))) {
             MakeDirs(destination);
+            CopyBytes(made, destination, folders);
+            madeLength = folders;
+        }
         // A folder entry, or an empty name, has nothing more to make.
         if (*baseName &&
             !ExtractFile(&header, at + LOCAL_HEADER_SIZE + header.NameLength + header.ExtraLength,
@@ -268,6 +286,7 @@ void ExtractAll(char *destination, int overwrite)
     // says it ends: reported after those already extracted.
     if (step == WALK_BROKEN)
         FatalString(IDS_READ_ERROR);
-    CurrentName = nullptr;
+    // Hidden first: hiding paints a refresh still noted, with the last name.
     ShowProgress(false);
+    CurrentName = nullptr;
 }

@@ -22,7 +22,7 @@ enum : uint16_t {
 };
 
 #define WINDOW_SIZE 32768u
-#define INPUT_SIZE 4096u
+#define INPUT_SIZE 32768u  // as large as the window: one read for every flush
 
 // Buffers allocated once at start-up and used by every stream of the run.
 extern uint8_t *OutputWindow;    // WINDOW_SIZE bytes

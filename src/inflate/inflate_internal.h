@@ -170,11 +170,6 @@ uint16_t DecodeWithLengths(uint16_t litWidth, const uint16_t *lengths, uint16_t 
 #define PACKED_LIT_ENTRIES ((1 << PACKED_LIT_BITS) + 852 - 512)
 #define PACKED_DIST_ENTRIES ((1 << PACKED_DIST_BITS) + 592 - 64)
 
-// Set by MakeCrcTable, the decoder's start-up, where the CPU has BMI2: the
-// fast path then runs a copy of its loop built for it (shifts by any
-// register, masks in one instruction), with the same results.
-extern bool FastLoopBmi2;
-
 // distTable null: the block has no distance codes, and a length symbol fails it.
 uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
                        uint16_t litWidth, uint16_t distWidth);

@@ -28,7 +28,6 @@ const uint8_t *InputNext;
 uint32_t InputLeft;
 bool InputSpent;
 
-static_assert(INPUT_SIZE == 4096, "the input side reads 4096 bytes per call");
 
 // Charges the budget for one byte; false when it refuses the byte.
 static bool ChargeByte()
@@ -42,9 +41,15 @@ static bool ChargeByte()
     return true;
 }
 
+// Reads on from where the image stands: as much as the buffer holds, but no
+// byte that the budget (already charged for the first of them) would refuse.
+// One read of up to 32 KiB per window, and a small entry's data in one read
+// of its own size: each read costs a system call, and under Wine a round
+// trip to its server.
 static void ReadInput()
 {
-    InputLeft = ReadBytes(ImageFile, InputBuffer, INPUT_SIZE);
+    uint32_t wanted = InputBudget < INPUT_SIZE ? InputBudget : INPUT_SIZE;
+    InputLeft = ReadBytes(ImageFile, InputBuffer, wanted);
     if (InputLeft == 0)
         FatalString(IDS_READ_ERROR);  // end of the image, or an unusable handle
     InputNext = InputBuffer;

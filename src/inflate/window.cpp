@@ -17,7 +17,6 @@ FileHandle OutputFile;
 bool OutputWriteFailed;
 uint32_t CrcTable[256] UNINITIALISED;
 bool CrcFolding;
-bool FastLoopBmi2;
 
 uint32_t ProgressTotal;
 uint32_t ProgressDone;
@@ -41,7 +40,6 @@ static_assert(sizeof(uint32_t) == 4, "the slices read the input four bytes at a 
 
 static void MakeLaneShift();
 static bool CpuHasCarrylessMultiply();
-static bool CpuHasBmi2();
 
 void MakeCrcTable()
 {
@@ -60,7 +58,6 @@ void MakeCrcTable()
     }
     MakeLaneShift();
     CrcFolding = CpuHasCarrylessMultiply();
-    FastLoopBmi2 = CpuHasBmi2();
 }
 
 // Four input bytes as a little-endian word; the compiler makes one load of it.
@@ -166,16 +163,6 @@ static bool CpuHasCarrylessMultiply()
     if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx))
         return false;  // no CPUID, or no leaf 1
     return (ecx & CPUID_ECX_PCLMULQDQ) && (edx & CPUID_EDX_SSE2);
-}
-
-#define CPUID_7_EBX_BMI2 (1u << 8)
-
-static bool CpuHasBmi2()
-{
-    unsigned eax, ebx, ecx, edx;
-    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx))
-        return false;  // no CPUID, or no leaf 7
-    return (ebx & CPUID_7_EBX_BMI2) != 0;
 }
 
 #define FOLD_TARGET __attribute__((target("pclmul,sse2")))

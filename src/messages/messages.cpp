@@ -4,6 +4,7 @@
 WindowHandle MainWindow;
 const char *MessageCaption = "";
 char *InternalErrorText;
+void (*BeforeBoxHook)();
 
 // Texts are loaded into a buffer of this many characters; longer ones are cut.
 #define TEXT_BUFFER_CHARS 1000
@@ -27,8 +28,11 @@ char *FormatResString(uint16_t id, const char *argument)
 
 void ShowFatal(const char *text)
 {
-    if (text)
+    if (text) {
+        if (BeforeBoxHook)
+            BeforeBoxHook();
         ShowMessageBox(MainWindow, text, MessageCaption, MB_OK | MB_ICONWARNING);
+    }
     EndProcess(1);
 }
 
@@ -38,6 +42,8 @@ void FatalString(uint16_t id) { ShowFatal(LoadResString(id)); }
 static int Ask(uint16_t id, const char *name, unsigned type)
 {
     char *text = FormatResString(id, name);
+    if (BeforeBoxHook)
+        BeforeBoxHook();
     int answer = ShowMessageBox(MainWindow, text, MessageCaption, type);
     HeapFreeBlock(text);
     return answer;

@@ -13,6 +13,9 @@
 extern WindowHandle MainWindow;       // owner of every box; null until the dialog exists
 extern const char *MessageCaption;    // caption of every box; "" until the dialog sets it
 extern char *InternalErrorText;       // text of IDS_INTERNAL_ERROR, loaded at start-up
+// Called before every warning and prompt is shown; the user interface brings
+// the progress control up to date with it. Null: nothing is called.
+extern void (*BeforeBoxHook)();
 
 // A fresh heap string with the text of string id; null when memory runs out.
 char *LoadResString(uint16_t id);

@@ -96,6 +96,8 @@ ProcessHandle StartProgram(const char *command);
 int WaitForProcess(ProcessHandle process, uint32_t ms);
 void CloseProcess(ProcessHandle process);
 void Pause(uint32_t ms);
+// Milliseconds since the system started, wrapping at 2^32 (GetTickCount).
+uint32_t TickCount();
 // Handles every message waiting in the thread's queue, then returns.
 void PumpMessages();
 // Opens or closes a window (with its controls) to mouse and keyboard input.
@@ -118,6 +120,8 @@ void CreateProgramHeap();
 // One private, growable heap. A request for 0 bytes is served as 1 byte.
 // Blocks are not cleared. Null when the heap is exhausted.
 void *HeapAllocBlock(uint32_t size);
+// The same, the block cleared to zeros.
+void *HeapAllocZeroed(uint32_t size);
 void HeapFreeBlock(void *block);
 
 // ---- Memory and strings (the stub has no C runtime) ------------------------

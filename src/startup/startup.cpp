@@ -38,7 +38,9 @@ int SfxMain(ModuleHandle instance)
     CutAtLastBackslash(ImageDir);
     MakeCrcTable();
     RegisterWindowClass(PROGRESS_CLASS, ProgressWndProc);
-    OutputWindow = (uint8_t *)HeapAllocBlock(WINDOW_SIZE);
+    // Cleared: a distance that reaches before the first stream's start
+    // copies zeros, never what the heap held.
+    OutputWindow = (uint8_t *)HeapAllocZeroed(WINDOW_SIZE);
     InputBuffer = (uint8_t *)HeapAllocBlock(INPUT_SIZE);
     LoadConfig();
     if (SfxConfig->Flags & SFX_CTL3D)

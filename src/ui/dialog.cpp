@@ -37,7 +37,8 @@ static void Initialise(WindowHandle dialog)
     ControlBox(dialog, IDC_PROGRESS_SLOT, &slot);
     ProgressWindow = CreateChildWindow(PROGRESS_CLASS, "X", dialog, &slot);
     ProgressShowHook = ShowProgressWindow;
-    ProgressRefreshHook = RefreshProgress;
+    ProgressRefreshHook = RefreshProgressInTime;
+    BeforeBoxHook = CatchUpProgress;
 
     // Neither control exists in the installer form: both calls then do nothing.
     if (SfxConfig->Flags & SFX_OVERWRITE)

@@ -16,7 +16,13 @@ intptr_t ProgressWndProc(WindowHandle window, unsigned message, uintptr_t wParam
 // Repaints ProgressWindow at once, whole and without erasing first; does
 // nothing while the control does not exist.
 void RefreshProgress();
-// Shows or hides ProgressWindow (when it exists).
+// The extraction's refresh: RefreshProgress when the last one is at least
+// about 15 ms ago, else only noted.
+void RefreshProgressInTime();
+// RefreshProgress if a refresh was noted since the last one.
+void CatchUpProgress();
+// Shows or hides ProgressWindow (when it exists); a noted refresh is caught
+// up before the control is hidden.
 void ShowProgressWindow(bool shown);
 // A one-pixel frame just inside box: top and left edges with first, right
 // and bottom edges with second.

@@ -42,7 +42,7 @@ class SigningTest(unittest.TestCase):
     def pack(self, name, *options):
         dest = os.path.join(self.work, "out-" + name)
         image = os.path.join(self.work, name + ".exe")
-        subprocess.run([PACK, "-q", "-o", image, "--force", "--stub", STUB, "--flat", "--autostart",
+        subprocess.run([PACK, "-q", "-o", image, "--force", "--stub", STUB, "--arch", sfxtest.ARCH, "--flat", "--autostart",
                         "--dest", "fixed:" + win_path(dest)] + list(options) + [self.source], check=True)
         return image, dest
 

@@ -144,21 +144,24 @@ TEST_F(Extract, WritesTheTreeAndLeavesTheDestinationWithItsBackslash)
         big[i] = (char)("abcdefgh"[i % 8] + (i / 1000) % 7);
     std::string left = Run({{"docs/", ""},
                             {"a/b/c.txt", "deep"},
+                            {"a/b/d.txt", "next"},   // its folders made already
+                            {"a/e/f.txt", "other"},  // a folder as long as the last
                             {"stored.bin", "plain bytes", 0},
                             {"big.dat", big},
                             {"empty", "", 0},
                             {"skipped.xz", "never", 14}});
     EXPECT_EQ(left, "C:\\dest\\");
-    EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{"a/", "a/b/", "a/b/c.txt", "big.dat",
-                                                      "docs/", "empty", "stored.bin"}));
+    EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{"a/", "a/b/", "a/b/c.txt", "a/b/d.txt",
+                                                      "a/e/", "a/e/f.txt", "big.dat", "docs/",
+                                                      "empty", "stored.bin"}));
     EXPECT_EQ(ReadFile(Dest() / "a/b/c.txt"), "deep");
     EXPECT_EQ(ReadFile(Dest() / "stored.bin"), "plain bytes");
     EXPECT_EQ(ReadFile(Dest() / "big.dat"), big);
     // The one entry that could not be decoded is named; the run is partial.
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Couldn't verify skipped.xz."});
     EXPECT_TRUE(ExtractionIncomplete);
-    EXPECT_EQ(ProgressDone, big.size() + 4 + 11);
-    EXPECT_EQ(ProgressTotal, big.size() + 4 + 11 + 5);
+    EXPECT_EQ(ProgressDone, big.size() + 4 + 4 + 5 + 11);
+    EXPECT_EQ(ProgressTotal, big.size() + 4 + 4 + 5 + 11 + 5);
     EXPECT_EQ(CurrentName, nullptr);
 
     Run({{"again.txt", "whole"}}, "C:\\dest", 1);

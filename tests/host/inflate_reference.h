@@ -1,7 +1,7 @@
 // A second inflater, written apart from the one under test from RFC 1951 and
 // the decoder's contract, through the public headers only: ImageFile read
-// from where it stands in reads of INPUT_SIZE bytes, each byte charged to
-// InputBudget before it is taken; a window of its own, flushed when full and
+// from where it stands in reads of INPUT_SIZE bytes, none beyond what the
+// budget allows, each byte charged to InputBudget before it is taken; a window of its own, flushed when full and
 // at the end to the caller's sink (CRC, progress, write); the results of
 // inflate.h. It decodes as puff does, a bit at a time, counting the codes of
 // each length. Include it in one source file of a program.
@@ -44,7 +44,7 @@ static bool need(unsigned n)
             return false;
         }
         if (left == 0) {
-            left = ReadBytes(ImageFile, input, INPUT_SIZE);
+            left = ReadBytes(ImageFile, input, InputBudget < INPUT_SIZE ? InputBudget : INPUT_SIZE);
             if (left == 0)
                 FatalString(IDS_READ_ERROR);  // the image ends
             next = input;

@@ -26,35 +26,25 @@ protected:
             ASSERT_TRUE(ZlibInflate(stream, &z)) << "the test built an invalid stream";
             ASSERT_TRUE(z == expected) << "the test's expectation differs from zlib";
         }
-        for (bool bmi2 : FastLoopBuilds()) {
-            FastLoopBmi2 = bmi2;
-            for (auto inflate : {InflateStream, InflateStreamWord32}) {
-                std::string how = std::string(inflate == InflateStream ? "native word" : "32-bit word") +
-                                  (bmi2 ? ", BMI2" : "");
-                Outcome m = InflateToMemory(Padded(stream), expected.size(), 0, inflate);
-                ASSERT_EQ(m.result, INFLATE_OK) << how;
-                ASSERT_EQ(m.output.size(), expected.size()) << how;
-                ASSERT_TRUE(m.output == expected) << how;
-                EXPECT_EQ(m.crc, ~Crc32Of(expected)) << how;
-                ExpectNoTablesLive();
-            }
+        for (auto inflate : {InflateStream, InflateStreamWord32}) {
+            std::string how = inflate == InflateStream ? "native word" : "32-bit word";
+            Outcome m = InflateToMemory(Padded(stream), expected.size(), 0, inflate);
+            ASSERT_EQ(m.result, INFLATE_OK) << how;
+            ASSERT_EQ(m.output.size(), expected.size()) << how;
+            ASSERT_TRUE(m.output == expected) << how;
+            EXPECT_EQ(m.crc, ~Crc32Of(expected)) << how;
+            ExpectNoTablesLive();
         }
     }
-    // The result of both words and every build of the fast loop, which must
-    // agree.
+    // The result of both words, which must agree.
     uint16_t ResultOf(const Bytes &stream)
     {
         Outcome m = InflateToMemory(Padded(stream), 1 << 20);
         ExpectNoTablesLive();
-        for (bool bmi2 : FastLoopBuilds()) {
-            FastLoopBmi2 = bmi2;
-            for (auto inflate : {InflateStream, InflateStreamWord32}) {
-                Outcome other = InflateToMemory(Padded(stream), 1 << 20, 0, inflate);
-                ExpectNoTablesLive();
-                EXPECT_EQ(m.result, other.result)
-                    << (inflate == InflateStream ? "native word" : "32-bit word")
-                    << (bmi2 ? ", BMI2" : "");
-            }
+        for (auto inflate : {InflateStream, InflateStreamWord32}) {
+            Outcome other = InflateToMemory(Padded(stream), 1 << 20, 0, inflate);
+            ExpectNoTablesLive();
+            EXPECT_EQ(m.result, other.result) << (inflate == InflateStream ? "native word" : "32-bit word");
         }
         return m.result;
     }

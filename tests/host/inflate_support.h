@@ -42,17 +42,6 @@ inline void PrepareDecoder()
     HostAllocsUntilFailure = -1;
 }
 
-// The builds of the fast loop this CPU runs: the baseline one, and the one
-// for BMI2 where start-up found it. A test sets FastLoopBmi2 to each in turn;
-// the next test's start-up sets it back.
-inline std::vector<bool> FastLoopBuilds()
-{
-    static const bool bmi2 = FastLoopBmi2;  // first called after PrepareDecoder
-    if (bmi2)
-        return {false, true};
-    return {false};
-}
-
 class InflateTest : public ::testing::Test {
 protected:
     void SetUp() override

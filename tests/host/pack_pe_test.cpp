@@ -67,10 +67,10 @@ TEST(PeHeaders, ASignedStubIsRefused)
 // ---- The program's own resources, read back by other tools ---------------------------------
 
 struct RealStub {
-    const char *file, *objdump;
+    const char *file, *objdump, *arch;
 };
-const RealStub kStubs[] = {{"brevant-stub.exe", "i686-w64-mingw32-objdump"},
-                           {"brevant-stub-x64.exe", "x86_64-w64-mingw32-objdump"}};
+const RealStub kStubs[] = {{"brevant-stub.exe", "i686-w64-mingw32-objdump", "x86"},
+                           {"brevant-stub-x64.exe", "x86_64-w64-mingw32-objdump", "x64"}};
 
 std::string StubPath(const RealStub &stub) { return std::string(BREVANT_BIN_DIR) + "/" + stub.file; }
 
@@ -101,7 +101,7 @@ TEST(ProgramResources, IconVersionAndExecutionLevelReadBackWithWrestoolAndObjdum
         TempDir dir;
         Bytes ico = IcoFile({IconBitmap(16, 8), IconBitmap(32, 32), IconBitmap(48, 32)}, {16, 32, 48});
         std::string icon = dir.Write("app.ico", ico), out = dir / "setup.exe";
-        Result packed = Pack({"-o", out, "--stub", StubPath(stub), "--icon", icon, "--file-version", "1.2.3.4",
+        Result packed = Pack({"-o", out, "--stub", StubPath(stub), "--arch", stub.arch, "--icon", icon, "--file-version", "1.2.3.4",
                               "--product", "Brevant D\xC3\xA9mo", "--company", "Brevant", "--copyright",
                               "\xC2\xA9 2026 Brevant", "--execution-level", "requireAdministrator",
                               dir.Write("a.txt", "a")});

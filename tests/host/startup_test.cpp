@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+
 #include "archive/config.h"
+#include "inflate/inflate.h"
 #include "messages/messages.h"
 #include "platform/host/host_testing.h"
 #include "startup/startup.h"
@@ -115,6 +118,10 @@ TEST_F(StartUp, AUsableConfigurationIsLoadedWithoutAnyBox)
     EXPECT_STREQ(InternalErrorText, "Internal error. Bad download?");
     // No SFX_EXTRACTOR_UI: the installer form.
     EXPECT_EQ(HostDialogs, std::vector<uint16_t>{IDD_INSTALLER});
+    // The window holds the configuration and zeros after it, which is what
+    // a distance before the first entry's start copies.
+    EXPECT_EQ(std::count(OutputWindow + ConfigSize, OutputWindow + WINDOW_SIZE, 0),
+              (long)(WINDOW_SIZE - ConfigSize));
 }
 
 }  // namespace

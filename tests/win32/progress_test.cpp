@@ -186,6 +186,20 @@ TEST_F(Progress, ARefreshRepaintsWhatWasCoveredEvenWithNothingChanged)
     EXPECT_EQ(At(2, 2), highlight);
 }
 
+TEST_F(Progress, ARefreshSoonAfterAnotherWaitsForTheCatchUp)
+{
+    Paint(0, 1000, "first.txt");
+    ASSERT_EQ(At(2, 2), highlightText);
+    RefreshProgress();  // the last refresh: now
+    ProgressDone = 1000;
+    RefreshProgressInTime();
+    ReadBack();
+    EXPECT_EQ(At(2, 2), highlightText);  // noted, not painted
+    CatchUpProgress();
+    ReadBack();
+    EXPECT_EQ(At(2, 2), highlight);
+}
+
 TEST_F(Progress, WithoutANameNothingIsDrawn)
 {
     Paint(500, 1000, nullptr);

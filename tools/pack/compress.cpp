@@ -178,7 +178,7 @@ void PrepareStubDecoder()
         return;
     MakeCrcTable();
     if (!OutputWindow)
-        OutputWindow = (uint8_t *)HeapAllocBlock(WINDOW_SIZE);
+        OutputWindow = (uint8_t *)HeapAllocZeroed(WINDOW_SIZE);  // as the stub has it
     if (!InputBuffer)
         InputBuffer = (uint8_t *)HeapAllocBlock(INPUT_SIZE);
     if (!InternalErrorText)

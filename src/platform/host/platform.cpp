@@ -92,8 +92,18 @@ void *HeapAllocBlock(uint32_t size)
     if (HostAllocsUntilFailure > 0)
         HostAllocsUntilFailure--;
     void *block = malloc(size ? size : 1);
-    if (block)
+    if (block) {
         HostLiveBlocks++;
+        memset(block, 0xA5, size);  // not cleared, and the tests can tell
+    }
+    return block;
+}
+
+void *HeapAllocZeroed(uint32_t size)
+{
+    void *block = HeapAllocBlock(size);
+    if (block)
+        memset(block, 0, size);
     return block;
 }
 
@@ -491,6 +501,13 @@ int WaitForProcess(ProcessHandle process, uint32_t)
 }
 
 void CloseProcess(ProcessHandle) { HostEvents.push_back("close"); }
+
+uint32_t TickCount()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (uint32_t)((uint64_t)now.tv_sec * 1000 + (uint64_t)now.tv_nsec / 1000000);
+}
 
 void Pause(uint32_t ms)
 {

@@ -51,6 +51,11 @@ void CloseFile(FileHandle file) { CloseHandle(file); }
 
 void *HeapAllocBlock(uint32_t size) { return HeapAlloc(ProgramHeap, 0, size ? size : 1); }
 
+void *HeapAllocZeroed(uint32_t size)
+{
+    return HeapAlloc(ProgramHeap, HEAP_ZERO_MEMORY, size ? size : 1);
+}
+
 void HeapFreeBlock(void *block)
 {
     if (block)
@@ -399,6 +404,8 @@ int WaitForProcess(ProcessHandle process, uint32_t ms)
 void CloseProcess(ProcessHandle process) { CloseHandle(process); }
 
 void Pause(uint32_t ms) { Sleep(ms); }
+
+uint32_t TickCount() { return GetTickCount(); }
 
 void PumpMessages()
 {
