@@ -133,8 +133,10 @@ protected:
 
     fs::path root_;
     char path_[PATH_CHARS];
-    uint8_t window_[WINDOW_SIZE];
-    uint8_t input_[INPUT_SIZE];
+    // Static: the decoder keeps pointing at them after the test, as later
+    // tests in the same process may rely on.
+    static inline uint8_t window_[WINDOW_SIZE];
+    static inline uint8_t input_[INPUT_SIZE];
 };
 
 TEST_F(Extract, WritesTheTreeAndLeavesTheDestinationWithItsBackslash)
