@@ -51,6 +51,15 @@ add_custom_command(TARGET brevant-stub POST_BUILD
 # The packer's compressor, built here as in the host tree.
 include(${PROJECT_SOURCE_DIR}/cmake/libdeflate.cmake)
 
+# The packer for Windows (x64 only): its library over the core on the host
+# platform layer, as in the host tree, with zlib linked statically.
+if(BREVANT_ARCH STREQUAL "x64")
+    brevant_core_library(brevant_core_pack host ${PROJECT_SOURCE_DIR}/src/startup/startup.cpp)
+    set(BREVANT_PACK_CORE brevant_core_pack)
+    find_library(ZLIB_LIBRARY NAMES libz.a REQUIRED)
+    add_subdirectory(tools/pack)
+endif()
+
 add_subdirectory(tests/win32)
 add_subdirectory(tests/e2e)
 
