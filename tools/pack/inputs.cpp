@@ -106,7 +106,20 @@ static std::string CharacterName(const std::string &utf8, size_t at, size_t leng
 
 std::string TextEncoder::EncodeName(const std::string &utf8, const std::string &what) const
 {
-    std::string whole = Encode(utf8, what);
+    std::string whole;
+    bool lookAlikes = false;  // a refusal of the platform's that is a look-alike, said as one below
+    try {
+        whole = Encode(utf8, what);
+    } catch (const PackError &) {
+        for (size_t at = 0; iconv_ && at < utf8.size() && !lookAlikes;) {
+            size_t length = std::min(SequenceLength((uint8_t)utf8[at]), utf8.size() - at);
+            std::string bytes;
+            lookAlikes = length > 1 && LookAlike(iconv_, utf8.substr(at, length), &bytes);
+            at += length;
+        }
+        if (!lookAlikes)
+            throw;
+    }
     if (IsAscii(utf8))
         return whole;
     // Character by character, each one converted and read back.
@@ -115,7 +128,8 @@ std::string TextEncoder::EncodeName(const std::string &utf8, const std::string &
         size_t length = std::min(SequenceLength((uint8_t)utf8[at]), utf8.size() - at);
         std::string character = utf8.substr(at, length), bytes = character;
         if (length > 1) {
-            bytes = Convert(iconv_, character);
+            if (ConvertText(iconv_, character, &bytes) != 0 && !LookAlike(iconv_, character, &bytes))
+                Encode(character, what);  // neither: refused as the whole name would be
             std::string back;
             try {
                 back = Convert(back_, bytes);

@@ -95,6 +95,12 @@ void CloseConversion(void *conversion);
 // is substituted) or the input is not text of its own side; another errno
 // value for any other failure.
 int ConvertText(void *conversion, const std::string &text, std::string *out);
+// The bytes a conversion into a code page would write for a character the
+// code page holds only as a look-alike (U+00A5 as 0x5C in 932), where the
+// platform refuses it outright; false where the conversion itself
+// substitutes (iconv: reading the bytes back shows it) or the code page has
+// no look-alike either.
+bool LookAlike(void *conversion, const std::string &character, std::string *bytes);
 // Whether byte begins a double-byte character of the conversion's code page
 // (a conversion out of it).
 bool IsLeadByte(void *conversion, uint8_t byte);

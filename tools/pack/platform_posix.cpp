@@ -318,6 +318,8 @@ int ConvertText(void *conversion, const std::string &text, std::string *out)
     return 0;
 }
 
+bool LookAlike(void *, const std::string &, std::string *) { return false; }
+
 bool IsLeadByte(void *conversion, uint8_t byte)
 {
     // A lead byte is one that the code page can't read alone: the

@@ -542,9 +542,9 @@ bool CalendarTime(time_t when, bool utc, struct tm *out)
         return false;
     if (!utc) {
         // The zone's rules for that year, as the C library applies them on Linux.
-        DYNAMIC_TIME_ZONE_INFORMATION zone;
-        if (GetDynamicTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID ||
-            !SystemTimeToTzSpecificLocalTimeEx(&zone, &system, &local))
+        TIME_ZONE_INFORMATION zone;
+        if (!GetTimeZoneInformationForYear(system.wYear, nullptr, &zone) ||
+            !SystemTimeToTzSpecificLocalTime(&zone, &system, &local))
             return false;
         system = local;
     }
@@ -661,6 +661,22 @@ int ConvertText(void *handle, const std::string &text, std::string *out)
         return EILSEQ;
     }
     return 0;
+}
+
+bool LookAlike(void *handle, const std::string &character, std::string *bytes)
+{
+    const Conversion &conversion = *(const Conversion *)handle;
+    std::wstring wide;
+    if (!conversion.toCodePage || !ToWide(CP_UTF8, character, &wide))
+        return false;
+    BOOL defaulted = FALSE;
+    char out[16];
+    int n = WideCharToMultiByte(conversion.codepage, 0, wide.data(), (int)wide.size(), out, sizeof out, nullptr,
+                                &defaulted);
+    if (n <= 0 || defaulted)
+        return false;
+    bytes->assign(out, (size_t)n);
+    return true;
 }
 
 bool IsLeadByte(void *conversion, uint8_t byte)
