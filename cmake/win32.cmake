@@ -58,6 +58,11 @@ if(BREVANT_ARCH STREQUAL "x64")
     set(BREVANT_PACK_CORE brevant_core_pack)
     find_library(ZLIB_LIBRARY NAMES libz.a REQUIRED)
     add_subdirectory(tools/pack)
+    include(${PROJECT_SOURCE_DIR}/tests/win32/wine-bed.cmake)
+    add_test(NAME pack.windows COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/pack_windows/pack_windows_test.py)
+    set_tests_properties(pack.windows PROPERTIES TIMEOUT 600 ENVIRONMENT
+        "BREVANT_ROOT=${PROJECT_SOURCE_DIR};BREVANT_PACK=${BREVANT_BIN_DIR}/brevant-pack;BREVANT_PACK_EXE=$<TARGET_FILE:brevant-pack>;BREVANT_WORK=${CMAKE_BINARY_DIR}/pack-windows")
+    brevant_wine_test(pack.windows)
 endif()
 
 add_subdirectory(tests/win32)
