@@ -70,16 +70,17 @@ class WindowsPacker(unittest.TestCase):
                 self.assertEqual(u.returncode, 0, u.stdout + u.stderr)
 
     def test_the_same_refusals_as_on_linux(self):
-        files(self.work, {"app/CON": b"a", "yen/a\u00a5b.txt": b"b", "han/\u65e5.txt": b"c",
+        files(self.work, {"app/CON": b"a", "yen/a\u00a5b.txt": b"b", "han/\u65e5.txt": b"c", "c1/a\u0081b.txt": b"d",
                           "sample/x.txt": b"x", "old.exe": b"keep"})
         for args in [["-o", "d.exe", "app"], ["--codepage", "932", "-o", "y.exe", "yen"],
-                     ["--codepage", "1252", "-o", "h.exe", "han"], ["-o", "old.exe", "sample"],
+                     ["--codepage", "1252", "-o", "h.exe", "han"], ["--codepage", "1252", "-o", "c.exe", "c1"],
+                     ["-o", "old.exe", "sample"],
                      ["--codepage", "1", "-o", "n.exe", "sample"]]:
             with self.subTest(" ".join(args)):
                 w, l = windows(*args, cwd=self.work), linux(*args, cwd=self.work)
                 self.assertNotEqual(l.returncode, 0)
                 self.assertEqual((w.returncode, w.stderr), (l.returncode, l.stderr.replace("iconv", "Windows")))
-                self.assertEqual(sorted(os.listdir(self.work)), ["app", "han", "old.exe", "sample", "yen"])
+                self.assertEqual(sorted(os.listdir(self.work)), ["app", "c1", "han", "old.exe", "sample", "yen"])
         with open(os.path.join(self.work, "old.exe"), "rb") as f:
             self.assertEqual(f.read(), b"keep")
 

@@ -612,7 +612,12 @@ bool ToWide(UINT codepage, const std::string &text, std::wstring *wide)
     if (n == 0)
         return false;
     wide->assign((size_t)n, L'\0');
-    return MultiByteToWideChar(codepage, flags, text.data(), (int)text.size(), &(*wide)[0], n) == n;
+    if (MultiByteToWideChar(codepage, flags, text.data(), (int)text.size(), &(*wide)[0], n) != n)
+        return false;
+    // The C1 controls are no text of an ANSI code page: Windows reads the
+    // bytes a code page leaves undefined (0x81 in 1252) as them, and writes
+    // them back so, where iconv refuses both.
+    return std::none_of(wide->begin(), wide->end(), [](wchar_t c) { return c >= 0x80 && c <= 0x9F; });
 }
 
 }  // namespace
