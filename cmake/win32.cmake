@@ -61,7 +61,7 @@ if(BREVANT_ARCH STREQUAL "x64")
     include(${PROJECT_SOURCE_DIR}/tests/win32/wine-bed.cmake)
     add_test(NAME pack.windows COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/pack_windows/pack_windows_test.py)
     set_tests_properties(pack.windows PROPERTIES TIMEOUT 600 ENVIRONMENT
-        "BREVANT_ROOT=${PROJECT_SOURCE_DIR};BREVANT_PACK=${BREVANT_BIN_DIR}/brevant-pack;BREVANT_PACK_EXE=$<TARGET_FILE:brevant-pack>;BREVANT_WORK=${CMAKE_BINARY_DIR}/pack-windows")
+        "BREVANT_ROOT=${PROJECT_SOURCE_DIR};BREVANT_PACK=${BREVANT_BIN_DIR}/brevant-pack;BREVANT_PACK_EXE=$<TARGET_FILE:brevant-pack>;BREVANT_DRIVER=$<TARGET_FILE:sfx-driver>;BREVANT_WORK=${CMAKE_BINARY_DIR}/pack-windows")
     brevant_wine_test(pack.windows)
 endif()
 

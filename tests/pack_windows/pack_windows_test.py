@@ -1,6 +1,7 @@
 """brevant-pack.exe under 64-bit Wine against the Linux packer: the same
-images, byte for byte, from the same inputs and --mtime; the same refusals
-with the same exit codes; no temporary file left behind by Ctrl+C.
+images, byte for byte, from the same inputs and --mtime, which the stub
+extracts; the same refusals with the same exit codes; no temporary file left
+behind by Ctrl+C.
 
 CTest runs it in the x64 Windows tree (BREVANT_PACK_EXE, BREVANT_PACK); by
 hand: scripts/wine-bed start with BREVANT_TEST_ARCH=x64, then this file.
@@ -8,6 +9,7 @@ hand: scripts/wine-bed start with BREVANT_TEST_ARCH=x64, then this file.
 
 import glob
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -51,8 +53,10 @@ class WindowsPacker(unittest.TestCase):
             "japan/ｶﾅ.bin": os.urandom(70000),
             "japan/empty/.keep": b""})
         sample = os.path.join(sfxtest.ROOT, "demo", "sample")
-        for name, args in [("sample", [sample]), ("latin", ["--codepage", "1252", "latin"]),
-                           ("japan", ["--codepage", "932", "--arch", "x64", "japan"])]:
+        dest = os.path.join(self.work, "extracted")
+        japan = ["--codepage", "932", "--arch", "x64", "--autostart", "--dest", "fixed:" + sfxtest.win_path(dest) + "\\",
+                 "japan"]
+        for name, args in [("sample", [sample]), ("latin", ["--codepage", "1252", "latin"]), ("japan", japan)]:
             with self.subTest(name):
                 ours, theirs = name + "-win.exe", name + "-linux.exe"
                 w = windows("--mtime", MTIME, "-o", ours, *args, cwd=self.work)
@@ -68,6 +72,12 @@ class WindowsPacker(unittest.TestCase):
                 self.assertEqual(d.returncode, 0, d.stdout + d.stderr)
                 u = subprocess.run(["unzip", "-tq", ours], cwd=self.work, capture_output=True, text=True)
                 self.assertEqual(u.returncode, 0, u.stdout + u.stderr)
+        # And the x64 stub extracts the last one, names and all, in a Japanese locale.
+        run = sfxtest.run_stub(os.path.join(self.work, "japan-win.exe"), lang="ja")
+        self.assertEqual((run.errors, run.exit_code), ([], 0), run)
+        with open(os.path.join(dest, "japan", "日本", "データ.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"\xe3\x83\x87\n" * 5000)
+        self.assertTrue(os.path.isfile(os.path.join(dest, "japan", "日本", "ソフト.txt")))
 
     def test_the_same_refusals_as_on_linux(self):
         files(self.work, {"app/CON": b"a", "yen/a\u00a5b.txt": b"b", "han/\u65e5.txt": b"c", "c1/a\u0081b.txt": b"d",
@@ -103,6 +113,7 @@ class WindowsPacker(unittest.TestCase):
             if packer.poll() is None:
                 packer.kill()
         self.assertEqual(sorted(os.listdir(self.work)), ["big"])
+        shutil.rmtree(self.work)  # 150 MB
 
 
 if __name__ == "__main__":
