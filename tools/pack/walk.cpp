@@ -186,9 +186,11 @@ struct Walker {
             Unreachable(path, error);
             return false;
         }
-        for (const std::string &root : roots)
-            if (target == root || root == "/" || target.compare(0, root.size() + 1, root + "/") == 0)
+        for (const std::string &root : roots) {
+            std::string below = root.back() == '/' ? root : root + "/";  // a root ("/", "C:/") ends in it
+            if (target == root || target.compare(0, below.size(), below) == 0)
                 return true;
+        }
         if (followLinks)
             return true;
         Refuse(path + ": a link to " + target + ", outside the inputs; give --follow-links to pack what it leads to");
