@@ -2,6 +2,12 @@
 // from and to the UTF-8 the packer handles), the platform's code page
 // tables, a console handler in place of signals. Descriptors are the C
 // runtime's, over handles opened here.
+//
+// The packer's headers come first: pack.h has names of its own that
+// windows.h defines as macros (IMAGE_DIRECTORY_ENTRY_*).
+#include "pack.h"
+#include "platform.h"
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -17,9 +23,6 @@
 #include <time.h>
 
 #include <algorithm>
-
-#include "pack.h"
-#include "platform.h"
 
 namespace pack {
 
