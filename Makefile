@@ -15,7 +15,7 @@
 # machine runs i386 code, else their x86_64 builds under 64-bit Wine;
 # BREVANT_TEST_ARCH=x86|x64 chooses (scripts/wine-bed arch tells). The
 # Windows packer is an x86_64 program: its tests (pack.windows, in the win64
-# tree) run under 64-bit Wine wherever that is installed, whatever the choice.
+# tree) run under 64-bit Wine wherever its loader starts, whatever the choice.
 
 BUILD := $(CURDIR)/build
 JOBS ?= $(shell nproc)
@@ -56,7 +56,7 @@ test: test-arch all fuzz-build
 	scripts/run-fuzzers $(BUILD)/fuzz $(FUZZ_SECONDS) || status=1; \
 	ctest --test-dir $(BUILD)/host --output-on-failure -j $(JOBS) || status=1; \
 	ctest --test-dir $(BUILD)/$$tree --output-on-failure || status=1; \
-	if [ $$tree = win32 ] && BREVANT_TEST_ARCH=x64 scripts/wine-bed arch >/dev/null 2>&1; then \
+	if [ $$tree = win32 ] && "$${BREVANT_WINE64_LOADER:-/usr/lib/wine/wine64}" --version >/dev/null 2>&1; then \
 	    ctest --test-dir $(BUILD)/win64 --output-on-failure -R '^pack\.windows$$' || status=1; \
 	fi; \
 	exit $$status
