@@ -7,11 +7,15 @@
 #   make bench  inflater benchmarks against zlib and libdeflate; the packer's
 #               time and peak memory on a 1 GiB folder beside zip and 7z; end-to-end
 #               extraction under Wine against a zlib console extractor
+#   make dist   build/dist/brevant-sfx-windows.zip: brevant-pack.exe, both
+#               stubs and a readme for Windows users
 #   make fuzz   libFuzzer targets with ASan/UBSan, ten minutes each (make test: 30 s each)
 #
 # The Win32 tests run the 32-bit programs under 32-bit Wine where this
 # machine runs i386 code, else their x86_64 builds under 64-bit Wine;
-# BREVANT_TEST_ARCH=x86|x64 chooses (scripts/wine-bed arch tells).
+# BREVANT_TEST_ARCH=x86|x64 chooses (scripts/wine-bed arch tells). The
+# Windows packer is an x86_64 program: its tests (pack.windows, in the win64
+# tree) run under 64-bit Wine wherever its loader starts, whatever the choice.
 
 BUILD := $(CURDIR)/build
 JOBS ?= $(shell nproc)
@@ -19,7 +23,7 @@ FUZZ_SECONDS ?= 30
 FUZZ_LONG_SECONDS ?= 600
 CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=Release -DBREVANT_BIN_DIR=$(BUILD)/bin
 
-.PHONY: all deps host win32 win64 test test-arch demo bench fuzz fuzz-build clean
+.PHONY: all deps host win32 win64 test test-arch demo bench dist fuzz fuzz-build clean
 
 all: host win32 win64
 
@@ -52,6 +56,9 @@ test: test-arch all fuzz-build
 	scripts/run-fuzzers $(BUILD)/fuzz $(FUZZ_SECONDS) || status=1; \
 	ctest --test-dir $(BUILD)/host --output-on-failure -j $(JOBS) || status=1; \
 	ctest --test-dir $(BUILD)/$$tree --output-on-failure || status=1; \
+	if [ $$tree = win32 ] && "$${BREVANT_WINE64_LOADER:-/usr/lib/wine/wine64}" --version >/dev/null 2>&1; then \
+	    ctest --test-dir $(BUILD)/win64 --output-on-failure -R '^pack\.windows$$' || status=1; \
+	fi; \
 	exit $$status
 
 demo: all
@@ -64,6 +71,17 @@ bench: test-arch all
 	@$(BUILD)/host/bench/bench-inflate
 	@python3 bench/pack_bench.py
 	@python3 bench/e2e_bench.py
+
+# What a publisher on Windows downloads: the packer and the stubs it takes
+# from its own folder, with a readme.
+DIST_ZIP := $(BUILD)/dist/brevant-sfx-windows.zip
+dist: win32 win64
+	@rm -rf $(BUILD)/dist/brevant-sfx && mkdir -p $(BUILD)/dist/brevant-sfx
+	@cp $(BUILD)/bin/brevant-pack.exe $(BUILD)/bin/brevant-stub.exe $(BUILD)/bin/brevant-stub-x64.exe \
+	    tools/pack/dist/README.txt $(BUILD)/dist/brevant-sfx/
+	@sed -i 's/$$/\r/' $(BUILD)/dist/brevant-sfx/README.txt
+	@rm -f $(DIST_ZIP) && cd $(BUILD)/dist && zip -qrX $(DIST_ZIP) brevant-sfx
+	@echo "$(DIST_ZIP)"
 
 fuzz-build: deps
 	@CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \

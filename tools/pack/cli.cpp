@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "pack.h"
+#include "platform.h"
 
 namespace pack {
 
@@ -150,8 +151,8 @@ int ParseNumber(const std::string &option, const std::string &value, int low, in
 // blank lines (spaces and tabs only) and a UTF-8 byte-order mark skipped.
 std::vector<std::string> ResponseFile(const std::string &path)
 {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0 && errno == ENOENT)
+    FileStatus st;
+    if (StatusOf(path, &st, false) == ENOENT)
         throw PackError("@" + path + ": no such option file (an input whose name begins with @ is written ./@" +
                         path + ")");
     Bytes bytes = ReadWholeFile(path, kSmallFileLimit, "@" + path);
@@ -290,13 +291,7 @@ std::string TextArgument(const std::string &value)
 std::string DefaultStub(const std::string &arch)
 {
     std::string name = arch == "x64" ? "brevant-stub-x64.exe" : "brevant-stub.exe";
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0)
-        return name;
-    self[n] = 0;
-    std::string path = self;
-    return path.substr(0, path.rfind('/') + 1) + name;
+    return ProgramFolder() + name;
 }
 
 // The destination named or, without --dest, the default of the form.
@@ -411,7 +406,7 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
 
     OutputImage output(options.output, options.force);
     ImageWriter writer(output, prefix.bytes);
-    Progress progress(items, options.verbosity > 0 && isatty(2), err);
+    Progress progress(items, options.verbosity > 0 && IsTerminal(2), err);
     writer.onBytes = [&](uint64_t bytes) { progress.Advance(bytes); };
     std::ostringstream warnings;
     for (const InputItem &item : items) {

@@ -1,7 +1,5 @@
 // Deflate streams for the configuration block and the entries, each checked
 // by the stub's own decoder before it is used.
-#include <fcntl.h>
-#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 #include <zlib.h>
 
 #include "pack.h"
+#include "platform.h"
 
 #include "archive/archive.h"
 #include "inflate/inflate.h"
@@ -161,7 +160,7 @@ struct Scratch {
     {
         if (fd >= 0) {
             close(fd);
-            unlink(path.c_str());
+            RemoveFile(path);
             ForgetOnSignal(path);
         }
     }
@@ -192,8 +191,7 @@ Scratch &TheScratch()
 {
     static Scratch scratch;
     if (scratch.fd < 0) {
-        const char *dir = getenv("TMPDIR");
-        std::string name = std::string(dir && *dir ? dir : "/tmp") + "/brevant-pack-XXXXXX";
+        std::string name = TemporaryFolder() + "/brevant-pack-XXXXXX";
         scratch.fd = CreateTemporary(name);
         if (scratch.fd < 0)
             throw PackError("can't create a scratch file in " + name, Failure::Io);
@@ -207,16 +205,7 @@ bool WriteScratch(const Bytes &stream)
     int fd = TheScratch().fd;
     Bytes bytes(stream);
     bytes.resize(bytes.size() + kSlack, 0);
-    if (ftruncate(fd, 0) != 0)
-        return false;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, (off_t)done);
-        if (n <= 0)
-            return false;
-        done += (size_t)n;
-    }
-    return true;
+    return TruncateFile(fd, 0) && WriteAt(fd, bytes.data(), bytes.size(), 0);
 }
 
 }  // namespace
@@ -264,10 +253,10 @@ bool StubDecodes(const Bytes &stream, const Bytes &data)
 int DecodeInPlace(uint32_t dataAt, const LocalHeader &header, std::string *stop)
 {
     // The host platform's handles are descriptors; its own file calls take
-    // Windows-style paths, which /dev/null is not.
-    static FileHandle nowhere = (FileHandle)(intptr_t)open("/dev/null", O_WRONLY);
+    // Windows-style paths, which the null device's is not.
+    static FileHandle nowhere = (FileHandle)(intptr_t)OpenNowhere();
     if (nowhere == INVALID_FILE)
-        throw PackError("can't open /dev/null", Failure::Io);
+        throw PackError("can't open the null device", Failure::Io);
     PrepareStubDecoder();
     FileHandle savedOutput = OutputFile;
     void (*savedHook)(unsigned) = HostExitHook;

@@ -4,13 +4,14 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
 #include <zlib.h>
 
 #include "pack.h"
+#include "platform.h"
 
 #include "archive/archive.h"
 #include "archive/config.h"
@@ -425,22 +426,22 @@ int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err,
     Report report;
     TextEncoder encoder(codepage);
     {
-        struct stat st;
-        FILE *file = fopen(path.c_str(), "rb");
-        if (!file || fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
+        FileStatus st;
+        int fd = OpenForReading(path);
+        if (fd < 0 || StatusOf(fd, &st) != 0 || st.kind != FileStatus::Regular) {
             int error = errno;
-            err << "brevant-pack: " << Printable(path) << ": " << (file ? "not a regular file" : strerror(error))
+            err << "brevant-pack: " << Printable(path) << ": " << (fd >= 0 ? "not a regular file" : strerror(error))
                 << "\n";
-            Failure failure = file ? Failure::Refused : FailureOf(error);
-            if (file)
-                fclose(file);
+            Failure failure = fd >= 0 ? Failure::Refused : FailureOf(error);
+            if (fd >= 0)
+                close(fd);
             return (int)failure;
         }
         head.resize(2 * kScanLimit);
-        head.resize(fread(head.data(), 1, head.size(), file));
-        fseek(file, 0, SEEK_END);
-        report.size = (uint64_t)ftell(file);
-        fclose(file);
+        long got = ReadUpTo(fd, head.data(), head.size());
+        head.resize(got > 0 ? (size_t)got : 0);
+        report.size = st.size;
+        close(fd);
     }
     PrepareStubDecoder();
     FileHandle savedImage = ImageFile;

@@ -1,22 +1,16 @@
 // Inputs: walking files and folders into archive names, converting names and
 // texts into the stub's ANSI code page, DOS timestamps, and file access.
-#include <dirent.h>
 #include <errno.h>
-#include <fcntl.h>
-#include <iconv.h>
-#include <limits.h>
-#include <locale.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
-#include <wctype.h>
 
 #include <algorithm>
 #include <map>
 
 #include "pack.h"
+#include "platform.h"
 
 namespace pack {
 
@@ -26,49 +20,31 @@ TextEncoder::TextEncoder(int codepage) : codepage_(codepage), iconv_(nullptr), b
 {
     if (codepage == 0)
         return;
-    std::string name = "CP" + std::to_string(codepage);
-    iconv_t cd = iconv_open(name.c_str(), "UTF-8");
-    iconv_t back = iconv_open("UTF-8", name.c_str());
-    if (cd == (iconv_t)-1 || back == (iconv_t)-1) {
-        if (cd != (iconv_t)-1)
-            iconv_close(cd);
-        throw PackError("--codepage: code page " + std::to_string(codepage) + " is not known to iconv", Failure::Usage);
+    void *to = OpenConversion(codepage, true), *back = OpenConversion(codepage, false);
+    if (!to || !back) {
+        CloseConversion(to);
+        CloseConversion(back);
+        throw PackError("--codepage: code page " + std::to_string(codepage) + " is not known to " + kConverterName,
+                        Failure::Usage);
     }
-    iconv_ = cd;
+    iconv_ = to;
     back_ = back;
-    // A lead byte is one that the code page can't read alone: the
-    // conversion of that byte by itself stops, incomplete.
-    for (int b = 0x80; b < 0x100; b++) {
-        char in[1] = {(char)b}, out[8];
-        char *from = in, *to = out;
-        size_t inLeft = 1, outLeft = sizeof out;
-        iconv(back, nullptr, nullptr, nullptr, nullptr);
-        lead_[b] = iconv(back, &from, &inLeft, &to, &outLeft) == (size_t)-1 && errno == EINVAL;
-    }
+    for (int b = 0x80; b < 0x100; b++)
+        lead_[b] = pack::IsLeadByte(back, (uint8_t)b);
 }
 
 TextEncoder::~TextEncoder()
 {
-    if (iconv_)
-        iconv_close((iconv_t)iconv_);
-    if (back_)
-        iconv_close((iconv_t)back_);
+    CloseConversion(iconv_);
+    CloseConversion(back_);
 }
 
-// text through cd; throws a bare PackError that callers complete.
-std::string TextEncoder::Convert(void *handle, const std::string &text) const
+// text through a conversion; throws a bare PackError that callers complete.
+std::string TextEncoder::Convert(void *conversion, const std::string &text) const
 {
-    iconv_t cd = (iconv_t)handle;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    std::string out(text.size() * 4 + 16, '\0');
-    char *in = const_cast<char *>(text.data());
-    size_t inLeft = text.size();
-    char *to = out.data();
-    size_t outLeft = out.size();
-    if (iconv(cd, &in, &inLeft, &to, &outLeft) == (size_t)-1 ||
-        iconv(cd, nullptr, nullptr, &to, &outLeft) == (size_t)-1)
-        throw PackError(errno == EILSEQ ? " (a character has no equivalent there, or the name is not UTF-8)" : "");
-    out.resize(out.size() - outLeft);
+    std::string out;
+    if (int error = ConvertText(conversion, text, &out))
+        throw PackError(error == EILSEQ ? " (a character has no equivalent there, or the name is not UTF-8)" : "");
     return out;
 }
 
@@ -130,7 +106,20 @@ static std::string CharacterName(const std::string &utf8, size_t at, size_t leng
 
 std::string TextEncoder::EncodeName(const std::string &utf8, const std::string &what) const
 {
-    std::string whole = Encode(utf8, what);
+    std::string whole;
+    bool lookAlikes = false;  // a refusal of the platform's that is a look-alike, said as one below
+    try {
+        whole = Encode(utf8, what);
+    } catch (const PackError &) {
+        for (size_t at = 0; iconv_ && at < utf8.size() && !lookAlikes;) {
+            size_t length = std::min(SequenceLength((uint8_t)utf8[at]), utf8.size() - at);
+            std::string bytes;
+            lookAlikes = length > 1 && LookAlike(iconv_, utf8.substr(at, length), &bytes);
+            at += length;
+        }
+        if (!lookAlikes)
+            throw;
+    }
     if (IsAscii(utf8))
         return whole;
     // Character by character, each one converted and read back.
@@ -139,7 +128,8 @@ std::string TextEncoder::EncodeName(const std::string &utf8, const std::string &
         size_t length = std::min(SequenceLength((uint8_t)utf8[at]), utf8.size() - at);
         std::string character = utf8.substr(at, length), bytes = character;
         if (length > 1) {
-            bytes = Convert(iconv_, character);
+            if (ConvertText(iconv_, character, &bytes) != 0 && !LookAlike(iconv_, character, &bytes))
+                Encode(character, what);  // neither: refused as the whole name would be
             std::string back;
             try {
                 back = Convert(back_, bytes);
@@ -231,7 +221,6 @@ void CheckName(const std::string &name, const std::string &utf8, const TextEncod
 
 std::string FoldCase(const std::string &utf8)
 {
-    static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
     std::string folded;
     for (size_t at = 0; at < utf8.size();) {
         size_t length = std::min(SequenceLength((uint8_t)utf8[at]), utf8.size() - at);
@@ -239,8 +228,8 @@ std::string FoldCase(const std::string &utf8)
         uint32_t upper = c;
         if (c < 0x80)
             upper = c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
-        else if (c <= 0xFFFF && unicode)
-            upper = (uint32_t)towupper_l((wint_t)c, unicode);
+        else if (c <= 0xFFFF)
+            upper = UpperCase(c);
         if (upper == c || upper > 0xFFFF) {
             folded += utf8.substr(at, length);
         } else {
@@ -273,7 +262,7 @@ void CheckInputs(const std::vector<InputItem> &items)
 uint32_t DosDateTime(time_t when, bool utc)
 {
     struct tm local;
-    if (!(utc ? gmtime_r(&when, &local) : localtime_r(&when, &local)) || local.tm_year < 80)
+    if (!CalendarTime(when, utc, &local) || local.tm_year < 80)
         return (0 + (1 << 5) + 1) << 16;  // 1980-01-01 00:00:00, the earliest DOS date
     if (local.tm_year > 207)
         return (uint32_t)((127 << 9) | (12 << 5) | 31) << 16 | (23 << 11) | (59 << 5) | 29;
@@ -322,8 +311,8 @@ time_t ParseTime(const std::string &text, const std::string &what)
     struct tm given = when;
     when.tm_year -= 1900;
     when.tm_mon -= 1;
-    time_t t = timegm(&when);
-    // timegm moves a day that the month does not have into the next one.
+    time_t t = UtcSeconds(&when);
+    // UtcSeconds moves a day that the month does not have into the next one.
     if (when.tm_mday != given.tm_mday || when.tm_mon != given.tm_mon - 1)
         throw PackError(what + " '" + text + "': " + text.substr(0, 10) + " is not a day of the calendar",
                         Failure::Usage);
@@ -334,28 +323,25 @@ Bytes ReadWholeFile(const std::string &path, uint64_t limit, const std::string &
 {
     const std::string &name = what.empty() ? path : what;
     // Not blocking: a FIFO is refused, not waited on.
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    int fd = OpenForReading(path);
     if (fd < 0)
         throw PackError(name + ": " + strerror(errno), FailureOf(errno));
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (uint64_t)st.st_size > limit) {
-        bool regular = S_ISREG(st.st_mode);
+    FileStatus st;
+    if (StatusOf(fd, &st) != 0 || st.kind != FileStatus::Regular || st.size > limit) {
+        bool regular = st.kind == FileStatus::Regular;
         close(fd);
         if (!regular)
             throw PackError(name + ": not a regular file");
-        throw PackError(name + ": " + std::to_string(st.st_size) + " bytes; at most " + std::to_string(limit) +
+        throw PackError(name + ": " + std::to_string(st.size) + " bytes; at most " + std::to_string(limit) +
                         " are read");
     }
-    Bytes bytes((size_t)st.st_size);
-    size_t got = 0;
-    ssize_t n = 1;
-    while (got < bytes.size() && (n = read(fd, bytes.data() + got, bytes.size() - got)) > 0)
-        got += (size_t)n;
+    Bytes bytes((size_t)st.size);
+    long got = ReadUpTo(fd, bytes.data(), bytes.size());
     int error = errno;
     close(fd);
-    if (n < 0)
+    if (got < 0)
         throw PackError(name + ": " + strerror(error), Failure::Io);
-    bytes.resize(got);  // a file that shrank meanwhile: what it holds now
+    bytes.resize((size_t)got);  // a file that shrank meanwhile: what it holds now
     return bytes;
 }
 

@@ -2,9 +2,9 @@
 #include <iostream>
 
 #include "pack.h"
+#include "platform.h"
 
 int main(int argc, char **argv)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    return pack::PackMain(args, std::cout, std::cerr);
+    return pack::PackMain(pack::ProgramArguments(argc, argv), std::cout, std::cerr);
 }

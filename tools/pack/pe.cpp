@@ -11,10 +11,12 @@
 // fifth, IMAGE_DIRECTORY_ENTRY_SECURITY, is the certificate table, whose
 // "address" is a file offset.
 #include <stdio.h>
+#include <unistd.h>
 
 #include <algorithm>
 
 #include "bytes.h"
+#include "platform.h"
 
 namespace pack {
 
@@ -81,13 +83,14 @@ void WritePeChecksum(OutputImage &output, const Bytes &prefix)
     if (!ReadPeLayout(prefix, &pe))
         return;
     size_t field = pe.optionalHeader + 64;
-    FILE *file = fopen(output.temporaryPath().c_str(), "rb");
-    if (!file)
+    int fd = OpenForReading(output.temporaryPath());
+    if (fd < 0)
         throw PackError("can't read back " + output.temporaryPath(), Failure::Io);
     Bytes piece(1 << 20);
     uint64_t sum = 0, at = 0;
-    size_t got;
-    while ((got = fread(piece.data(), 1, piece.size(), file)) > 0) {
+    long n;
+    while ((n = ReadUpTo(fd, piece.data(), piece.size())) > 0) {
+        size_t got = (size_t)n;
         for (size_t i = 0; i < 4; i++)
             if (field + i >= at && field + i < at + got)
                 piece[field + i - at] = 0;
@@ -97,9 +100,8 @@ void WritePeChecksum(OutputImage &output, const Bytes &prefix)
             sum += piece[i] | piece[i + 1] << 8;
         at += got;
     }
-    bool failed = ferror(file);
-    fclose(file);
-    if (failed)
+    close(fd);
+    if (n < 0)
         throw PackError("can't read back " + output.temporaryPath(), Failure::Io);
     while (sum >> 16)
         sum = (sum & 0xFFFF) + (sum >> 16);

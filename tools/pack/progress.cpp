@@ -1,12 +1,9 @@
 // The progress line on a terminal: what is done of the total and the end of
 // the file's name, within the terminal's width.
-#include <locale.h>
 #include <stdio.h>
-#include <sys/ioctl.h>
-#include <time.h>
-#include <wchar.h>
 
 #include "pack.h"
+#include "platform.h"
 
 namespace pack {
 
@@ -14,13 +11,14 @@ namespace pack {
 // terminal.
 static int Columns(const std::string &text, size_t at, size_t length)
 {
-    static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
-    locale_t old = uselocale(unicode ? unicode : LC_GLOBAL_LOCALE);
-    wchar_t wide;
-    mbstate_t state{};
-    int width = mbrtowc(&wide, text.data() + at, length, &state) == length ? wcwidth(wide) : 1;
-    uselocale(old);
-    return width < 0 ? 1 : width;
+    uint8_t lead = (uint8_t)text[at];
+    size_t expected = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+    if (expected != length)
+        return 1;  // not a character: shown as one column
+    uint32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t i = 1; i < length; i++)
+        c = c << 6 | ((uint8_t)text[at + i] & 0x3F);
+    return TerminalWidth(c);
 }
 
 std::string FitFromEnd(const std::string &text, size_t columns)
@@ -47,12 +45,7 @@ std::string FitFromEnd(const std::string &text, size_t columns)
     return "..." + text.substr(from);
 }
 
-static double Now()
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (double)t.tv_sec + t.tv_nsec / 1e9;
-}
+static double Now() { return MonotonicSeconds(); }
 
 Progress::Progress(const std::vector<InputItem> &items, bool shown, std::ostream &err)
     : shown_(shown), err_(err), began_(Now())
@@ -93,8 +86,7 @@ void Progress::Draw()
     snprintf(line, sizeof line, "[%s] %3d%% %.1f of %.1f MB  ", bar.c_str(), percent, done_ / 1e6,
              total_ / 1e6);
     // The last column stays free: some terminals wrap on it.
-    struct winsize size {};
-    size_t columns = ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_col ? size.ws_col : 80;
+    size_t columns = TerminalColumns();
     std::string text = line;
     text = text.size() >= columns ? text.substr(0, columns - 1) : text + FitFromEnd(name_, columns - 1 - text.size());
     err_ << "\r\033[K" << text << std::flush;

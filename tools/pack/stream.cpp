@@ -2,14 +2,13 @@
 // input read in pieces, its stream written where it belongs in the image and
 // decoded there by the stub's decoder, its local header filled in afterwards.
 #include <errno.h>
-#include <fcntl.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <zlib.h>
 
 #include "pack.h"
+#include "platform.h"
 
 #include "archive/archive.h"
 #include "inflate/inflate.h"
@@ -29,12 +28,12 @@ class InputFile {
 public:
     explicit InputFile(const InputItem &item) : item_(item)
     {
-        fd_ = open(item.path.c_str(), O_RDONLY);
+        fd_ = OpenForReading(item.path);
         if (fd_ < 0)
             throw PackError(item.path + ": " + strerror(errno), Failure::Io);
-        struct stat st;
-        if (fstat(fd_, &st) != 0 || (uint64_t)st.st_size != item.size)
-            Changed((uint64_t)st.st_size);
+        FileStatus st;
+        if (StatusOf(fd_, &st) != 0 || st.size != item.size)
+            Changed(st.size);
     }
     ~InputFile() { close(fd_); }
 
@@ -44,20 +43,15 @@ public:
     {
         size_t want = (size_t)std::min<uint64_t>(kChunkSize, item_.size - done_);
         buffer_.resize(want);
-        size_t got = 0;
-        while (got < want) {
-            ssize_t n = read(fd_, buffer_.data() + got, want - got);
-            if (n < 0)
-                throw PackError(item_.path + ": " + strerror(errno), Failure::Io);
-            if (n == 0)
-                Changed(done_ + got);
-            got += (size_t)n;
-        }
+        long got = ReadUpTo(fd_, buffer_.data(), want);
+        if (got < 0)
+            throw PackError(item_.path + ": " + strerror(errno), Failure::Io);
+        if ((size_t)got < want)
+            Changed(done_ + (uint64_t)got);
         done_ += want;
         if (done_ == item_.size) {
             char extra;
-            ssize_t n = read(fd_, &extra, 1);
-            if (n > 0)
+            if (ReadUpTo(fd_, &extra, 1) > 0)
                 Changed(done_ + 1);
         }
         return buffer_;

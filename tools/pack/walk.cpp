@@ -1,13 +1,9 @@
 // The walk over the inputs: files and folders into archive names, links
 // followed where they stay within the inputs, the output and the packer's
 // temporary files left out, and every refusal collected on the way.
-#include <dirent.h>
 #include <errno.h>
-#include <limits.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +12,7 @@
 #include <zlib.h>
 
 #include "pack.h"
+#include "platform.h"
 
 namespace pack {
 
@@ -64,12 +61,13 @@ bool IsTemporaryName(const std::string &name, long *pid)
 
 bool IsImage(const std::string &path)
 {
-    FILE *file = fopen(path.c_str(), "rb");
-    if (!file)
+    int fd = OpenForReading(path);
+    if (fd < 0)
         return false;
     Bytes head(kScanLimit);
-    head.resize(fread(head.data(), 1, head.size(), file));
-    fclose(file);
+    long got = ReadUpTo(fd, head.data(), head.size());
+    close(fd);
+    head.resize(got > 0 ? (size_t)got : 0);
     if (head.size() < 64 || head[0] != 'M' || head[1] != 'Z')
         return false;
     // The configuration header ("JAVA", CRC-32, size) and its raw deflate
@@ -106,34 +104,29 @@ namespace {
 
 struct Seen {
     std::string path, utf8;
-    dev_t dev;
-    ino_t ino;
+    FileStatus file;
 };
-
-bool SameFile(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 struct Walker {
     Walker(const TextEncoder &e, bool follow) : encoder(e), followLinks(follow) {}
     const TextEncoder &encoder;
     bool followLinks;
     std::string outputPath;
-    struct stat output {};
+    FileStatus output;
     bool haveOutput = false;
     std::vector<std::string> roots;  // the inputs, resolved: where a link may lead
     std::vector<InputItem> items;
     std::vector<PackError> refused;
     std::map<std::string, Seen> seen;  // folded name -> what has it
-    std::vector<std::pair<dev_t, ino_t>> open;  // folders being walked, against link loops
+    std::vector<FileStatus> open;  // folders being walked, against link loops
 
     void Refuse(const std::string &what, Failure kind = Failure::Refused) { refused.emplace_back(what, kind); }
 
     // A path that stat can't follow; a link is refused as a link.
     void Unreachable(const std::string &path, int error)
     {
-        char target[PATH_MAX];
-        ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
-        if (n > 0) {
-            target[n] = 0;
+        std::string target;
+        if (ReadLink(path, &target)) {
             if (error == ENOENT)
                 return Refuse(path + ": a link to " + target + ", which does not exist");
             if (error == ELOOP)
@@ -142,15 +135,15 @@ struct Walker {
         Refuse(path + ": " + strerror(error), FailureOf(error));
     }
 
-    bool Add(const std::string &path, const std::string &utf8Name, const struct stat &st, bool folder,
+    bool Add(const std::string &path, const std::string &utf8Name, const FileStatus &st, bool folder,
              const std::string &link)
     {
         InputItem item;
         item.utf8 = utf8Name + (folder ? "/" : "");
         item.path = path;
         item.folder = folder;
-        item.size = folder ? 0 : (uint64_t)st.st_size;
-        item.mtime = st.st_mtime;
+        item.size = folder ? 0 : st.size;
+        item.mtime = st.mtime;
         item.link = link;
         try {
             item.name = encoder.EncodeName(utf8Name, path) + (folder ? "/" : "");
@@ -164,14 +157,14 @@ struct Walker {
             return false;
         }
         // A folder and a file of the same name collide as well.
-        auto known = seen.emplace(FoldCase(utf8Name), Seen{path, item.utf8, st.st_dev, st.st_ino});
+        auto known = seen.emplace(FoldCase(utf8Name), Seen{path, item.utf8, st});
         if (!known.second) {
             const Seen &other = known.first->second;
             if (FoldCase(other.utf8) != FoldCase(item.utf8))
                 Refuse(path + " and " + other.path + ": a file and a folder of the same name");
             else if (other.utf8 != item.utf8)
                 Refuse(path + " and " + other.path + ": Windows takes the two names for the same file (it ignores case)");
-            else if (other.dev == st.st_dev && other.ino == st.st_ino)
+            else if (SameFile(other.file, st))
                 Refuse(path + " and " + other.path + ": the same input given twice");
             else
                 Refuse(path + " and " + other.path + ": both would be " + item.utf8 + " in the archive");
@@ -183,21 +176,21 @@ struct Walker {
 
     // A link: followed when what it leads to lies within the inputs, or
     // anywhere with --follow-links; st becomes what it leads to.
-    bool Follow(const std::string &path, struct stat *st)
+    bool Follow(const std::string &path, FileStatus *st)
     {
-        if (stat(path.c_str(), st) != 0) {
-            Unreachable(path, errno);
+        std::string target;
+        int error = StatusOf(path, st);
+        if (error == 0)
+            error = RealPath(path, &target);
+        if (error != 0) {
+            Unreachable(path, error);
             return false;
         }
-        char real[PATH_MAX];
-        if (!realpath(path.c_str(), real)) {
-            Unreachable(path, errno);
-            return false;
-        }
-        std::string target = real;
-        for (const std::string &root : roots)
-            if (target == root || root == "/" || target.compare(0, root.size() + 1, root + "/") == 0)
+        for (const std::string &root : roots) {
+            std::string below = root.back() == '/' ? root : root + "/";  // a root ("/", "C:/") ends in it
+            if (target == root || target.compare(0, below.size(), below) == 0)
                 return true;
+        }
         if (followLinks)
             return true;
         Refuse(path + ": a link to " + target + ", outside the inputs; give --follow-links to pack what it leads to");
@@ -206,10 +199,10 @@ struct Walker {
 
     void Walk(const std::string &path, const std::string &name, std::string link)
     {
-        struct stat st;
-        if (lstat(path.c_str(), &st) != 0)
-            return Unreachable(path, errno);
-        if (S_ISLNK(st.st_mode)) {
+        FileStatus st;
+        if (int error = StatusOf(path, &st, false))
+            return Unreachable(path, error);
+        if (st.kind == FileStatus::Link) {
             if (!Follow(path, &st))
                 return;
             link = path;
@@ -217,41 +210,35 @@ struct Walker {
         Enter(path, name, st, link);
     }
 
-    void Enter(const std::string &path, const std::string &name, const struct stat &st, const std::string &link)
+    void Enter(const std::string &path, const std::string &name, const FileStatus &st, const std::string &link)
     {
         if (haveOutput && SameFile(st, output)) {
             if (!IsImage(path))
                 Refuse(path + ": is the output (-o " + outputPath + "), which would replace it; name another output");
             return;  // else an earlier image, left out
         }
-        if (S_ISREG(st.st_mode)) {
-            if (!IsTemporaryName(path.substr(path.rfind('/') + 1)))
+        if (st.kind == FileStatus::Regular) {
+            if (!IsTemporaryName(path.substr(path.find_last_of(kSeparators) + 1)))
                 Add(path, name, st, false, link);
             return;
         }
-        if (!S_ISDIR(st.st_mode))
+        if (st.kind != FileStatus::Folder)
             return Refuse(path + ": neither a file nor a folder");
-        for (auto &ancestor : open)
-            if (ancestor.first == st.st_dev && ancestor.second == st.st_ino)
+        for (const FileStatus &ancestor : open)
+            if (SameFile(ancestor, st))
                 return Refuse(path + ": a link that leads back into a folder that contains it");
         if (!name.empty() && !Add(path, name, st, true, link))
             return;  // nothing below a refused folder: its refusal says it
         Children(path, name, st, link);
     }
 
-    void Children(const std::string &path, const std::string &name, const struct stat &st, const std::string &link)
+    void Children(const std::string &path, const std::string &name, const FileStatus &st, const std::string &link)
     {
-        DIR *dir = opendir(path.c_str());
-        if (!dir)
-            return Refuse(path + ": " + strerror(errno), FailureOf(errno));
         std::vector<std::string> children;
-        while (dirent *d = readdir(dir)) {
-            if (strcmp(d->d_name, ".") != 0 && strcmp(d->d_name, "..") != 0)
-                children.push_back(d->d_name);
-        }
-        closedir(dir);
+        if (int error = ListFolder(path, &children))
+            return Refuse(path + ": " + strerror(error), FailureOf(error));
         std::sort(children.begin(), children.end());
-        open.push_back({st.st_dev, st.st_ino});
+        open.push_back(st);
         for (const std::string &child : children)
             Walk(path + "/" + child, name.empty() ? child : name + "/" + child, link);
         open.pop_back();
@@ -263,15 +250,14 @@ struct Walker {
 std::string BaseName(const std::string &path)
 {
     std::string trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == '/')
+    while (trimmed.size() > 1 && strchr(kSeparators, trimmed.back()))
         trimmed.pop_back();
-    size_t slash = trimmed.rfind('/');
+    size_t slash = trimmed.find_last_of(kSeparators);
     std::string base = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
     if (base == "." || base == ".." || base.empty() || base == "/") {
-        char resolved[PATH_MAX];
-        if (!realpath(path.c_str(), resolved))
-            throw PackError(path + ": " + strerror(errno), FailureOf(errno));
-        std::string full = resolved;
+        std::string full;
+        if (int error = RealPath(path, &full))
+            throw PackError(path + ": " + strerror(error), FailureOf(error));
         base = full.substr(full.rfind('/') + 1);
     }
     return base;
@@ -284,18 +270,18 @@ std::vector<InputItem> CollectInputs(const std::vector<std::string> &inputs, boo
 {
     Walker walker(encoder, followLinks);
     walker.outputPath = output;
-    walker.haveOutput = !output.empty() && stat(output.c_str(), &walker.output) == 0;
+    walker.haveOutput = !output.empty() && StatusOf(output, &walker.output) == 0;
     for (const std::string &input : inputs) {
-        char real[PATH_MAX];
-        if (realpath(input.c_str(), real))
+        std::string real;
+        if (RealPath(input, &real) == 0)
             walker.roots.push_back(real);
     }
-    std::vector<struct stat> given;
+    std::vector<FileStatus> given;
     for (size_t i = 0; i < inputs.size(); i++) {
         const std::string &input = inputs[i];
-        struct stat st;
-        if (stat(input.c_str(), &st) != 0) {
-            walker.Unreachable(input, errno);
+        FileStatus st;
+        if (int error = StatusOf(input, &st)) {
+            walker.Unreachable(input, error);
             continue;
         }
         // Named twice: one refusal, not one for each of its files.
@@ -307,8 +293,8 @@ std::vector<InputItem> CollectInputs(const std::vector<std::string> &inputs, boo
             walker.Refuse(input + ": the same input given twice");
             continue;
         }
-        if (S_ISDIR(st.st_mode) && flat) {
-            walker.open.push_back({st.st_dev, st.st_ino});
+        if (st.kind == FileStatus::Folder && flat) {
+            walker.open.push_back(st);
             walker.Children(input, "", st, "");
             walker.open.pop_back();
         } else {

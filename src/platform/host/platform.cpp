@@ -14,6 +14,24 @@
 
 #include <string>
 
+#ifdef _WIN32
+// The Windows packer embeds the core on this layer as well: it reads its
+// images by UTF-8 paths; the rest, which only the host tests use, needs
+// stand-ins for what the C runtime there lacks.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <io.h>
+#undef IDC_ICON  // the stub's resources have their own
+#define O_NOFOLLOW 0
+#define S_ISLNK(mode) false
+#define lstat stat
+#define lseek _lseeki64
+#define mkdir(path, mode) mkdir(path)
+#define futimens(fd, times) ((void)(fd), (void)(times))
+#endif
+
 #include "host_testing.h"
 #include "../../resources/resource.h"
 #include "../../resources/strings.h"
@@ -45,7 +63,16 @@ static int FileNumber(FileHandle file) { return (int)(intptr_t)file; }
 
 FileHandle OpenReadShared(const char *path)
 {
+#ifdef _WIN32
+    wchar_t wide[32768];
+    if (!MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, 32768))
+        return INVALID_FILE;
+    HANDLE handle = CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    int fd = handle == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle((intptr_t)handle, O_RDONLY | O_BINARY);
+#else
     int fd = open(path, O_RDONLY);
+#endif
     return fd < 0 ? INVALID_FILE : (FileHandle)(intptr_t)fd;
 }
 
@@ -136,7 +163,11 @@ uint32_t GetImagePath(char *buffer)
         buffer[n] = 0;
         return (uint32_t)n;
     }
+#ifdef _WIN32
+    long n = (long)GetModuleFileNameA(nullptr, buffer, PATH_CHARS - 1);
+#else
     ssize_t n = readlink("/proc/self/exe", buffer, PATH_CHARS - 1);
+#endif
     if (n < 0)
         n = 0;
     buffer[n] = 0;

@@ -1,0 +1,120 @@
+"""brevant-pack.exe under 64-bit Wine against the Linux packer: the same
+images, byte for byte, from the same inputs and --mtime, which the stub
+extracts; the same refusals with the same exit codes; no temporary file left
+behind by Ctrl+C.
+
+CTest runs it in the x64 Windows tree (BREVANT_PACK_EXE, BREVANT_PACK); by
+hand: scripts/wine-bed start with BREVANT_TEST_ARCH=x64, then this file.
+"""
+
+import glob
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "e2e"))
+import sfxtest  # noqa: E402
+
+PACK_EXE = os.environ.get("BREVANT_PACK_EXE") or os.path.join(sfxtest.BUILD, "bin", "brevant-pack.exe")
+MTIME = "2024-05-06T07:08:09"
+
+
+def linux(*args, cwd):
+    return subprocess.run([sfxtest.PACK, *args], cwd=cwd, capture_output=True, text=True, timeout=120)
+
+
+def windows(*args, cwd):
+    return subprocess.run([sfxtest.WINE_RUN, PACK_EXE, *args], cwd=cwd, capture_output=True, text=True,
+                          timeout=120)
+
+
+def files(root, names):
+    for name, content in names.items():
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content)
+
+
+class WindowsPacker(unittest.TestCase):
+    def setUp(self):
+        self.work = sfxtest.work_dir("pack-windows-" + self._testMethodName)
+
+    def test_the_same_image_as_on_linux(self):
+        files(self.work, {
+            "latin/café/naïve.txt": b"caf\xc3\xa9\n" * 300,
+            "latin/Ünïcödé €.txt": b"x",
+            "japan/日本/ソフト.txt": b"so",
+            "japan/日本/データ.txt": b"\xe3\x83\x87\n" * 5000,
+            "japan/ｶﾅ.bin": os.urandom(70000),
+            "japan/empty/.keep": b""})
+        sample = os.path.join(sfxtest.ROOT, "demo", "sample")
+        dest = os.path.join(self.work, "extracted")
+        japan = ["--codepage", "932", "--arch", "x64", "--autostart", "--dest", "fixed:" + sfxtest.win_path(dest) + "\\",
+                 "japan"]
+        for name, args in [("sample", [sample]), ("latin", ["--codepage", "1252", "latin"]), ("japan", japan)]:
+            with self.subTest(name):
+                ours, theirs = name + "-win.exe", name + "-linux.exe"
+                w = windows("--mtime", MTIME, "-o", ours, *args, cwd=self.work)
+                self.assertEqual(w.returncode, 0, w.stderr)
+                l = linux("--mtime", MTIME, "-o", theirs, *args, cwd=self.work)
+                self.assertEqual(l.returncode, 0, l.stderr)
+                self.assertEqual(w.stdout.replace(ours, theirs), l.stdout)
+                with open(os.path.join(self.work, ours), "rb") as a, open(os.path.join(self.work, theirs), "rb") as b:
+                    self.assertTrue(a.read() == b.read(), name + ": the images differ")
+                # Every entry decodes in the stub's own decoder, and ZIP tools read it.
+                codepage = args[1:2] if args[0] == "--codepage" else []
+                d = linux("--describe", ours, *(["--codepage"] + codepage if codepage else []), cwd=self.work)
+                self.assertEqual(d.returncode, 0, d.stdout + d.stderr)
+                u = subprocess.run(["unzip", "-tq", ours], cwd=self.work, capture_output=True, text=True)
+                self.assertEqual(u.returncode, 0, u.stdout + u.stderr)
+        # And the x64 stub extracts the last one, names and all, in a Japanese locale.
+        run = sfxtest.run_stub(os.path.join(self.work, "japan-win.exe"), lang="ja")
+        self.assertEqual((run.errors, run.exit_code), ([], 0), run)
+        with open(os.path.join(dest, "japan", "日本", "データ.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"\xe3\x83\x87\n" * 5000)
+        self.assertTrue(os.path.isfile(os.path.join(dest, "japan", "日本", "ソフト.txt")))
+
+    def test_the_same_refusals_as_on_linux(self):
+        files(self.work, {"app/CON": b"a", "yen/a\u00a5b.txt": b"b", "han/\u65e5.txt": b"c", "c1/a\u0081b.txt": b"d",
+                          "sample/x.txt": b"x", "old.exe": b"keep"})
+        for args in [["-o", "d.exe", "app"], ["--codepage", "932", "-o", "y.exe", "yen"],
+                     ["--codepage", "1252", "-o", "h.exe", "han"], ["--codepage", "1252", "-o", "c.exe", "c1"],
+                     ["-o", "old.exe", "sample"],
+                     ["--codepage", "1", "-o", "n.exe", "sample"]]:
+            with self.subTest(" ".join(args)):
+                w, l = windows(*args, cwd=self.work), linux(*args, cwd=self.work)
+                self.assertNotEqual(l.returncode, 0)
+                self.assertEqual((w.returncode, w.stderr), (l.returncode, l.stderr.replace("iconv", "Windows")))
+                self.assertEqual(sorted(os.listdir(self.work)), ["app", "c1", "han", "old.exe", "sample", "yen"])
+        with open(os.path.join(self.work, "old.exe"), "rb") as f:
+            self.assertEqual(f.read(), b"keep")
+
+    def test_ctrl_c_leaves_no_temporary_file(self):
+        files(self.work, {"big/a.bin": os.urandom(1 << 20) * 150})
+        env = dict(os.environ, WINEPREFIX=sfxtest.prefix(), DISPLAY=sfxtest.display(), WINEDEBUG="-all")
+        packer = subprocess.Popen(["/usr/lib/wine/wine64", PACK_EXE, "-o", "big.exe", "big"], cwd=self.work,
+                                  env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+        try:
+            temporary = os.path.join(self.work, "big.exe.brevant-tmp-*")
+            deadline = time.time() + 60
+            while not glob.glob(temporary) and packer.poll() is None and time.time() < deadline:
+                time.sleep(0.05)
+            self.assertTrue(glob.glob(temporary), "the packer made no temporary file")
+            time.sleep(0.5)
+            packer.send_signal(signal.SIGINT)  # Wine delivers it as CTRL_C_EVENT
+            packer.wait(timeout=60)
+        finally:
+            if packer.poll() is None:
+                packer.kill()
+        self.assertEqual(sorted(os.listdir(self.work)), ["big"])
+        shutil.rmtree(self.work)  # 150 MB
+
+
+if __name__ == "__main__":
+    sfxtest.main()

@@ -1,0 +1,116 @@
+// The packer's way to the operating system: files, folders and links by
+// UTF-8 paths, the output's temporary file and its removal when the packer
+// is interrupted, times, code pages and the terminal. platform_posix.cpp
+// serves Linux, platform_win32.cpp Windows (wide-character calls: names are
+// UTF-16 there, UTF-8 everywhere above this header).
+//
+// Failures are errno values (ENOENT, EACCES, ...) on both, so that messages
+// and exit codes (FailureOf) are the same wherever the packer runs.
+#pragma once
+
+#include <stdint.h>
+#include <time.h>
+
+#include <string>
+#include <vector>
+
+namespace pack {
+
+// The characters that separate a path's components: "/", or "/\\" on Windows.
+extern const char kSeparators[];
+
+// ---- Files and folders ---------------------------------------------------------
+struct FileStatus {
+    enum Kind { Regular, Folder, Link, Other } kind = Other;  // Link: a symbolic link or a junction
+    uint64_t size = 0;
+    time_t mtime = 0;                  // last write, seconds since 1970 (UTC)
+    uint64_t device = 0, inode = 0;    // what makes the file itself
+};
+inline bool SameFile(const FileStatus &a, const FileStatus &b) { return a.device == b.device && a.inode == b.inode; }
+// What path is; a link as itself unless follow. 0, or an errno value.
+int StatusOf(const std::string &path, FileStatus *status, bool follow = true);
+// What an open descriptor is. 0, or an errno value.
+int StatusOf(int fd, FileStatus *status);
+// Where a link leads, as written in it; false when path is no link.
+bool ReadLink(const std::string &path, std::string *target);
+// The absolute path with every link resolved, '/' separators. 0, or an errno value.
+int RealPath(const std::string &path, std::string *real);
+// The names in a folder, "." and ".." left out. 0, or an errno value.
+int ListFolder(const std::string &path, std::vector<std::string> *names);
+// Opens a file for reading (a FIFO without waiting for a writer); the
+// descriptor, or -1 with errno set. read, lseek to 0 and close take it.
+int OpenForReading(const std::string &path);
+// All count bytes at offset of an open descriptor; false (errno set) when
+// not all could be written.
+// Up to count bytes from an open descriptor, fewer only at its end; -1
+// (errno set) when reading fails.
+long ReadUpTo(int fd, void *buffer, size_t count);
+// A descriptor for writing whose bytes go nowhere; -1 when there is none.
+int OpenNowhere();
+bool WriteAt(int fd, const void *bytes, size_t count, uint64_t offset);
+bool TruncateFile(int fd, uint64_t size);
+// A file the packer has written in full: runnable (within the umask) where
+// that is a permission, and on the disk. False with errno set.
+bool FinishFile(int fd);
+// Moves the finished temporary file to path, replacing a file there only
+// with replace. 0, EEXIST (path exists and replace is false), or another
+// errno value.
+int MoveInto(const std::string &temporary, const std::string &path, bool replace);
+bool RemoveFile(const std::string &path);
+// Where scratch files go (TMPDIR, the system's temporary folder), without a
+// trailing separator.
+std::string TemporaryFolder();
+// The folder of the running program with a trailing separator; empty when
+// the platform does not say.
+std::string ProgramFolder();
+
+// ---- Processes -------------------------------------------------------------------
+long ProcessId();
+// True only when no process pid runs (a temporary file of it is stale).
+bool ProcessIsGone(long pid);
+
+// ---- Times ---------------------------------------------------------------------
+// when as a calendar time in UTC or in the local time zone (its rules for
+// that date); false when it has none.
+bool CalendarTime(time_t when, bool utc, struct tm *out);
+// The seconds since 1970 of a calendar time in UTC; a day beyond the month
+// moves into the next one, and *when says so.
+time_t UtcSeconds(struct tm *when);
+// Seconds from an arbitrary start, never going back.
+double MonotonicSeconds();
+
+// ---- Characters and code pages --------------------------------------------------
+// A character of the Basic Multilingual Plane in its upper case.
+uint32_t UpperCase(uint32_t c);
+// The columns a character takes on a terminal (1 for one it can't say).
+int TerminalWidth(uint32_t c);
+// Conversions between UTF-8 and a code page by the platform's own tables;
+// what names them in messages ("iconv", "Windows").
+extern const char kConverterName[];
+// A conversion into codepage (toCodePage) or out of it into UTF-8; null
+// when the platform does not know the code page.
+void *OpenConversion(int codepage, bool toCodePage);
+void CloseConversion(void *conversion);
+// 0; EILSEQ when a character has no equivalent on the other side (nothing
+// is substituted) or the input is not text of its own side; another errno
+// value for any other failure.
+int ConvertText(void *conversion, const std::string &text, std::string *out);
+// The bytes a conversion into a code page would write for a character the
+// code page holds only as a look-alike (U+00A5 as 0x5C in 932), where the
+// platform refuses it outright; false where the conversion itself
+// substitutes (iconv: reading the bytes back shows it) or the code page has
+// no look-alike either.
+bool LookAlike(void *conversion, const std::string &character, std::string *bytes);
+// Whether byte begins a double-byte character of the conversion's code page
+// (a conversion out of it).
+bool IsLeadByte(void *conversion, uint8_t byte);
+
+// ---- The console ------------------------------------------------------------------
+// The command line's arguments in UTF-8, without the program's name; sets
+// up the standard streams to take the packer's bytes as they are.
+std::vector<std::string> ProgramArguments(int argc, char **argv);
+bool IsTerminal(int fd);
+// The terminal's width on standard error, 80 when it does not say.
+size_t TerminalColumns();
+
+}  // namespace pack
