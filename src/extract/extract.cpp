@@ -75,7 +75,7 @@ static bool IsDeviceName(const uint16_t *part, uint32_t length)
 // holds bytes that form no character of the code page: the platform would
 // read another name than the one checked here. Checked character by
 // character as the platform decodes them, so no step passes the name's end.
-bool NameIsCreatable(const char *name)
+static bool NameIsCreatable(const char *name)
 {
     if (name[0] == '/' || name[0] == '\\')
         return false;

@@ -18,9 +18,6 @@ void ExtractAll(char *destination, int overwrite);
 // Set by ExtractAll when an entry could not be created, written or verified,
 // or has a method it cannot decode; the run then ends with exit code 2.
 extern bool ExtractionIncomplete;
-// Whether the platform creates the stored name (ANSI, '/' or '\\' between
-// parts) as itself below the destination.
-bool NameIsCreatable(const char *name);
 
 // Creates every folder named by the text before each backslash of path,
 // ignoring every result; path is unchanged afterwards.
