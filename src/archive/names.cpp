@@ -1,0 +1,114 @@
+// UTF-8 into UTF-16, and the check of a UTF-16 entry name.
+#include "names.h"
+
+int32_t Utf8ToWide(const uint8_t *bytes, uint32_t length, char16_t *out, bool strict)
+{
+    uint32_t units = 0;
+    for (uint32_t i = 0; i < length;) {
+        uint32_t c = bytes[i], more = 0;
+        bool bad = false;
+        // The range of the first trailing byte keeps out overlong forms,
+        // surrogates and code points above U+10FFFF.
+        uint8_t low = 0x80, high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            more = 1, c &= 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            more = 2, c &= 0x0F;
+            if (c == 0)
+                low = 0xA0;
+            else if (c == 0x0D)
+                high = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            more = 3, c &= 0x07;
+            if (c == 0)
+                low = 0x90;
+            else if (c == 4)
+                high = 0x8F;
+        } else if (c == 0 || c >= 0x80) {
+            bad = true;  // a NUL, a trailing byte without its lead, or no lead at all
+        }
+        uint32_t taken = 1;
+        for (; taken <= more; taken++) {
+            uint8_t b = i + taken < length ? bytes[i + taken] : 0;
+            if (b < low || b > high)
+                break;
+            c = c << 6 | (b & 0x3F);
+            low = 0x80, high = 0xBF;
+        }
+        if (taken <= more)
+            bad = true;  // cut short: only the lead byte is replaced
+        if (bad) {
+            if (strict)
+                return -1;
+            c = 0xFFFD;
+            taken = 1;
+        }
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out[units++] = (char16_t)(0xD800 + (c >> 10));
+            c = 0xDC00 + (c & 0x3FF);
+        }
+        out[units++] = (char16_t)c;
+        i += taken;
+    }
+    return (int32_t)units;
+}
+
+// Part names Windows keeps for devices: "NUL.txt" or "com1" open the device,
+// not a file. COM and LPT take a digit 1-9 or a superscript one to three.
+static bool IsDeviceName(const char16_t *part, uint32_t length)
+{
+    // The base before the first dot, less trailing spaces ("CON .txt").
+    uint32_t base = 0;
+    while (base < length && part[base] != '.')
+        base++;
+    while (base > 0 && part[base - 1] == ' ')
+        base--;
+    char upper[8];
+    if (base < 3 || base > 7)
+        return false;
+    for (uint32_t i = 0; i < base; i++) {
+        char16_t c = part[i];
+        if (c >= 'a' && c <= 'z')
+            c = (char16_t)(c - 'a' + 'A');
+        if (c == 0xB9 || c == 0xB2 || c == 0xB3)
+            c = '1';  // superscript one, two, three: which one does not matter
+        if (c > 0x7F)
+            return false;
+        upper[i] = (char)c;
+    }
+    static const char *const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char *device : devices) {
+        uint32_t i = 0;
+        while (i < base && device[i] == upper[i])
+            i++;
+        if (i == base && device[i] == 0)
+            return true;
+    }
+    return base == 4 && upper[3] >= '1' && upper[3] <= '9' &&
+           ((upper[0] == 'C' && upper[1] == 'O' && upper[2] == 'M') ||
+            (upper[0] == 'L' && upper[1] == 'P' && upper[2] == 'T'));
+}
+
+bool WideNameIsCreatable(const char16_t *name, uint32_t length)
+{
+    if (length > 0 && (name[0] == '/' || name[0] == '\\'))
+        return false;
+    uint32_t start = 0;
+    for (uint32_t i = 0; i <= length; i++) {
+        char16_t c = i < length ? name[i] : '/';
+        if (c < 0x20 || c == ':' || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' ||
+            c == '*')
+            return false;
+        if (c == '/' || c == '\\') {
+            const char16_t *part = name + start;
+            uint32_t partLength = i - start;
+            if (partLength > 0 && (part[partLength - 1] == '.' || part[partLength - 1] == ' '))
+                return false;
+            if (IsDeviceName(part, partLength))
+                return false;
+            start = i + 1;
+        }
+    }
+    return true;
+}
