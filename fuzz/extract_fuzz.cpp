@@ -15,7 +15,9 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
+#include "archive/names.h"
 #include "extract/extract.h"
 #include "fuzz_setup.h"
 
@@ -84,8 +86,13 @@ static std::map<fs::path, std::pair<uint32_t, uint32_t>> FileEntries(const uint8
         size_t nameLength = Le(h + 26, 2);
         if (at + 30 + nameLength > size)
             break;
-        std::string name((const char *)h + 30, nameLength);
-        name = name.c_str();  // the name ends at its first zero byte
+        // The name as the platform decodes it (UTF-8 with bit 11, else the
+        // code page); one that does not decode is refused, never written.
+        std::string bytes((const char *)h + 30, nameLength);
+        std::vector<char16_t> wide(nameLength + 1);
+        DecodeStored(bytes.c_str(), (uint32_t)nameLength, (Le(h + 6, 2) & ZIP_FLAG_UTF8) != 0, false,
+                     wide.data());
+        std::string name = HostUtf8(wide.data());
         if (!name.empty() && name.back() != '/') {
             std::string windows = "C:\\dest\\" + name;
             for (char &c : windows)
@@ -126,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     HostDoubleByte = size > 0 && (data[size - 1] & 1);
     fs::remove_all(Root / "C" / "dest");
 
-    char destination[PATH_CHARS] = "C:\\dest";
+    char16_t destination[PATH_CHARS] = u"C:\\dest";
     try {
         ExtractAll(destination, 0);
         if (!ExtractionIncomplete)

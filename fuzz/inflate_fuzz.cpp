@@ -132,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort();  // the budget wrapped: bytes were taken past it
     if (fatal) {
         // Only the sink overflow can end the run: the image never ends first.
-        if (!toMemory || HostBoxes.size() != 1 || HostBoxes[0].text != InternalErrorText)
+        if (!toMemory || HostBoxes.size() != 1 || HostBoxes[0].text != HostUtf8(InternalErrorText))
             abort();
         return 0;
     }

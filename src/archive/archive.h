@@ -61,6 +61,7 @@ int32_t FindSignature(uint16_t low, uint16_t high);
 // What the walk finds at an offset.
 enum WalkStep {
     WALK_ENTRY,   // a local header, read whole, with a name of at most 250 bytes
+                  // (777 for a UTF-8 name)
     WALK_END,     // the central directory or the end record: every entry was walked
     WALK_BROKEN,  // anything else: the image was cut short or a header is damaged
 };

@@ -4,12 +4,14 @@
 #include "config.h"
 
 #include "archive.h"
+#include "names.h"
 #include "../inflate/inflate.h"
 #include "../messages/messages.h"
 #include "../resources/resource.h"
 
 ConfigBlock *SfxConfig;
 uint32_t ConfigSize;
+static char16_t *ConfigTexts[CFG_ICON];
 
 static uint32_t Get32(const uint8_t *p)
 {
@@ -90,6 +92,18 @@ void LoadConfig()
     }
     if (DecodeEntry(&stream, budget, block) != DECODE_OK || !ConfigIsConsistent(block, ConfigSize))
         ShowFatal(InternalErrorText);
+
+    // A text is shown as far as it decodes: a bad byte never hides the rest.
+    for (int slot = 0; slot < CFG_ICON; slot++) {
+        const char *bytes = ConfigString(slot);
+        uint32_t length = StringLength(bytes);
+        ConfigTexts[slot] = (char16_t *)HeapAllocBlock((length + 1) * 2);
+        if (!ConfigTexts[slot])
+            ShowFatal(InternalErrorText);
+        DecodeStored(bytes, length, SfxConfig->Flags & SFX_UTF8_TEXTS, false, ConfigTexts[slot]);
+    }
 }
 
 const char *ConfigString(int slot) { return (const char *)SfxConfig + SfxConfig->Offsets[slot]; }
+
+const char16_t *ConfigText(int slot) { return ConfigTexts[slot]; }

@@ -1,5 +1,6 @@
 // The signature scan over the image and the walk over the ZIP local headers.
 #include "archive.h"
+#include "names.h"
 
 #include "../platform/platform.h"
 
@@ -68,8 +69,10 @@ WalkStep ReadLocalHeader(uint32_t offset, LocalHeader *header)
     header->UncompressedSize = Get32(bytes + 18);
     header->NameLength = Get16(bytes + 22);
     header->ExtraLength = Get16(bytes + 24);
-    // A longer name than any archive of ours holds: a damaged header.
-    return header->NameLength > MAX_NAME_LENGTH ? WALK_BROKEN : WALK_ENTRY;
+    // A longer name than any archive of ours holds: a damaged header. A
+    // UTF-8 name takes up to three bytes for each unit of a path.
+    uint32_t longest = header->GeneralFlags & ZIP_FLAG_UTF8 ? MAX_UTF8_NAME_LENGTH : MAX_NAME_LENGTH;
+    return header->NameLength > longest ? WALK_BROKEN : WALK_ENTRY;
 }
 
 uint32_t NextHeaderOffset(uint32_t offset, const LocalHeader *header)

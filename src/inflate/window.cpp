@@ -20,7 +20,7 @@ bool CrcFolding;
 
 uint32_t ProgressTotal;
 uint32_t ProgressDone;
-const char *CurrentName;
+const char16_t *CurrentName;
 void (*ProgressRefreshHook)();
 void (*ProgressShowHook)(bool shown);
 

@@ -5,7 +5,7 @@
 
 // Cuts a full path at its last backslash, in place; a path without one
 // becomes empty.
-void CutAtLastBackslash(char *path);
+void CutAtLastBackslash(char16_t *path);
 
 // Prepares the shared state in its fixed order, loads the configuration and
 // runs the main dialog. Returns the exit code, 0.

@@ -166,6 +166,24 @@ TEST_F(LoadConfigTest, FlagBitsAboveBitFourAreKept)
     EXPECT_EQ(SfxConfig->Flags, settings.flags);
 }
 
+// The texts as the dialog shows them: UTF-8 under SFX_UTF8_TEXTS, with
+// U+FFFD for each byte that is not; else in the code page (Latin-1 here).
+TEST_F(LoadConfigTest, TextsAreDecodedAsUtf8UnderItsFlagElseInTheCodePage)
+{
+    pack::ConfigSettings settings = Settings();
+    settings.texts[CFG_DESCRIPTION] = "\xCE\x95\xCE\xBB \xE6\x97\xA5 \xF0\x9F\x98\x80";
+    settings.texts[CFG_ABOUT_TEXT] = "bad \xFF\xC3 end";
+    settings.flags |= SFX_UTF8_TEXTS;
+    ASSERT_EQ(Load(ImageAround(pack::BuildConfigBlock(settings))), -1);
+    EXPECT_EQ(ConfigText(CFG_DESCRIPTION), std::u16string(u"\u0395\u03BB \u65E5 \U0001F600"));
+    EXPECT_EQ(ConfigText(CFG_ABOUT_TEXT), std::u16string(u"bad \uFFFD\uFFFD end"));
+    EXPECT_EQ(ConfigText(CFG_RUN_COMMAND), std::u16string(u"setup.exe /q"));
+
+    settings.flags &= ~SFX_UTF8_TEXTS;
+    ASSERT_EQ(Load(ImageAround(pack::BuildConfigBlock(settings))), -1);
+    EXPECT_EQ(ConfigText(CFG_ABOUT_TEXT), std::u16string(u"bad \u00FF\u00C3 end"));
+}
+
 TEST_F(LoadConfigTest, AFixedFolderOf259CharactersFits)
 {
     pack::ConfigSettings settings = Settings();

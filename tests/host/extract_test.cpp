@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "archive/names.h"
 #include "extract/extract.h"
 #include "inflate/inflate.h"
 #include "messages/messages.h"
@@ -28,6 +29,7 @@ struct Entry {
     bool badCrc = false;
     uint32_t claimedSize = 0;  // the uncompressed size stored; 0: the real one
     uint32_t claimedCompressed = 0;  // the compressed size stored; 0: the real one
+    uint16_t flags = 0;              // the general-purpose flags (ZIP_FLAG_UTF8)
 };
 
 std::vector<uint8_t> Deflate(const std::string &data)
@@ -48,7 +50,7 @@ std::vector<uint8_t> Image(const std::vector<Entry> &entries)
         uint32_t crc = (uint32_t)crc32(0, (const Bytef *)e.content.data(), (uInt)e.content.size());
         Put32(out, 0x04034B50);
         Put16(out, 20);
-        Put16(out, 0);
+        Put16(out, e.flags);
         Put16(out, e.method);
         Put16(out, e.time);
         Put16(out, e.date);
@@ -62,6 +64,16 @@ std::vector<uint8_t> Image(const std::vector<Entry> &entries)
     }
     Put32(out, 0x02014B50);
     return out;
+}
+
+// Stored bytes as the host's code page reads them (Latin-1, or its
+// stand-in for 932 with HostDoubleByte), in UTF-8: how prompts and files
+// on the host show a name without bit 11.
+std::string AsShown(const std::string &bytes)
+{
+    std::vector<char16_t> wide(bytes.size() + 1);
+    DecodeStored(bytes.c_str(), (uint32_t)bytes.size(), false, false, wide.data());
+    return HostUtf8(wide.data());
 }
 
 std::string ReadFile(const fs::path &path)
@@ -102,7 +114,7 @@ protected:
         MakeCrcTable();
         InternalErrorText = LoadResString(IDS_INTERNAL_ERROR);
         MainWindow = nullptr;
-        MessageCaption = "";
+        MessageCaption = u"";
     }
     void TearDown() override
     {
@@ -118,9 +130,15 @@ protected:
                     int overwrite = 0)
     {
         TempImage image(Image(entries));
-        strcpy(path_, destination);
+        SetPath(destination);
         ExtractAll(path_, overwrite);
-        return path_;
+        return HostUtf8(path_);
+    }
+    // The destination buffer holding a UTF-8 path.
+    void SetPath(const std::string &path)
+    {
+        std::u16string wide = HostUtf16(path);
+        memcpy(path_, wide.c_str(), (wide.size() + 1) * 2);
     }
     fs::path Dest() const { return root_ / "C" / "dest"; }
     std::vector<std::string> BoxTexts() const
@@ -132,7 +150,7 @@ protected:
     }
 
     fs::path root_;
-    char path_[PATH_CHARS];
+    char16_t path_[PATH_CHARS];
     // Static: the decoder keeps pointing at them after the test, as later
     // tests in the same process may rely on.
     static inline uint8_t window_[WINDOW_SIZE];
@@ -144,7 +162,7 @@ TEST_F(Extract, WritesTheTreeAndLeavesTheDestinationWithItsBackslash)
     std::string big(200000, 0);
     for (size_t i = 0; i < big.size(); i++)
         big[i] = (char)("abcdefgh"[i % 8] + (i / 1000) % 7);
-    std::string left = Run({{"docs/", ""},
+    std::string left = Run({{"docs/", "", 0},
                             {"a/b/c.txt", "deep"},
                             {"a/b/d.txt", "next"},   // its folders made already
                             {"a/e/f.txt", "other"},  // a folder as long as the last
@@ -208,7 +226,7 @@ TEST_F(Extract, AWalkThatDoesNotReachTheCentralDirectoryIsAReadError)
         fs::create_directories(Dest());
         HostResetBoxes();
         TempImage file(c.image);
-        strcpy(path_, "C:\\dest");
+        SetPath("C:\\dest");
         int code = 0;
         try {
             ExtractAll(path_, 1);
@@ -279,7 +297,7 @@ TEST_F(Extract, ReportsBadEntriesAndGoesOn)
     size_t second = 512 + 30 + badCrc.name.size() + Deflate(badCrc.content).size();
     image[second + 8] = 8;
     TempImage file(image);
-    strcpy(path_, "C:\\dest");
+    SetPath("C:\\dest");
     ExtractAll(path_, 0);
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Couldn't verify crc.txt.",
                                                     "Couldn't verify garbage.bin.",
@@ -297,7 +315,7 @@ TEST_F(Extract, AStoredEntryClaimingNearly4GiBReadsToTheImagesEndNotBeyond)
     huge.claimedCompressed = 0xFFFFFFFFu;
     huge.claimedSize = 0x20000000u;
     TempImage file(Image({huge}));
-    strcpy(path_, "C:\\dest");
+    SetPath("C:\\dest");
     int code = -1;
     try {
         ExtractAll(path_, 0);
@@ -336,7 +354,7 @@ TEST_F(Extract, NoCutOrDamagedHeaderPassesForACompleteRun)
         fs::create_directories(Dest());
         HostResetBoxes();
         TempImage file(image);
-        strcpy(path_, "C:\\dest");
+        SetPath("C:\\dest");
         try {
             ExtractAll(path_, 1);
         } catch (const HostExit &) {
@@ -386,12 +404,79 @@ TEST_F(Extract, RefusesNamesThatWindowsWouldNotCreateAsThemselves)
     Run(entries);
     std::vector<std::string> expected;
     for (const std::string &name : escapes)
-        expected.push_back("Couldn't create " + name +
+        expected.push_back("Couldn't create " + AsShown(name) +
                            ". Click OK to continue, or Cancel to exit immediately.");
     EXPECT_EQ(BoxTexts(), expected);
     EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{".profile", "COM10", "LPT0", "a..b.txt",
                                                       "console.txt", "nul_"}));
     EXPECT_EQ(Tree(root_ / "C").size(), 8u);  // dest/, temp/ and the six
+    EXPECT_TRUE(ExtractionIncomplete);
+}
+
+// Bit 11: the name is UTF-8, created exactly whatever the code page; bytes
+// that are not UTF-8 (as a lax decoder would read them, "../" among them)
+// refuse the name, shown with U+FFFD for each bad byte.
+TEST_F(Extract, Utf8NamesAreCreatedExactlyAndAnythingElseIsRefused)
+{
+    // 390 bytes in 130 units: within the path (in two parts, each within
+    // the host's 255 bytes a name).
+    std::string part;
+    for (int i = 0; i < 64; i++)
+        part += "\xE5\xAD\x97";
+    std::string cjk = part + "\xE5\xAD\x97/" + part + "\xE5\xAD\x97";
+    const std::vector<std::string> good = {
+        "\xE6\x97\xA5\xE6\x9C\xAC/\xE8\xAA\xAC\xE6\x98\x8E.txt",    // Japanese, in a folder
+        "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD.txt",              // Greek
+        "R\xC3\xA9sum\xC3\xA9.txt", "\xF0\x9F\x98\x80.txt",          // accents, an emoji
+        "\xEF\xBC\xA3\xEF\xBC\xAF\xEF\xBC\xAE",                      // fullwidth CON: no device
+        "\xE2\x80\xAEtxt.exe", "plain.txt", cjk};
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"\xC0\xAE\xC0\xAE/up.txt", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD/up.txt"},
+        {"\xE0\x80\xAE", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"\xED\xA0\x80.txt", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD.txt"},
+        {"\xF4\x90\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {std::string("nul\0byte.txt", 12), "nul\xEF\xBF\xBD" "byte.txt"},
+        {"cut\xE6\x97", "cut\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"cr\r\nlf.txt", "cr??lf.txt"}, {"esc\x1B.txt", "esc?.txt"},
+        {"made/a<b", "made/a<b"}, {"made/q?.txt", "made/q?.txt"}};
+    std::vector<Entry> entries;
+    for (const std::string &name : good) {
+        entries.push_back({name, "good " + name});
+        entries.back().flags = ZIP_FLAG_UTF8;
+    }
+    for (const auto &[name, shown] : bad) {
+        entries.push_back({name, "bad"});
+        entries.back().flags = ZIP_FLAG_UTF8;
+    }
+    Run(entries);
+    std::vector<std::string> expected;
+    for (const auto &[name, shown] : bad)
+        expected.push_back("Couldn't create " + shown +
+                           ". Click OK to continue, or Cancel to exit immediately.");
+    EXPECT_EQ(BoxTexts(), expected);
+    for (const std::string &name : good)
+        EXPECT_EQ(ReadFile(Dest() / name), "good " + name) << name;
+    EXPECT_EQ(Tree(Dest()).size(), good.size() + 2);  // and two folders
+    EXPECT_EQ(Tree(root_ / "C").size(), good.size() + 2 + 2);  // dest/ and temp/
+    EXPECT_TRUE(ExtractionIncomplete);
+}
+
+// A folder entry is checked like a file, and holds no data; a name that is
+// refused leaves none of its folders behind; an empty name names nothing.
+TEST_F(Extract, FolderEntriesAndEmptyNamesAreCheckedLikeFiles)
+{
+    const std::vector<std::string> refused = {"../escdir/", "CON/", "dot./", "LPT\xB3/", "data/",
+                                              "x/", "", "made/aux", "C:/x/"};
+    Run({{"ok/", "", 0}, {"../escdir/", "", 0}, {"CON/", "", 0}, {"dot./", "", 0},
+         {"LPT\xB3/", "", 0}, {"data/", "carried", 0}, {"x", "a file"}, {"x/", "", 0},
+         {"", "no name", 0}, {"made/aux", "device"}, {"C:/x/", "", 0}, {"ok/in.txt", "in"}});
+    std::vector<std::string> expected;
+    for (const std::string &name : refused)
+        expected.push_back("Couldn't create " + AsShown(name) +
+                           ". Click OK to continue, or Cancel to exit immediately.");
+    EXPECT_EQ(BoxTexts(), expected);
+    EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{"ok/", "ok/in.txt", "x"}));
+    EXPECT_EQ(Tree(root_ / "C").size(), 5u);  // dest/, temp/ and the three
     EXPECT_TRUE(ExtractionIncomplete);
 }
 
@@ -423,36 +508,37 @@ TEST_F(Extract, StepsThroughDoubleByteNamesByCharacter)
     static std::vector<std::string> shown;
     shown.clear();
     ProgressRefreshHook = [] {
-        if (CurrentName && (shown.empty() || shown.back() != CurrentName))
-            shown.push_back(CurrentName);
+        if (CurrentName && (shown.empty() || shown.back() != HostUtf8(CurrentName)))
+            shown.push_back(HostUtf8(CurrentName));
     };
     // A lone lead byte at the end, or one before a byte that cannot follow
     // it ('/'), forms no character: refused, and shown with a '?' for it.
     Run({{hyo + "/" + so + ".txt", "kanji"}, {so + "..b", "dots"}, {"end\x83", "lone"},
          {"a\x83/../x", "misplaced"}});
     ProgressRefreshHook = nullptr;
-    EXPECT_EQ(shown, (std::vector<std::string>{so + ".txt", so + "..b", "end?", "x"}));
+    EXPECT_EQ(shown, (std::vector<std::string>{AsShown(so + ".txt"), AsShown(so + "..b"), "end?", "x"}));
     const std::string failed = ". Click OK to continue, or Cancel to exit immediately.";
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Couldn't create end?" + failed,
                                                     "Couldn't create a?/../x" + failed}));
-    EXPECT_EQ(ReadFile(Dest() / hyo / (so + ".txt")), "kanji");
-    EXPECT_EQ(ReadFile(Dest() / (so + "..b")), "dots");
-    EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{so + "..b", hyo + "/", hyo + "/" + so + ".txt"}));
+    EXPECT_EQ(ReadFile(Dest() / AsShown(hyo) / AsShown(so + ".txt")), "kanji");
+    EXPECT_EQ(ReadFile(Dest() / AsShown(so + "..b")), "dots");
+    EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{AsShown(so + "..b"), AsShown(hyo) + "/",
+                                                      AsShown(hyo + "/" + so + ".txt")}));
     HostResetBoxes();
 
     // A destination ending in such a character still gets its backslash.
-    fs::create_directories(Dest() / hyo);
-    std::string dest = "C:\\dest\\" + hyo;
+    fs::create_directories(Dest() / "\xE8\xA1\xA8");
+    std::string dest = "C:\\dest\\\xE8\xA1\xA8";
     EXPECT_EQ(Run({{"in.txt", "x"}}, dest.c_str()), dest + "\\");
-    EXPECT_EQ(ReadFile(Dest() / hyo / "in.txt"), "x");
+    EXPECT_EQ(ReadFile(Dest() / "\xE8\xA1\xA8" / "in.txt"), "x");
 }
 
 TEST(MakeDirs, MakesEveryFolderBeforeABackslashAndRestoresThePath)
 {
     HostMadeFolders.clear();
-    char path[] = "C:\\x\\y\\file";
+    char16_t path[] = u"C:\\x\\y\\file";
     MakeDirs(path);
-    EXPECT_STREQ(path, "C:\\x\\y\\file");
+    EXPECT_EQ(HostUtf8(path), "C:\\x\\y\\file");
     EXPECT_EQ(HostMadeFolders, (std::vector<std::string>{"C:", "C:\\x", "C:\\x\\y"}));
 }
 
@@ -462,9 +548,9 @@ TEST_F(Folders, UniqueTempDirTakesTheFirstFreeNumberUpTo99)
 {
     for (int n = 1; n <= 4; n++)
         fs::create_directory(root_ / "C" / "temp" / ("PH0000" + std::to_string(n)));
-    char buffer[PATH_CHARS];
+    char16_t buffer[PATH_CHARS];
     ASSERT_TRUE(MakeUniqueTempDir(buffer));
-    EXPECT_STREQ(buffer, "C:\\temp\\PH00005");
+    EXPECT_EQ(HostUtf8(buffer), "C:\\temp\\PH00005");
     EXPECT_TRUE(fs::is_directory(root_ / "C" / "temp" / "PH00005"));
 
     for (int n = 6; n <= 99; n++) {
@@ -473,13 +559,13 @@ TEST_F(Folders, UniqueTempDirTakesTheFirstFreeNumberUpTo99)
         fs::create_directory(root_ / "C" / "temp" / name);
     }
     EXPECT_FALSE(MakeUniqueTempDir(buffer));
-    EXPECT_STREQ(buffer, "C:\\temp\\PH00100");
+    EXPECT_EQ(HostUtf8(buffer), "C:\\temp\\PH00100");
     EXPECT_FALSE(fs::exists(root_ / "C" / "temp" / "PH00100"));
 
     HostTempFolder = "C:\\temp";  // no trailing backslash: exactly one is added
     fs::remove(root_ / "C" / "temp" / "PH00042");
     ASSERT_TRUE(MakeUniqueTempDir(buffer));
-    EXPECT_STREQ(buffer, "C:\\temp\\PH00042");
+    EXPECT_EQ(HostUtf8(buffer), "C:\\temp\\PH00042");
 }
 
 TEST_F(Folders, DeleteTreeRemovesLinksButNotWhatTheyPointTo)
@@ -494,9 +580,9 @@ TEST_F(Folders, DeleteTreeRemovesLinksButNotWhatTheyPointTo)
     fs::create_directory_symlink(outside, tree / "one" / "link");
     fs::create_symlink(outside / "precious.txt", tree / "filelink");
 
-    char buffer[PATH_CHARS] = "C:\\temp\\PH00001\\";
+    char16_t buffer[PATH_CHARS] = u"C:\\temp\\PH00001\\";
     DeleteTree(buffer);
-    EXPECT_STREQ(buffer, "C:\\temp\\PH00001");
+    EXPECT_EQ(HostUtf8(buffer), "C:\\temp\\PH00001");
     EXPECT_FALSE(fs::exists(fs::symlink_status(tree)));
     EXPECT_TRUE(fs::exists(outside / "precious.txt"));
 }
@@ -509,21 +595,21 @@ TEST_F(Folders, DeleteTreeLeavesAReadOnlyFileAndTheFoldersAboveIt)
     std::ofstream(tree / "sub" / "free.txt") << "x";
     std::ofstream(tree / "other.txt") << "x";
     chmod((tree / "sub" / "locked.txt").c_str(), 0444);
-    char buffer[PATH_CHARS] = "C:\\temp\\t";
+    char16_t buffer[PATH_CHARS] = u"C:\\temp\\t";
     DeleteTree(buffer);
     EXPECT_EQ(Tree(tree), (std::vector<std::string>{"sub/", "sub/locked.txt"}));
 }
 
 TEST(JoinPath, PutsOneBackslashBetweenAndRefusesWhatDoesNotFit)
 {
-    char out[PATH_CHARS];
-    ASSERT_TRUE(JoinPath(out, "C:\\dir\\", "f.txt"));
-    EXPECT_STREQ(out, "C:\\dir\\f.txt");
-    ASSERT_TRUE(JoinPath(out, "C:\\dir", "f.txt"));
-    EXPECT_STREQ(out, "C:\\dir\\f.txt");
-    std::string folder(250, 'd');
-    EXPECT_FALSE(JoinPath(out, folder.c_str(), "0123456789"));
-    EXPECT_STREQ(out, "");
+    char16_t out[PATH_CHARS];
+    ASSERT_TRUE(JoinPath(out, u"C:\\dir\\", u"f.txt"));
+    EXPECT_EQ(HostUtf8(out), "C:\\dir\\f.txt");
+    ASSERT_TRUE(JoinPath(out, u"C:\\dir", u"f.txt"));
+    EXPECT_EQ(HostUtf8(out), "C:\\dir\\f.txt");
+    std::u16string folder(250, 'd');
+    EXPECT_FALSE(JoinPath(out, folder.c_str(), u"0123456789"));
+    EXPECT_EQ(out[0], 0);
 }
 
 }  // namespace
@@ -551,7 +637,8 @@ protected:
     int Run(const char *command, const char *waitFile, const char *destination)
     {
         try {
-            RunAndWait(command, waitFile, destination);
+            RunAndWait(HostUtf16(command).c_str(), HostUtf16(waitFile).c_str(),
+                       HostUtf16(destination).c_str());
         } catch (const HostExit &e) {
             return (int)e.code;
         }

@@ -16,10 +16,9 @@ namespace {
 
 std::string Cut(const char *path)
 {
-    char buffer[PATH_CHARS];
-    strcpy(buffer, path);
-    CutAtLastBackslash(buffer);
-    return buffer;
+    std::u16string buffer = HostUtf16(path);
+    CutAtLastBackslash(&buffer[0]);
+    return HostUtf8(buffer.c_str());
 }
 
 TEST(ImageDir, IsThePathCutAtItsLastBackslash)
@@ -114,8 +113,8 @@ TEST_F(StartUp, AUsableConfigurationIsLoadedWithoutAnyBox)
     EXPECT_EQ(ConfigSize, 41u);
     EXPECT_EQ(SfxConfig->DestKind, (uint32_t)DEST_TEMP);
     EXPECT_STREQ(ConfigString(CFG_RUN_COMMAND), "");
-    EXPECT_STREQ(MessageCaption, "");
-    EXPECT_STREQ(InternalErrorText, "Internal error. Bad download?");
+    EXPECT_EQ(HostUtf8(MessageCaption), "");
+    EXPECT_EQ(HostUtf8(InternalErrorText), "Internal error. Bad download?");
     // No SFX_EXTRACTOR_UI: the installer form.
     EXPECT_EQ(HostDialogs, std::vector<uint16_t>{IDD_INSTALLER});
     // The window holds the configuration and zeros after it, which is what

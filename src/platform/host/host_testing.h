@@ -15,13 +15,18 @@
 extern long HostLiveBlocks;
 extern long HostAllocsUntilFailure;
 
-// The path GetImagePath reports; empty: the test program's own path.
+// UTF-16 text as UTF-8, and back (bad bytes as U+FFFD): the host's paths,
+// boxes and commands are recorded as UTF-8.
+std::string HostUtf8(const char16_t *text);
+std::u16string HostUtf16(const std::string &text);
+
+// The path GetImagePath reports (UTF-8); empty: the test program's own path.
 extern std::string HostImagePath;
 
 // Windows repainted through RepaintWindow, in order.
 extern std::vector<void *> HostRepaints;
 
-// Windows paths on the host: backslashes become slashes, and a path that
+// Windows paths (UTF-8) on the host: backslashes become slashes, and a path that
 // names a drive ("C:...") or starts at a root ("\\...") lands below
 // HostDriveRoot ("C:\\x" is HostDriveRoot + "/C/x", "\\x" is
 // HostDriveRoot + "/x"). Empty HostDriveRoot: such paths are refused.
@@ -31,8 +36,9 @@ std::string HostPath(const char *path);
 // The system temporary folder GetTempFolder reports (a Windows path).
 extern std::string HostTempFolder;
 
-// Names are stepped through as code page 932 when set (lead bytes 0x81-0x9F
-// and 0xE0-0xFC take their next byte with them), else byte by byte.
+// Names are decoded as code page 932 when set (lead bytes 0x81-0x9F and
+// 0xE0-0xFC take their next byte with them, as a private-use unit), else as
+// Latin-1, byte by byte.
 extern bool HostDoubleByte;
 
 // Folders passed to MakeFolder, in order, successful or not.

@@ -33,12 +33,13 @@
 #endif
 
 #include "host_testing.h"
+#include "../../archive/names.h"
 #include "../../resources/resource.h"
 #include "../../resources/strings.h"
 
 ModuleHandle ModuleInstance;
 FileHandle ImageFile = INVALID_FILE;
-char ImageDir[PATH_CHARS];
+char16_t ImageDir[PATH_CHARS];
 
 std::vector<HostBox> HostBoxes;
 std::vector<int> HostBoxAnswers;
@@ -60,6 +61,53 @@ void HostResetBoxes()
 }
 
 static int FileNumber(FileHandle file) { return (int)(intptr_t)file; }
+
+std::string HostUtf8(const char16_t *text)
+{
+    std::string out;
+    for (const char16_t *p = text; *p; p++) {
+        uint32_t c = *p;
+        if (c >= 0xD800 && c < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (*++p - 0xDC00);
+        if (c < 0x80) {
+            out += (char)c;
+        } else if (c < 0x800) {
+            out += (char)(0xC0 | c >> 6);
+            out += (char)(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += (char)(0xE0 | c >> 12);
+            out += (char)(0x80 | ((c >> 6) & 0x3F));
+            out += (char)(0x80 | (c & 0x3F));
+        } else {
+            out += (char)(0xF0 | c >> 18);
+            out += (char)(0x80 | ((c >> 12) & 0x3F));
+            out += (char)(0x80 | ((c >> 6) & 0x3F));
+            out += (char)(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::u16string HostUtf16(const std::string &text)
+{
+    std::u16string out(text.size() + 1, u'\0');
+    int32_t units = Utf8ToWide((const uint8_t *)text.data(), (uint32_t)text.size(), &out[0], false);
+    out.resize((size_t)units);
+    return out;
+}
+
+// Copies text into a PATH_CHARS buffer; its length, 0 (buffer empty) when
+// it does not fit.
+static uint32_t CopyOut(const std::string &text, char16_t *buffer)
+{
+    std::u16string wide = HostUtf16(text);
+    if (wide.size() >= PATH_CHARS) {
+        buffer[0] = 0;
+        return 0;
+    }
+    memcpy(buffer, wide.c_str(), (wide.size() + 1) * 2);
+    return (uint32_t)wide.size();
+}
 
 FileHandle OpenReadShared(const char *path)
 {
@@ -146,46 +194,50 @@ void CopyBytes(void *to, const void *from, uint32_t count) { memmove(to, from, c
 
 uint32_t StringLength(const char *text) { return (uint32_t)strlen(text); }
 
+uint32_t TextLength(const char16_t *text)
+{
+    uint32_t n = 0;
+    while (text[n])
+        n++;
+    return n;
+}
+
 
 std::string HostImagePath;
 
-FileHandle OpenOwnImage()
+// The path GetImagePath reports, as UTF-8.
+static std::string ImagePath()
 {
-    char path[PATH_CHARS];
-    GetImagePath(path);
-    return OpenReadShared(path);
-}
-
-uint32_t GetImagePath(char *buffer)
-{
-    if (!HostImagePath.empty()) {
-        size_t n = HostImagePath.copy(buffer, PATH_CHARS - 1);
-        buffer[n] = 0;
-        return (uint32_t)n;
-    }
+    if (!HostImagePath.empty())
+        return HostImagePath;
+    char path[4096];
 #ifdef _WIN32
-    long n = (long)GetModuleFileNameA(nullptr, buffer, PATH_CHARS - 1);
+    long n = (long)GetModuleFileNameA(nullptr, path, sizeof path - 1);
 #else
-    ssize_t n = readlink("/proc/self/exe", buffer, PATH_CHARS - 1);
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
 #endif
     if (n < 0)
         n = 0;
-    buffer[n] = 0;
-    return (uint32_t)n;
+    path[n] = 0;
+    return path;
 }
+
+FileHandle OpenOwnImage() { return OpenReadShared(ImagePath().c_str()); }
+
+uint32_t GetImagePath(char16_t *buffer) { return CopyOut(ImagePath(), buffer); }
 
 void RestrictDllSearch() {}
 
 void DisableGhosting() {}
 
-ModuleHandle LoadSystemLibrary(const char *) { return nullptr; }
+ModuleHandle LoadSystemLibrary(const char16_t *) { return nullptr; }
 void UnloadLibrary(ModuleHandle) {}
 void *FindEntry(ModuleHandle, const char *) { return nullptr; }
 bool CallWithInstance(void *) { return false; }
 void CallWithoutArguments(void *) {}
 
 // The host has no resources: string ids come from the English table.
-uint32_t LoadStringText(uint16_t id, char *buffer, int size)
+uint32_t LoadStringText(uint16_t id, char16_t *buffer, int size)
 {
     const char *text = "";
     switch (id) {
@@ -199,21 +251,22 @@ uint32_t LoadStringText(uint16_t id, char *buffer, int size)
     case IDS_WRITE_FAILED: text = STR_EN_WRITE_FAILED; break;
     case IDS_FOLDER_UNUSABLE: text = STR_EN_FOLDER_UNUSABLE; break;
     }
-    uint32_t length = (uint32_t)strlen(text);
+    std::u16string wide = HostUtf16(text);
+    uint32_t length = (uint32_t)wide.size();
     if (length > (uint32_t)size - 1)
         length = (uint32_t)size - 1;
-    memcpy(buffer, text, length);
+    memcpy(buffer, wide.data(), length * 2);
     buffer[length] = 0;
     return length;
 }
 
 // Replaces each "%1" of the pattern; the argument is inserted unchanged.
-char *FormatWithArgument(const char *pattern, const char *argument)
+char16_t *FormatWithArgument(const char16_t *pattern, const char16_t *argument)
 {
     if (!pattern)
         return nullptr;
-    std::string result;
-    for (const char *p = pattern; *p; p++) {
+    std::u16string result;
+    for (const char16_t *p = pattern; *p; p++) {
         if (p[0] == '%' && p[1] == '1') {
             result += argument;
             p++;
@@ -221,12 +274,14 @@ char *FormatWithArgument(const char *pattern, const char *argument)
             result += *p;
         }
     }
-    return HeapCopyString(result.c_str());
+    return HeapCopyText(result.c_str());
 }
 
-int ShowMessageBox(WindowHandle owner, const char *text, const char *caption, unsigned type)
+int ShowMessageBox(WindowHandle owner, const char16_t *text, const char16_t *caption,
+                   unsigned type)
 {
-    HostBoxes.push_back({owner, text ? text : "", text == nullptr, caption ? caption : "", type});
+    HostBoxes.push_back({owner, text ? HostUtf8(text) : "", text == nullptr,
+                         caption ? HostUtf8(caption) : "", type});
     if (!HostBoxAnswers.empty()) {
         int answer = HostBoxAnswers.front();
         HostBoxAnswers.erase(HostBoxAnswers.begin());
@@ -266,20 +321,14 @@ std::string HostPath(const char *path)
             return "";
         out = HostDriveRoot;
     }
-    for (const char *p = rest; *p;) {
-        const char *next = NextChar(p);
-        if (*p == '\\') {
-            out += '/';
-            p = next;
-        } else {
-            out.append(p, next);
-            p = next;
-        }
-    }
+    for (const char *p = rest; *p; p++)
+        out += *p == '\\' ? '/' : *p;
     return out;
 }
 
-static FileHandle OpenHost(const char *path, int flags)
+static std::string HostPath(const char16_t *path) { return HostPath(HostUtf8(path).c_str()); }
+
+static FileHandle OpenHost(const char16_t *path, int flags)
 {
     std::string host = HostPath(path);
     if (host.empty() && *path)
@@ -293,12 +342,12 @@ static FileHandle OpenHost(const char *path, int flags)
     return fd < 0 ? INVALID_FILE : (FileHandle)(intptr_t)fd;
 }
 
-FileHandle OpenForReplace(const char *path)
+FileHandle OpenForReplace(const char16_t *path)
 {
     return OpenHost(path, O_RDWR);
 }
 
-FileHandle CreateOutputFile(const char *path) { return OpenHost(path, O_RDWR | O_CREAT | O_TRUNC); }
+FileHandle CreateOutputFile(const char16_t *path) { return OpenHost(path, O_RDWR | O_CREAT | O_TRUNC); }
 
 void StampDosTime(FileHandle file, uint16_t date, uint16_t time)
 {
@@ -317,14 +366,20 @@ void StampDosTime(FileHandle file, uint16_t date, uint16_t time)
     futimens(FileNumber(file), times);
 }
 
-bool MakeFolder(const char *path)
+bool MakeFolder(const char16_t *path)
 {
-    HostMadeFolders.push_back(path);
+    HostMadeFolders.push_back(HostUtf8(path));
     std::string host = HostPath(path);
     return !host.empty() && mkdir(host.c_str(), 0755) == 0;
 }
 
-bool RemoveFolder(const char *path)
+bool IsFolder(const char16_t *path)
+{
+    struct stat info;
+    return stat(HostPath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool RemoveFolder(const char16_t *path)
 {
     std::string host = HostPath(path);
     struct stat info;
@@ -335,7 +390,7 @@ bool RemoveFolder(const char *path)
     return rmdir(host.c_str()) == 0;
 }
 
-bool DeleteFileAt(const char *path)
+bool DeleteFileAt(const char16_t *path)
 {
     std::string host = HostPath(path);
     struct stat info;
@@ -347,21 +402,11 @@ bool DeleteFileAt(const char *path)
     return unlink(host.c_str()) == 0;
 }
 
-static uint32_t CopyOut(const std::string &text, char *buffer)
-{
-    if (text.size() >= PATH_CHARS) {
-        buffer[0] = 0;
-        return 0;
-    }
-    memcpy(buffer, text.c_str(), text.size() + 1);
-    return (uint32_t)text.size();
-}
-
-uint32_t GetTempFolder(char *buffer) { return CopyOut(HostTempFolder, buffer); }
+uint32_t GetTempFolder(char16_t *buffer) { return CopyOut(HostTempFolder, buffer); }
 
 // The host's current folder as the program sees it: relative to the drive
 // root when below it, else the plain host path.
-uint32_t GetCurrentFolder(char *buffer)
+uint32_t GetCurrentFolder(char16_t *buffer)
 {
     char here[4096];
     if (!getcwd(here, sizeof here)) {
@@ -382,7 +427,7 @@ uint32_t GetCurrentFolder(char *buffer)
     return CopyOut(path, buffer);
 }
 
-bool SetCurrentFolder(const char *path)
+bool SetCurrentFolder(const char16_t *path)
 {
     std::string host = HostPath(path);
     return !host.empty() && chdir(host.c_str()) == 0;
@@ -398,7 +443,7 @@ static bool ReadFound(HostSearch *search, FoundEntry *entry)
     struct dirent *item = readdir(search->folder);
     if (!item)
         return false;
-    snprintf(entry->Name, PATH_CHARS, "%s", item->d_name);
+    CopyOut(item->d_name, entry->Name);
     entry->Kind = 0;
     struct stat info;
     std::string full = search->path + item->d_name;
@@ -415,7 +460,7 @@ static bool ReadFound(HostSearch *search, FoundEntry *entry)
 }
 
 // Only the pattern "folder\*.*" is used by the program.
-SearchHandle FindFirstEntry(const char *pattern, FoundEntry *entry)
+SearchHandle FindFirstEntry(const char16_t *pattern, FoundEntry *entry)
 {
     std::string host = HostPath(pattern);
     size_t slash = host.rfind('/');
@@ -449,48 +494,43 @@ static bool IsLeadByte(uint8_t c)
     return HostDoubleByte && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC));
 }
 
-const char *NextChar(const char *p)
-{
-    if (!*p)
-        return p;
-    if (IsLeadByte((uint8_t)*p) && p[1])
-        return p + 2;
-    return p + 1;
-}
-
 // Code page 932's shape: a lead byte takes a trail byte of 0x40-0x7E or
 // 0x80-0xFC; 0x80, 0xA0 and 0xFD-0xFF are no characters; half-width katakana
 // (0xA1-0xDF) are U+FF61 on. Double-byte characters come out as private-use
 // units. Without HostDoubleByte: Latin-1, a byte being its own code point.
-uint16_t DecodeChar(const char *p, uint32_t *length)
+static uint32_t DecodeHostChar(const char *p, char16_t *out)
 {
     uint8_t c = (uint8_t)p[0], trail = (uint8_t)p[1];
-    *length = 1;
-    if (!HostDoubleByte)
-        return c;
+    *out = c;
+    if (!HostDoubleByte || c < 0x80)
+        return 1;
     if (IsLeadByte(c)) {
         if ((trail >= 0x40 && trail <= 0x7E) || (trail >= 0x80 && trail <= 0xFC)) {
-            *length = 2;
-            return (uint16_t)(0xE000 + ((c << 8 | trail) & 0x1FFF));
+            *out = (char16_t)(0xE000 + ((c << 8 | trail) & 0x1FFF));
+            return 2;
         }
-    } else if (c < 0x80) {
-        return c;
     } else if (c >= 0xA1 && c <= 0xDF) {
-        return (uint16_t)(0xFF61 + c - 0xA1);
+        *out = (char16_t)(0xFF61 + c - 0xA1);
+        return 1;
     }
-    *length = 0;
     return 0;
 }
 
-bool FileIsAbsent(const char *path)
+uint32_t DecodeChar(const char *p, char16_t *out, uint32_t *units)
+{
+    *units = 1;
+    return DecodeHostChar(p, out);
+}
+
+bool FileIsAbsent(const char16_t *path)
 {
     struct stat info;
     return stat(HostPath(path).c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
-bool CanOpenForWriting(const char *path)
+bool CanOpenForWriting(const char16_t *path)
 {
-    if (HostBusyFiles.count(path))
+    if (HostBusyFiles.count(HostUtf8(path)))
         return false;
     int fd = open(HostPath(path).c_str(), O_RDWR);
     if (fd < 0)
@@ -509,12 +549,12 @@ std::vector<int> HostWaitResults;
 bool HostStartFails;
 std::vector<std::string> HostEvents;
 
-ProcessHandle StartProgram(const char *command)
+ProcessHandle StartProgram(const char16_t *command)
 {
-    HostStartedCommands.push_back(command);
-    char folder[PATH_CHARS];
+    HostStartedCommands.push_back(HostUtf8(command));
+    char16_t folder[PATH_CHARS];
     GetCurrentFolder(folder);
-    HostStartFolders.push_back(folder);
+    HostStartFolders.push_back(HostUtf8(folder));
     HostEvents.push_back("start");
     return HostStartFails ? nullptr : (ProcessHandle)&HostStartedCommands;
 }

@@ -11,9 +11,9 @@ void RunModalDialog(uint16_t templateId, WindowProcedure) { HostDialogs.push_bac
 void EndModalDialog(WindowHandle, int) {}
 void PostToWindow(WindowHandle, unsigned, uintptr_t, intptr_t) {}
 WindowHandle DialogControl(WindowHandle, int) { return nullptr; }
-void SetControlText(WindowHandle, int, const char *) {}
-void GetControlText(WindowHandle, int, char *buffer, int) { buffer[0] = 0; }
-char *CopyWindowTitle(WindowHandle) { return HeapCopyString(""); }
+void SetControlText(WindowHandle, int, const char16_t *) {}
+void GetControlText(WindowHandle, int, char16_t *buffer, int) { buffer[0] = 0; }
+char16_t *CopyWindowTitle(WindowHandle) { return HeapCopyText(u""); }
 void SetCheckBox(WindowHandle, int, bool) {}
 bool IsCheckBoxOn(WindowHandle, int) { return false; }
 void ControlBox(WindowHandle, int, Box *box) { *box = Box{0, 0, 0, 0}; }
@@ -21,10 +21,10 @@ bool SetControlIcon(WindowHandle, int, const uint8_t *, uint32_t) { return false
 void *SubclassControl(WindowHandle, WindowProcedure) { return nullptr; }
 intptr_t CallPrevious(void *, WindowHandle, unsigned, uintptr_t, intptr_t) { return 0; }
 void SetCursorResource(uint16_t) {}
-bool ShellOpen(void *, const char *, const char *) { return false; }
+bool ShellOpen(void *, const char16_t *, const char16_t *) { return false; }
 void Beep() {}
-void RegisterWindowClass(const char *, WindowProcedure) {}
-WindowHandle CreateChildWindow(const char *, const char *, WindowHandle, const Box *)
+void RegisterWindowClass(const char16_t *, WindowProcedure) {}
+WindowHandle CreateChildWindow(const char16_t *, const char16_t *, WindowHandle, const Box *)
 {
     return nullptr;
 }
@@ -42,8 +42,8 @@ FontHandle MakeUnderlinedFont(FontHandle) { return nullptr; }
 intptr_t TransparentText(CanvasHandle, uint32_t) { return 0; }
 FontHandle SelectFont(CanvasHandle, FontHandle) { return nullptr; }
 void AlignTextCentreTop(CanvasHandle) {}
-int32_t TextHeight(CanvasHandle, const char *, uint32_t) { return 0; }
-void DrawTextInBox(CanvasHandle, int32_t, int32_t, const Box *, uint32_t, uint32_t, const char *,
+int32_t TextHeight(CanvasHandle, const char16_t *, uint32_t) { return 0; }
+void DrawTextInBox(CanvasHandle, int32_t, int32_t, const Box *, uint32_t, uint32_t, const char16_t *,
                    uint32_t)
 {
 }
