@@ -42,7 +42,7 @@ int32_t Utf8ToWide(const uint8_t *bytes, uint32_t length, char16_t *out, bool st
         if (bad) {
             if (strict)
                 return -1;
-            c = 0xFFFD;
+            c = bytes[i] == 0 ? '?' : 0xFFFD;  // a NUL is a control character, shown as one
             taken = 1;
         }
         if (c >= 0x10000) {
