@@ -6,9 +6,12 @@ tree of a few thousand small files, and a mixed tree of real files copied
 from the installed packages (headers, documentation, shared libraries; its
 size and file count depend on the machine and are printed).
 
-    bench/e2e_bench.py [ROUNDS [SHAPE...]]
+    bench/e2e_bench.py [ROUNDS [SHAPE...]] [--folder DIR] [--baseline STUB]
 
-SHAPE: large, many or mixed (default: all three).
+SHAPE: large, many, mixed or folder (default: all that are given). --folder
+DIR adds a shape of one's own: DIR's tree. --baseline STUB times an image of
+the same archive behind another build of the stub in the same rounds, for a
+change measured against the stub before it.
 
 Wall-clock times include Wine's start-up for both programs; each program's
 best of the rounds is taken (the steadiest figure on a shared machine), its
@@ -25,6 +28,7 @@ rounds each program runs once more while its process is watched, for its
 peak working set (VmHWM of the Wine process, Wine's own libraries
 included)."""
 
+import argparse
 import os
 import random
 import re
@@ -143,9 +147,9 @@ def make_inputs():
             ("mixed", "mixed %d files" % count, mixed)], (count, total)
 
 
-def pack(name, folder, dest):
+def pack(name, folder, dest, stub=sfxtest.STUB):
     image = os.path.join(WORK, name + ".exe")
-    subprocess.run([sfxtest.PACK, "-o", image, "--force", "--stub", sfxtest.STUB, "--arch", sfxtest.ARCH, "--flat", "--level", "9",
+    subprocess.run([sfxtest.PACK, "-o", image, "--force", "--stub", stub, "--arch", sfxtest.ARCH, "--flat", "--level", "9",
                     "--autostart", "--overwrite", "--dest", "fixed:" + sfxtest.win_path(dest),
                     folder], check=True, stdout=subprocess.DEVNULL)
     return image
@@ -221,40 +225,60 @@ def peak_working_set(command, program):
 
 
 def main():
-    rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 5
+    parser = argparse.ArgumentParser(description="Whole extractions under Wine, stub against zlib.")
+    parser.add_argument("rounds", nargs="?", type=int, default=5)
+    parser.add_argument("shapes", nargs="*")
+    parser.add_argument("--folder", help="a tree of one's own, as the shape 'folder'")
+    parser.add_argument("--baseline", help="another build of the stub, timed beside this one")
+    options = parser.parse_args()
+    rounds = options.rounds
     os.makedirs(WORK, exist_ok=True)
     subprocess.run([WINE_BED, "start", "bench"], check=True, env=sfxtest_env())
     keeper = None
     try:
         shapes, (count, total) = make_inputs()
+        if options.folder:
+            folder_count, folder_total = tree_size(options.folder)
+            shapes.append(("folder", "folder %d files" % folder_count, options.folder))
+            print("folder %s: %d files, %.1f MB" % (options.folder, folder_count, folder_total / 1e6))
         keeper = start_desktop()
         print("end-to-end extraction under Wine (%s), in a Wine virtual desktop, %d rounds, "
               "best wall time; mixed tree: %d files, %.1f MB"
               % (sfxtest.ARCH, rounds, count, total / 1e6))
         for key, label, folder in shapes:
-            if len(sys.argv) > 2 and key not in sys.argv[2:]:
+            if options.shapes and key not in options.shapes:
                 continue
             stub_out = os.path.join(WORK, "out-stub")
             zlib_out = os.path.join(WORK, "out-zlib")
             image = pack(key, folder, stub_out)
             stub_run = wine(image)
             zlib_run = wine(EXTRACTOR, sfxtest.win_path(image), sfxtest.win_path(zlib_out))
-            stub, console = [], []
+            # The baseline first, into the stub's folder: what is compared
+            # with the zlib extractor's tree at the end is this stub's own.
+            runs = [(stub_run, stub_out), (zlib_run, zlib_out)]
+            if options.baseline:
+                baseline = pack(key + "-baseline", folder, stub_out, options.baseline)
+                runs.insert(0, (wine(baseline), stub_out))
+            times = {command[-1]: [] for command, _ in runs}
             for _ in range(rounds):
-                for out in (stub_out, zlib_out):
+                for command, out in runs:
                     shutil.rmtree(out, ignore_errors=True)
-                stub.append(timed(stub_run))
-                console.append(timed(zlib_run))
+                    times[command[-1]].append(timed(command))
             subprocess.run(["diff", "-r", "-q", stub_out, zlib_out], check=True)
             for out in (stub_out, zlib_out):
                 shutil.rmtree(out, ignore_errors=True)
             stub_peak = peak_working_set(stub_run, image)
             zlib_peak = peak_working_set(zlib_run, EXTRACTOR)
+            stub, console = times[image], times[zlib_run[-1]]
             s, c = min(stub), min(console)
             print("  %-17s %6.1f MB image: stub %5.2f s (median %5.2f), zlib console extractor "
                   "%5.2f s (median %5.2f), speed ratio %.2fx; peak working set %.1f MB and %.1f MB"
                   % (label, os.path.getsize(image) / 1e6, s, statistics.median(stub), c,
                      statistics.median(console), c / s, stub_peak, zlib_peak))
+            if options.baseline:
+                b = times[baseline]
+                print("  %-17s baseline stub %5.2f s (median %5.2f): this stub takes %.3fx its time"
+                      % ("", min(b), statistics.median(b), s / min(b)))
     finally:
         if keeper:
             stop_desktop(keeper)
