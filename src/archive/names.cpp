@@ -122,7 +122,14 @@ int32_t DecodeStored(const char *bytes, uint32_t length, bool utf8, bool strict,
         units = Utf8ToWide((const uint8_t *)bytes, length, out, strict);
     } else {
         for (uint32_t i = 0; i < length;) {
-            uint32_t got = 0, size = bytes[i] ? DecodeChar(bytes + i, out + units, &got) : 0;
+            // Every ANSI code page is ASCII below 0x80: no call for those.
+            uint8_t c = (uint8_t)bytes[i];
+            if (c && c < 0x80) {
+                out[units++] = c;
+                i++;
+                continue;
+            }
+            uint32_t got = 0, size = c ? DecodeChar(bytes + i, out + units, &got) : 0;
             if (size == 0) {
                 if (strict)
                     return -1;

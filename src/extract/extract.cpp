@@ -59,9 +59,14 @@ static void AskForRefresh()
 static FileHandle OpenOutput(const char16_t *path, const char16_t *name, int overwrite,
                              bool *created, bool *failed)
 {
-    *created = false;
     *failed = false;
-    FileHandle file = OpenForReplace(path);
+    // Most files are new: one call creates them. Where that fails, the
+    // file is there (or cannot be made), and is looked at as before.
+    FileHandle file = CreateNewFile(path);
+    *created = file != INVALID_FILE;
+    if (*created)
+        return file;
+    file = OpenForReplace(path);
     if (file != INVALID_FILE) {
         bool replace = overwrite || AskReplace(name);
         CloseFile(file);

@@ -35,6 +35,9 @@ void SeekTo(FileHandle file, uint32_t offset);
 uint32_t WriteBytes(FileHandle file, const void *buffer, uint32_t count);
 void CloseFile(FileHandle file);
 
+// Creates a file for reading and writing, shared with nobody, only where
+// none is: INVALID_FILE when one exists (or it cannot be created).
+FileHandle CreateNewFile(const char16_t *path);
 // Opens an existing file for reading and writing, shared with nobody; the
 // way an extracted file is checked for being there and replaceable.
 FileHandle OpenForReplace(const char16_t *path);

@@ -342,6 +342,8 @@ static FileHandle OpenHost(const char16_t *path, int flags)
     return fd < 0 ? INVALID_FILE : (FileHandle)(intptr_t)fd;
 }
 
+FileHandle CreateNewFile(const char16_t *path) { return OpenHost(path, O_RDWR | O_CREAT | O_EXCL); }
+
 FileHandle OpenForReplace(const char16_t *path)
 {
     return OpenHost(path, O_RDWR);

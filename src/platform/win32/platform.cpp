@@ -203,6 +203,11 @@ void EndProcess(unsigned code)
 
 // ---- Output files and folders ------------------------------------------------
 
+FileHandle CreateNewFile(const char16_t *path)
+{
+    return CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+}
+
 FileHandle OpenForReplace(const char16_t *path)
 {
     return CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
