@@ -43,13 +43,15 @@ static const char kUsage[] =
     "                       folder), image-dir (the folder of the .exe),\n"
     "                       unique-temp (a new folder PHnnnnn in the temporary\n"
     "                       folder), fixed:PATH (PATH with its backslash and\n"
-    "                       the longest entry name under 260 bytes).\n"
+    "                       the longest entry name under 260 UTF-16 units;\n"
+    "                       PATH itself under 260 bytes).\n"
     "                       Default: unique-temp for the installer, image-dir\n"
     "                       for the extractor\n"
     "\n"
     "Texts (each TEXT, @@TEXT for one that begins with @, or @FILE to read it\n"
-    "from a file, its trailing line breaks removed; --run and --wait-file\n"
-    "under 260 bytes, --wait-file behind a fixed folder):\n"
+    "from a file, its trailing line breaks removed; UTF-8, a file's too;\n"
+    "--run and --wait-file under 260 UTF-16 units (with --codepage: bytes),\n"
+    "--wait-file behind a fixed folder):\n"
     "  --start-message T    shown when the dialog starts (before autostart)\n"
     "  --init-message T     shown before the dialog appears\n"
     "  --about T            shown by the About button\n"
@@ -81,9 +83,14 @@ static const char kUsage[] =
     "  --stub FILE          the stub (default: brevant-stub.exe for x86,\n"
     "                       brevant-stub-x64.exe for x64, beside this program)\n"
     "  --level N            compression level 0 (store) to 12 (default 12)\n"
-    "  --codepage N         the Windows ANSI code page that names and texts\n"
-    "                       are converted to from UTF-8, e.g. 1252 or 932;\n"
-    "                       default: only ASCII names and texts are accepted\n"
+    "  --codepage N         write names and texts in this Windows ANSI code\n"
+    "                       page (e.g. 1252 or 932), converted from UTF-8,\n"
+    "                       as earlier images were, instead of UTF-8 (the\n"
+    "                       default, which the stub reads alike on every\n"
+    "                       Windows). Only for old ZIP tools that ignore the\n"
+    "                       UTF-8 flag of a name, or to rebuild an earlier\n"
+    "                       image byte for byte; the image then extracts\n"
+    "                       right only where that code page is the system's\n"
     "  --flat               pack folders' contents at the top (see Inputs)\n"
     "  --follow-links       pack what a link leads to also outside the inputs\n"
     "                       (without it such a link is refused; one within\n"
@@ -96,7 +103,8 @@ static const char kUsage[] =
     "  -v, --verbose        print each entry as it is packed\n"
     "  --describe IMAGE     print an image's configuration and entries, read\n"
     "                       and checked with the stub's own decoder, in UTF-8\n"
-    "                       (texts converted from --codepage N when given)\n"
+    "                       (names and texts not written in UTF-8 converted\n"
+    "                       from --codepage N when given)\n"
     "  --json               with --describe: one JSON object instead\n"
     "  --version            the packer's version\n"
     "  -h, --help           this text\n"
@@ -106,7 +114,8 @@ static const char kUsage[] =
     "with @ is written @@TEXT.\n"
     "\n"
     "Every rule of the stub is checked before anything is written: entry names\n"
-    "of at most 250 bytes that Windows can create, 32-bit sizes, stub and\n"
+    "that Windows can create, of at most 250 UTF-16 units (with --codepage:\n"
+    "bytes), 32-bit sizes, stub and\n"
     "configuration within the first 59,996 bytes of the image. A progress line\n"
     "shows on a terminal when packing takes longer than a second.\n"
     "Every refusal of names and inputs is reported, together, before anything\n"
@@ -305,7 +314,7 @@ std::string Destination(const Options &options)
 ConfigSettings Configure(const Options &options, const TextEncoder &encoder)
 {
     ConfigSettings config;
-    config.flags = options.flags;
+    config.flags = options.flags | (encoder.utf8() ? SFX_UTF8_TEXTS : 0);
     std::string dest = Destination(options);
     std::string fixed;
     if (dest == "temp")
