@@ -54,7 +54,7 @@ public:
 // The entries of an image's central directory: name -> (method, local offset).
 struct CentralEntry {
     std::string name;
-    uint16_t method, time, date;
+    uint16_t flags, method, time, date;
     uint32_t crc, compressed, size, local, external;
 };
 std::vector<CentralEntry> CentralDirectory(const Bytes &image)
@@ -66,6 +66,7 @@ std::vector<CentralEntry> CentralDirectory(const Bytes &image)
     for (uint32_t i = 0; i < count; i++) {
         EXPECT_EQ(Get32(image, at), 0x02014B50u);
         CentralEntry e;
+        e.flags = Get16(image, at + 8);
         e.method = Get16(image, at + 10);
         e.time = Get16(image, at + 12);
         e.date = Get16(image, at + 14);
@@ -569,8 +570,10 @@ TEST(CodePages, ConvertedNamesKeepTheirUtf8FormForZipTools)
     Bytes image = pack::ReadWholeFile(folder.output);
     auto entries = CentralDirectory(image);
     bool found = false;
-    for (auto &e : entries)
+    for (auto &e : entries) {
         found |= e.name == "app/\x93\xFA\x96\x7B.txt";
+        EXPECT_EQ(e.flags, 0) << "no bit 11 on a converted name";
+    }
     EXPECT_TRUE(found);
     EXPECT_NE(Find(image, "app/\xE6\x97\xA5\xE6\x9C\xAC.txt"), std::string::npos) << "Unicode Path field";
     std::string output;
