@@ -54,7 +54,7 @@ public:
 // The entries of an image's central directory: name -> (method, local offset).
 struct CentralEntry {
     std::string name;
-    uint16_t method, time, date;
+    uint16_t flags, method, time, date;
     uint32_t crc, compressed, size, local, external;
 };
 std::vector<CentralEntry> CentralDirectory(const Bytes &image)
@@ -66,6 +66,7 @@ std::vector<CentralEntry> CentralDirectory(const Bytes &image)
     for (uint32_t i = 0; i < count; i++) {
         EXPECT_EQ(Get32(image, at), 0x02014B50u);
         CentralEntry e;
+        e.flags = Get16(image, at + 8);
         e.method = Get16(image, at + 10);
         e.time = Get16(image, at + 12);
         e.date = Get16(image, at + 14);
@@ -524,17 +525,19 @@ TEST(CodePages, ACharacterThatWouldReadBackAsAnotherIsRefusedNamingIt)
     EXPECT_EQ(japanese.EncodeName("\xE8\xA1\xA8\xE3\x82\xBD", "x"), "\x95\x5C\x83\x5C");
 }
 
-TEST(CodePages, AsciiPassesWithoutACodePage)
+TEST(CodePages, WithoutACodePageUtf8PassesAsItIsAndNothingElse)
 {
-    pack::TextEncoder ascii;
-    EXPECT_EQ(ascii.Encode("plain.txt", "x"), "plain.txt");
-    try {
-        ascii.Encode("caf\xC3\xA9.txt", "dir/caf\xC3\xA9.txt");
-        FAIL();
-    } catch (const pack::PackError &error) {
-        std::string text = error.what();
-        EXPECT_NE(text.find("dir/caf\xC3\xA9.txt"), std::string::npos) << text;
-        EXPECT_NE(text.find("--codepage"), std::string::npos) << text;
+    pack::TextEncoder utf8;
+    EXPECT_EQ(utf8.Encode("plain.txt", "x"), "plain.txt");
+    EXPECT_EQ(utf8.EncodeName("caf\xC3\xA9 \xF0\x9F\x8E\x89.txt", "x"), "caf\xC3\xA9 \xF0\x9F\x8E\x89.txt");
+    // Latin-1 bytes, an overlong "/", an encoded surrogate, beyond U+10FFFF.
+    for (std::string bad : {"caf\xE9.txt", "a\xC0\xAF" "b", "\xED\xA0\x80", "\xF4\x90\x80\x80"}) {
+        try {
+            utf8.EncodeName(bad, "dir/" + bad);
+            ADD_FAILURE() << bad;
+        } catch (const pack::PackError &error) {
+            EXPECT_EQ(std::string(error.what()), "dir/" + bad + ": not UTF-8");
+        }
     }
 }
 
@@ -567,8 +570,10 @@ TEST(CodePages, ConvertedNamesKeepTheirUtf8FormForZipTools)
     Bytes image = pack::ReadWholeFile(folder.output);
     auto entries = CentralDirectory(image);
     bool found = false;
-    for (auto &e : entries)
+    for (auto &e : entries) {
         found |= e.name == "app/\x93\xFA\x96\x7B.txt";
+        EXPECT_EQ(e.flags, 0) << "no bit 11 on a converted name";
+    }
     EXPECT_TRUE(found);
     EXPECT_NE(Find(image, "app/\xE6\x97\xA5\xE6\x9C\xAC.txt"), std::string::npos) << "Unicode Path field";
     std::string output;
@@ -632,18 +637,19 @@ TEST(Icons, WhatIsNotAnIconIsRefused)
 // ---- The command line ------------------------------------------------------------------------
 
 // The block's flag bits and destination kinds as the image format numbers
-// them, read back by the stub's own loader.
+// them, read back by the stub's own loader. Texts are UTF-8 (0x20) unless a
+// code page is given.
 TEST(Command, OptionsBecomeTheFormatsFlagBitsAndDestinationKinds)
 {
     struct Case {
         std::vector<std::string> options;
         uint32_t flags, destKind;
     } cases[] = {
-        {{"--autostart"}, 0x01, 3},       {{"--ctl3d"}, 0x02, 3},
-        {{"--overwrite"}, 0x04, 3},       {{"--delete-after"}, 0x08, 3},
-        {{"--extractor"}, 0x10, 2},       {{"--dest", "temp"}, 0, 1},
-        {{"--dest", "image-dir"}, 0, 2},  {{"--dest", "unique-temp"}, 0, 3},
-        {{"--dest", "fixed:D:\\x"}, 0, 4},
+        {{"--autostart"}, 0x21, 3},       {{"--ctl3d"}, 0x22, 3},
+        {{"--overwrite"}, 0x24, 3},       {{"--delete-after"}, 0x28, 3},
+        {{"--extractor"}, 0x30, 2},       {{"--dest", "temp"}, 0x20, 1},
+        {{"--dest", "image-dir"}, 0x20, 2},  {{"--dest", "unique-temp"}, 0x20, 3},
+        {{"--dest", "fixed:D:\\x"}, 0x20, 4}, {{"--codepage", "1252", "--autostart"}, 0x01, 3},
     };
     static uint8_t window[WINDOW_SIZE], input[INPUT_SIZE];
     OutputWindow = window;
@@ -720,7 +726,9 @@ TEST(Command, TheStreamedImageIsTheImageBuiltInMemory)
         if (std::string(name).back() != '/')
             content = pack::ReadWholeFile(folder / name);
         plan.entries.push_back(pack::MakeEntry(name, content, when, 12, log));
+        plan.entries.back().flags = ZIP_FLAG_UTF8;
     }
+    plan.config.flags = SFX_UTF8_TEXTS;
     EXPECT_EQ(pack::ReadWholeFile(folder.output), pack::BuildImage(plan).bytes);
 }
 
@@ -829,11 +837,11 @@ TEST(Command, ALongNameIsAnErrorNamingTheFile)
     ExpectFailure(folder, folder.Run({folder / "app"}), std::string(130, 'f'));
 }
 
-TEST(Command, ANonAsciiNameWithoutACodePageIsAnError)
+TEST(Command, ANameThatIsNotUtf8WithoutACodePageIsAnError)
 {
     PackFolder folder;
-    folder.Write("app/na\xC3\xAFve.txt", "x");
-    ExpectFailure(folder, folder.Run({folder / "app"}), "app/na\xC3\xAFve.txt");
+    folder.Write("app/na\xEFve.txt", "x");
+    ExpectFailure(folder, folder.Run({folder / "app"}), "app/na\\xEFve.txt: not UTF-8");
 }
 
 TEST(Command, ABadIconIsAnError)

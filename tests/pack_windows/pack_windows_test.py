@@ -51,12 +51,22 @@ class WindowsPacker(unittest.TestCase):
             "japan/日本/ソフト.txt": b"so",
             "japan/日本/データ.txt": b"\xe3\x83\x87\n" * 5000,
             "japan/ｶﾅ.bin": os.urandom(70000),
-            "japan/empty/.keep": b""})
+            "japan/empty/.keep": b"",
+            "unicode/日本語フォルダ/説明書.txt": "説明".encode() * 1000,
+            "unicode/Ελληνικά.txt": b"g",
+            "unicode/Résumé.txt": b"r",
+            "unicode/🎉 party.txt": b"e"})
+        with open(os.path.join(self.work, "about.txt"), "wb") as f:
+            f.write("Über 🎉\n".encode())
         sample = os.path.join(sfxtest.ROOT, "demo", "sample")
         dest = os.path.join(self.work, "extracted")
         japan = ["--codepage", "932", "--arch", "x64", "--autostart", "--dest", "fixed:" + sfxtest.win_path(dest) + "\\",
                  "japan"]
-        for name, args in [("sample", [sample]), ("latin", ["--codepage", "1252", "latin"]), ("japan", japan)]:
+        # UTF-8, the default: texts from the command line (UTF-16 on Windows) and from a file.
+        unicode = ["--arch", "x64", "--autostart", "--overwrite", "--description", "Ελληνικά 日本語 🎉", "--about", "@about.txt",
+                   "--dest", "fixed:" + sfxtest.win_path(dest) + "\\", "unicode"]
+        for name, args in [("sample", [sample]), ("latin", ["--codepage", "1252", "latin"]), ("japan", japan),
+                           ("unicode", unicode)]:
             with self.subTest(name):
                 ours, theirs = name + "-win.exe", name + "-linux.exe"
                 w = windows("--mtime", MTIME, "-o", ours, *args, cwd=self.work)
@@ -78,6 +88,17 @@ class WindowsPacker(unittest.TestCase):
         with open(os.path.join(dest, "japan", "日本", "データ.txt"), "rb") as f:
             self.assertEqual(f.read(), b"\xe3\x83\x87\n" * 5000)
         self.assertTrue(os.path.isfile(os.path.join(dest, "japan", "日本", "ソフト.txt")))
+        # The UTF-8 one in an English and in a Japanese locale: every name exact.
+        for lang in ["en", "ja"]:
+            shutil.rmtree(os.path.join(dest, "unicode"), ignore_errors=True)
+            run = sfxtest.run_stub(os.path.join(self.work, "unicode-win.exe"), lang=lang)
+            self.assertEqual((run.errors, run.exit_code), ([], 0), run)
+            found = sorted(os.path.relpath(os.path.join(top, name), os.path.join(dest, "unicode"))
+                           for top, _, names in os.walk(os.path.join(dest, "unicode")) for name in names)
+            self.assertEqual(found, sorted(["日本語フォルダ/説明書.txt", "Ελληνικά.txt", "Résumé.txt", "🎉 party.txt"]),
+                             lang)
+            with open(os.path.join(dest, "unicode", "日本語フォルダ", "説明書.txt"), "rb") as f:
+                self.assertEqual(f.read(), "説明".encode() * 1000)
 
     def test_the_same_refusals_as_on_linux(self):
         files(self.work, {"app/CON": b"a", "yen/a\u00a5b.txt": b"b", "han/\u65e5.txt": b"c", "c1/a\u0081b.txt": b"d",

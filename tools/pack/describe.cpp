@@ -59,13 +59,13 @@ size_t PrintableLength(const std::string &text, size_t at)
 }
 
 // The bytes of a text or name as UTF-8 between quotes: converted from the
-// code page when they are its text (codepage null: they are UTF-8), else
-// bytes beyond ASCII as \xNN; quotes, backslashes and control characters
-// escaped, for a terminal or for JSON.
+// code page when they are its text (codepage null: as they are when they are
+// UTF-8), else bytes beyond ASCII as \xNN; quotes, backslashes and control
+// characters escaped, for a terminal or for JSON.
 std::string Quote(const std::string &raw, const TextEncoder *codepage, bool json)
 {
     std::string utf8 = raw;
-    bool converted = !codepage || codepage->Decode(raw, &utf8);
+    bool converted = codepage ? codepage->Decode(raw, &utf8) : IsUtf8(raw);
     const std::string &text = converted ? utf8 : raw;
     std::string out = "\"";
     for (char ch : text) {
@@ -212,7 +212,8 @@ struct Report {
     int failures = 0;
 };
 
-const char *const kFlagNames[] = {"autostart", "ctl3d", "overwrite", "delete-after", "extractor"};
+const char *const kFlagNames[] = {"autostart", "ctl3d", "overwrite", "delete-after", "extractor", "utf8-texts"};
+constexpr int kFlagBits = sizeof kFlagNames / sizeof kFlagNames[0];
 const char *const kDestNames[] = {"?", "temp", "image-dir", "unique-temp", "fixed"};
 const char *const kSlotNames[] = {"start message", "init message", "about", "description",
                                   "fixed folder", "run", "wait file"};
@@ -242,8 +243,12 @@ void Walk(Report &report, const TextEncoder &codepage, bool json)
         ReadBytes(ImageFile, extra.data(), header.ExtraLength);
         EntryReport entry;
         entry.header = header;
+        // Bit 11: the name is UTF-8, and a Unicode Path field has nothing to add.
         std::string utf8;
-        entry.name = UnicodePath(extra, name, &utf8) ? Quote(utf8, nullptr, json) : Quote(name, &codepage, json);
+        if (header.GeneralFlags & ZIP_FLAG_UTF8)
+            entry.name = Quote(name, nullptr, json);
+        else
+            entry.name = UnicodePath(extra, name, &utf8) ? Quote(utf8, nullptr, json) : Quote(name, &codepage, json);
         entry.problem = CheckEntry(h + LOCAL_HEADER_SIZE + header.NameLength + header.ExtraLength, header);
         if (!entry.problem.empty())
             report.failures++;
@@ -261,7 +266,8 @@ void Walk(Report &report, const TextEncoder &codepage, bool json)
         LocalHeader broken = {};
         ReadLocalHeader(h, &broken);
         report.walkStop = "at " + std::to_string(h) + ": " +
-                          (broken.NameLength > MAX_NAME_LENGTH
+                          (broken.NameLength > (broken.GeneralFlags & ZIP_FLAG_UTF8 ? MAX_UTF8_NAME_LENGTH
+                                                                                    : MAX_NAME_LENGTH)
                                ? "a name of " + std::to_string(broken.NameLength) + " bytes"
                                : std::string("no local header, central directory or end record")) +
                           "; the stub reports a damaged archive here";
@@ -305,18 +311,19 @@ void PrintText(const std::string &path, const Report &report, const TextEncoder 
         uint32_t flags = SfxConfig->Flags;
         out << "  form:          " << (flags & SFX_EXTRACTOR_UI ? "extractor" : "installer") << "\n";
         out << "  flags:        ";
-        for (int bit = 0; bit < 5; bit++)
+        for (int bit = 0; bit < kFlagBits; bit++)
             if (flags & (1u << bit))
                 out << " " << kFlagNames[bit];
-        if (flags >> 5)
-            out << " (unused bits 0x" << Hex(flags & ~0x1Fu) << ")";
+        if (flags >> kFlagBits)
+            out << " (unused bits 0x" << Hex(flags & ~((1u << kFlagBits) - 1)) << ")";
         out << (flags ? "" : " none") << "\n";
         uint32_t kind = SfxConfig->DestKind;
         out << "  destination:   " << (kind >= 1 && kind <= 4 ? kDestNames[kind] : "unknown") << " (" << kind << ")\n";
         for (int slot = 0; slot < 7; slot++) {
             std::string label = std::string(kSlotNames[slot]) + ":";
             label.resize(15, ' ');
-            out << "  " << label << Quote(ConfigString(slot), &codepage, false) << "\n";
+            out << "  " << label << Quote(ConfigString(slot), flags & SFX_UTF8_TEXTS ? nullptr : &codepage, false)
+                << "\n";
         }
         uint32_t iconLength = ConfigSize - SfxConfig->Offsets[CFG_ICON];
         IconInfo icon;
@@ -380,7 +387,7 @@ void PrintJson(const std::string &path, const Report &report, const TextEncoder 
             << ", \"compressed\": " << report.streamLength << ", \"crc32\": \"" << Hex(report.configCrc) << "\",\n";
         out << "    \"form\": \"" << (flags & SFX_EXTRACTOR_UI ? "extractor" : "installer") << "\", \"flags\": [";
         const char *comma = "";
-        for (int bit = 0; bit < 5; bit++)
+        for (int bit = 0; bit < kFlagBits; bit++)
             if (flags & (1u << bit)) {
                 out << comma << "\"" << kFlagNames[bit] << "\"";
                 comma = ", ";
@@ -388,7 +395,8 @@ void PrintJson(const std::string &path, const Report &report, const TextEncoder 
         out << "], \"flag_bits\": " << flags << ",\n    \"destination\": \""
             << (kind >= 1 && kind <= 4 ? kDestNames[kind] : "unknown") << "\", \"destination_kind\": " << kind << ",\n";
         for (int slot = 0; slot < 7; slot++)
-            out << "    \"" << kSlotKeys[slot] << "\": " << Quote(ConfigString(slot), &codepage, true) << ",\n";
+            out << "    \"" << kSlotKeys[slot] << "\": "
+                << Quote(ConfigString(slot), flags & SFX_UTF8_TEXTS ? nullptr : &codepage, true) << ",\n";
         uint32_t iconLength = ConfigSize - SfxConfig->Offsets[CFG_ICON];
         IconInfo icon;
         if (ReadIconImage((const uint8_t *)ConfigString(CFG_ICON), iconLength, &icon))

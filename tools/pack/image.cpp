@@ -122,17 +122,18 @@ static void CheckEntries(const std::vector<ZipEntry> &entries)
 {
     uint64_t total = 0;
     for (const ZipEntry &entry : entries) {
-        if (entry.name.size() > kMaxNameLength)
-            throw PackError(entry.name + ": name longer than " + std::to_string(kMaxNameLength) + " bytes");
+        size_t longest = entry.flags & ZIP_FLAG_UTF8 ? MAX_UTF8_NAME_LENGTH : kMaxNameLength;
+        if (entry.name.size() > longest)
+            throw PackError(entry.name + ": name longer than " + std::to_string(longest) + " bytes");
         total += entry.uncompressedSize;
     }
     CheckCountAndTotal(entries.size(), total);
 }
 
-// The length of folder once the stub has given it its trailing backslash: a
-// backslash is added unless the last character already is one (in a
-// double-byte code page a trail byte 0x5C is none); an empty folder stays
-// empty.
+// The length of folder (TextEncoder::Units) once the stub has given it its
+// trailing backslash: a backslash is added unless the last character already
+// is one (in a double-byte code page a trail byte 0x5C is none; in UTF-8 no
+// byte of a longer character is); an empty folder stays empty.
 static size_t WithBackslash(const std::string &folder, const TextEncoder &encoder)
 {
     const char *last = nullptr;
@@ -141,37 +142,43 @@ static size_t WithBackslash(const std::string &folder, const TextEncoder &encode
         if (encoder.IsLeadByte((uint8_t)folder[at]))
             at++;
     }
-    return folder.size() + (last && *last != '\\' ? 1 : 0);
+    return encoder.Units(folder) + (last && *last != '\\' ? 1 : 0);
 }
 
 void CheckPathLimits(const ConfigSettings &config, const std::vector<InputItem> &items,
                      const TextEncoder &encoder)
 {
     const size_t most = kPathChars - 1;
-    auto tooLong = [&](const std::string &what, size_t length) {
-        return PackError(what + " " + std::to_string(length) + " bytes; the stub's path buffer holds " +
+    auto tooLong = [&](const std::string &what, size_t length, const char *unit) {
+        return PackError(what + " " + std::to_string(length) + " " + unit + "; the stub's path buffer holds " +
                          std::to_string(most));
     };
     bool fixed = config.destKind == DEST_FIXED;
     const std::string &folder = config.texts[CFG_FIXED_DIR];
+    // The stub takes a fixed folder of at most this many bytes, whatever
+    // its encoding: its length is checked before it is decoded.
     if (fixed && folder.size() > most)
-        throw tooLong("--dest fixed: the folder is", folder.size());
+        throw tooLong("--dest fixed: the folder is", folder.size(), "bytes");
     size_t base = fixed ? WithBackslash(folder, encoder) : 0;
     const std::string &run = config.texts[CFG_RUN_COMMAND];
-    if (run.size() > most)
-        throw tooLong("--run: the command is", run.size());
+    if (encoder.Units(run) > most)
+        throw tooLong("--run: the command is", encoder.Units(run), encoder.UnitName());
     const std::string &wait = config.texts[CFG_WAIT_FILE];
-    if (!wait.empty() && base + wait.size() > most)
+    if (!wait.empty() && base + encoder.Units(wait) > most)
         throw tooLong(fixed ? "--wait-file: behind the fixed folder the file's path is" : "--wait-file: the name is",
-                      base + wait.size());
+                      base + encoder.Units(wait), encoder.UnitName());
     if (!fixed)
         return;
     const InputItem *longest = nullptr;
-    for (const InputItem &item : items)
-        if (!longest || item.name.size() > longest->name.size())
-            longest = &item;
-    if (longest && base + longest->name.size() > most)
-        throw tooLong("--dest fixed: " + longest->utf8 + " would be extracted to a path of", base + longest->name.size());
+    size_t longestUnits = 0;
+    for (const InputItem &item : items) {
+        size_t units = encoder.Units(item.name);
+        if (!longest || units > longestUnits)
+            longest = &item, longestUnits = units;
+    }
+    if (longest && base + longestUnits > most)
+        throw tooLong("--dest fixed: " + longest->utf8 + " would be extracted to a path of", base + longestUnits,
+                      encoder.UnitName());
 }
 
 // ---- The configuration stream and its placement -------------------------------------
@@ -247,7 +254,7 @@ static void PutLocalHeader(Bytes &out, const ZipEntry &entry)
     out.reserve(out.size() + LOCAL_HEADER_SIZE + entry.name.size() + entry.extra.size());
     out.insert(out.end(), kLocalSignature, kLocalSignature + 4);
     Put16(out, 20);  // version needed: 2.0 (deflate, folders)
-    Put16(out, 0);   // flags: sizes and CRC here, no data descriptor
+    Put16(out, entry.flags);  // sizes and CRC here, no data descriptor; bit 11 for a UTF-8 name
     Put16(out, entry.method);
     Put16(out, entry.time);
     Put16(out, entry.date);
@@ -265,7 +272,7 @@ static void PutCentralHeader(Bytes &out, const ZipEntry &entry, uint32_t localOf
     Put32(out, 0x02014B50);
     Put16(out, 20);  // made by: MS-DOS (FAT) attributes, version 2.0
     Put16(out, 20);
-    Put16(out, 0);
+    Put16(out, entry.flags);
     Put16(out, entry.method);
     Put16(out, entry.time);
     Put16(out, entry.date);

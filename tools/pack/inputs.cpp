@@ -1,5 +1,6 @@
-// Inputs: walking files and folders into archive names, converting names and
-// texts into the stub's ANSI code page, DOS timestamps, and file access.
+// Inputs: walking files and folders into archive names, names and texts as
+// UTF-8 or converted into the stub's ANSI code page, DOS timestamps, and file
+// access.
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -53,12 +54,37 @@ static bool IsAscii(const std::string &text)
     return std::all_of(text.begin(), text.end(), [](char c) { return (uint8_t)c < 0x80; });
 }
 
+// text in UTF-16 as the stub decodes a name with bit 11; false when it is
+// not UTF-8 (or holds a NUL).
+static bool StrictWide(const std::string &text, std::u16string *wide)
+{
+    wide->resize(text.size());
+    int32_t units = Utf8ToWide((const uint8_t *)text.data(), (uint32_t)text.size(), &(*wide)[0], true);
+    wide->resize(units > 0 ? (size_t)units : 0);
+    return units >= 0;
+}
+
+bool IsUtf8(const std::string &text)
+{
+    std::u16string wide;
+    return StrictWide(text, &wide);
+}
+
+size_t TextEncoder::Units(const std::string &written) const
+{
+    std::u16string wide;
+    return utf8() && StrictWide(written, &wide) ? wide.size() : written.size();
+}
+
 std::string TextEncoder::Encode(const std::string &utf8, const std::string &what) const
 {
     if (IsAscii(utf8))
         return utf8;
-    if (!iconv_)
-        throw PackError(what + ": not ASCII; give the stub's code page with --codepage (e.g. 1252 or 932)");
+    if (!iconv_) {
+        if (!IsUtf8(utf8))
+            throw PackError(what + ": not UTF-8");
+        return utf8;
+    }
     try {
         return Convert(iconv_, utf8);
     } catch (const PackError &error) {
@@ -106,6 +132,8 @@ static std::string CharacterName(const std::string &utf8, size_t at, size_t leng
 
 std::string TextEncoder::EncodeName(const std::string &utf8, const std::string &what) const
 {
+    if (!iconv_)
+        return Encode(utf8, what);  // UTF-8: every character is itself
     std::string whole;
     bool lookAlikes = false;  // a refusal of the platform's that is a look-alike, said as one below
     try {
@@ -176,9 +204,10 @@ static bool IsDeviceName(const std::string &component)
 
 void CheckName(const std::string &name, const std::string &utf8, const TextEncoder &encoder)
 {
-    if (name.size() > kMaxNameLength)
-        throw PackError(utf8 + ": archive name is " + std::to_string(name.size()) +
-                        " bytes long; the stub takes at most " + std::to_string(kMaxNameLength));
+    size_t length = encoder.Units(name);
+    if (length > kMaxNameLength)
+        throw PackError(utf8 + ": archive name is " + std::to_string(length) + " " + encoder.UnitName() +
+                        " long; the stub takes at most " + std::to_string(kMaxNameLength));
     // The characters as given: in a double-byte code page a trailing byte
     // may legitimately be 0x5C.
     std::string component;
@@ -217,6 +246,11 @@ void CheckName(const std::string &name, const std::string &utf8, const TextEncod
             component += name[++at];
         last = c;
     }
+    // A UTF-8 name goes through the stub's own check as well: what it
+    // refuses is never packed.
+    std::u16string wide;
+    if (encoder.utf8() && (!StrictWide(name, &wide) || !WideNameIsCreatable(wide.data(), (uint32_t)wide.size())))
+        throw PackError(utf8 + ": the stub would refuse to create this name");
 }
 
 std::string FoldCase(const std::string &utf8)

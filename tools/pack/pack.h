@@ -14,6 +14,7 @@
 
 #include "archive/archive.h"
 #include "archive/config.h"
+#include "archive/names.h"
 #include "platform/platform.h"
 
 #include <stdint.h>
@@ -113,7 +114,7 @@ void PrepareStubDecoder();
 struct ConfigSettings {
     uint32_t flags = 0;
     uint32_t destKind = DEST_UNIQUE_TEMP;
-    std::string texts[kTextSlots]; // slots 0 to 6, already in the target code page
+    std::string texts[kTextSlots]; // slots 0 to 6, UTF-8 (SFX_UTF8_TEXTS) or already in the target code page
     Bytes icon;                    // slot 7: one icon image, or empty
 };
 // The uncompressed block: fixed part, strings, icon last. padding zero bytes
@@ -179,8 +180,14 @@ std::u16string Utf16(const std::string &utf8, const std::string &what);
 std::string IconSize(const IconInfo &info);  // "48x48", "256x256 PNG"
 
 // ---- Names and inputs ------------------------------------------------------------
-// Converts UTF-8 names and texts into the code page the stub passes to the
-// platform's ANSI calls. Code page 0: ASCII only.
+// Whether text is UTF-8 as the stub decodes a name with bit 11: strictly (no
+// overlong form, no surrogate, nothing above U+10FFFF), and without a NUL.
+bool IsUtf8(const std::string &text);
+
+// How names and texts are written. Code page 0, the default: as UTF-8, which
+// the stub reads the same on every system (names with bit 11, texts under
+// SFX_UTF8_TEXTS). Any other: converted from UTF-8 into that ANSI code page,
+// which the stub reads in the system's own.
 class TextEncoder {
 public:
     explicit TextEncoder(int codepage = 0);
@@ -188,7 +195,13 @@ public:
     TextEncoder(const TextEncoder &) = delete;
     TextEncoder &operator=(const TextEncoder &) = delete;
     int codepage() const { return codepage_; }
-    // Throws PackError naming what when text can't be represented.
+    bool utf8() const { return codepage_ == 0; }
+    // The length the stub gives a written text or name in its path buffers:
+    // UTF-16 units for UTF-8 (two for a character beyond U+FFFF), else bytes.
+    size_t Units(const std::string &written) const;
+    const char *UnitName() const { return utf8() ? "UTF-16 units" : "bytes"; }
+    // Throws PackError naming what when text can't be represented (in UTF-8:
+    // when it is not UTF-8).
     std::string Encode(const std::string &utf8, const std::string &what) const;
     // A name: as Encode, and every character must read back as itself, so
     // that Windows creates the file the publisher named (code page 932 would
@@ -196,7 +209,8 @@ public:
     // PackError naming what and the character.
     std::string EncodeName(const std::string &utf8, const std::string &what) const;
     // bytes of the code page as UTF-8; false when they are not text of it
-    // (without a code page: when they are not ASCII).
+    // (code page 0, whose ANSI bytes are of no known code page: when they
+    // are not ASCII).
     bool Decode(const std::string &bytes, std::string *utf8) const;
     // Whether byte begins a double-byte character in the code page.
     bool IsLeadByte(uint8_t byte) const { return lead_[byte]; }
@@ -209,8 +223,9 @@ private:
 };
 
 struct InputItem {
-    std::string name;  // archive name, in the target code page, '/' separators
+    std::string name;  // archive name, UTF-8 or in the target code page, '/' separators
     std::string utf8;  // the same name as found on disk
+    uint16_t flags = 0;  // its entry's general-purpose flags: ZIP_FLAG_UTF8 for a UTF-8 name
     std::string path;  // where to read it
     bool folder = false;
     uint64_t size = 0;
@@ -238,7 +253,8 @@ bool IsTemporaryName(const std::string &name, long *pid = nullptr);
 // configuration header within the scan whose block checks.
 bool IsImage(const std::string &path);
 // Checks one archive name, converted (name) and as given (utf8), against
-// what Windows can create: at most 250 bytes; no control character or
+// what Windows can create: at most 250 bytes (UTF-8: 250 UTF-16 units, and
+// WideNameIsCreatable, the stub's own check, besides); no control character or
 // <>:"\|?*; no byte 0x5C outside a double-byte character of the encoder's
 // code page; no component "." or ".."; none ending in a dot or a space; no
 // device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, COM and LPT with the
@@ -267,6 +283,7 @@ time_t ParseTime(const std::string &text, const std::string &what);
 struct ZipEntry {
     std::string name;
     bool folder = false;
+    uint16_t flags = 0;  // general-purpose flags: ZIP_FLAG_UTF8 or none
     uint16_t method = 0;
     uint16_t time = 0, date = 0;
     uint32_t crc = 0;
@@ -314,7 +331,8 @@ struct BuiltImage {
 BuiltImage BuildImage(const ImagePlan &plan);
 // What the stub joins into its 260-character path buffers, within them: the
 // run command; the wait file, behind the fixed folder when there is one; the
-// fixed folder with every entry name behind it. Throws PackError.
+// fixed folder with every entry name behind it; each counted as the stub
+// counts it (TextEncoder::Units). Throws PackError.
 void CheckPathLimits(const ConfigSettings &config, const std::vector<InputItem> &items,
                      const TextEncoder &encoder);
 // The part of the image before the first entry (stub, configuration header
@@ -480,9 +498,10 @@ std::string FitFromEnd(const std::string &text, size_t columns);
 // ---- Describing an image -------------------------------------------------------
 // Prints an image's configuration and entries, reading it with the stub's own
 // routines, and checks every entry's stream; 0 when everything checks.
-// Texts and names are printed in UTF-8: names from their Unicode Path field,
-// otherwise converted from codepage (0: bytes beyond ASCII as \xNN). With
-// json, one JSON object instead of the table.
+// Texts and names are printed in UTF-8: names with bit 11 and texts under
+// SFX_UTF8_TEXTS as they are; other names from their Unicode Path field,
+// otherwise, as other texts, converted from codepage (0: bytes beyond ASCII
+// as \xNN). With json, one JSON object instead of the table.
 int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err, int codepage = 0,
                   bool json = false);
 

@@ -210,6 +210,7 @@ void ImageWriter::Add(const InputItem &item, int level, std::ostream &log)
     ZipEntry entry;
     entry.name = item.name;
     entry.folder = item.folder;
+    entry.flags = item.flags;
     uint32_t when = DosDateTime(item.mtime, item.utc);
     entry.date = (uint16_t)(when >> 16);
     entry.time = (uint16_t)when;

@@ -145,6 +145,7 @@ struct Walker {
         item.size = folder ? 0 : st.size;
         item.mtime = st.mtime;
         item.link = link;
+        item.flags = encoder.utf8() ? ZIP_FLAG_UTF8 : 0;
         try {
             item.name = encoder.EncodeName(utf8Name, path) + (folder ? "/" : "");
             CheckName(item.name, item.utf8, encoder);
