@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
 """End-to-end extraction speed: the stub under Wine against a plain zlib
 console extractor (bench/win32/zip_extract.cpp) under the same Wine, on the
-same images, interleaved, several rounds. Three images: one large file, a
-tree of a few thousand small files, and a mixed tree of real files copied
+same images, interleaved, several rounds. Four images: one large file, a
+tree of a few thousand generated files, a tree of some 6,000 real files under
+16 KB, and a mixed tree of real files copied
 from the installed packages (headers, documentation, shared libraries; its
 size and file count depend on the machine and are printed).
 
     bench/e2e_bench.py [ROUNDS [SHAPE...]] [--folder DIR] [--baseline STUB]
 
-SHAPE: large, many, mixed or folder (default: all that are given). --folder
+SHAPE: large, many, mixed, small (real files under 16 KB: headers and
+documentation) or folder (default: all that are given). --folder
 DIR adds a shape of one's own: DIR's tree. --baseline STUB times an image of
 the same archive behind another build of the stub in the same rounds, for a
 change measured against the stub before it.
@@ -56,6 +58,13 @@ MIXED_SOURCES = [
     ("doc", "/usr/share/doc", 2000, None),
     ("lib", "/usr/lib/x86_64-linux-gnu", None, 60 * 1000 * 1000),
 ]
+# The small-files tree: real files under 16 KB, the shape of a tree of
+# headers and documentation, where the cost of each entry tells.
+SMALL_SOURCES = [
+    ("include", "/usr/include", 4000, None),
+    ("doc", "/usr/share/doc", 2000, None),
+]
+SMALL_FILE = 16 * 1024
 SAFE_PART = re.compile(r"^[A-Za-z0-9_+-][A-Za-z0-9._+-]*$")
 DEVICES = re.compile(r"^(con|prn|aux|nul|com[1-9]|lpt[1-9])(\..*)?$", re.I)
 
@@ -78,10 +87,11 @@ def usable_name(relative):
         for part in relative.split("/"))
 
 
-def copy_mixed(target):
-    """The mixed tree: regular files of the sources, in sorted order."""
+def copy_tree(target, sources, max_size=None):
+    """Regular files of the sources, in sorted order (each under max_size
+    bytes, if given)."""
     seen = set()
-    for label, source, max_files, max_bytes in MIXED_SOURCES:
+    for label, source, max_files, max_bytes in sources:
         files = taken = 0
         for folder, dirs, names in os.walk(source):
             dirs.sort()
@@ -93,6 +103,8 @@ def copy_mixed(target):
                 if label == "lib" and (".so" not in name or folder != source):
                     continue
                 size = os.path.getsize(path)
+                if max_size is not None and size >= max_size:
+                    continue
                 if max_bytes is not None and (size > 8 * 1000 * 1000 or taken + size > max_bytes):
                     continue
                 key = (label + "/" + relative).lower()
@@ -140,11 +152,17 @@ def make_inputs():
                 f.write(block[start:start + rng.randint(1000, 65000)])
     mixed = os.path.join(WORK, "mixed")
     if not os.path.exists(mixed):
-        copy_mixed(mixed + ".part")
+        copy_tree(mixed + ".part", MIXED_SOURCES)
         os.rename(mixed + ".part", mixed)
+    small = os.path.join(WORK, "small")
+    if not os.path.exists(small):
+        copy_tree(small + ".part", SMALL_SOURCES, SMALL_FILE)
+        os.rename(small + ".part", small)
     count, total = tree_size(mixed)
+    small_count, small_total = tree_size(small)
     return [("large", "one large file", large), ("many", "3000 files", many),
-            ("mixed", "mixed %d files" % count, mixed)], (count, total)
+            ("mixed", "mixed %d files" % count, mixed),
+            ("small", "small %d files" % small_count, small)], (count, total)
 
 
 def pack(name, folder, dest, stub=sfxtest.STUB):
