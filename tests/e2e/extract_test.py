@@ -64,7 +64,8 @@ def read(path):
 
 
 def unzip_tree(archive, into):
-    env = dict(os.environ, TZ=TZ)
+    # unzip writes bit-11 names as UTF-8 only in a UTF-8 locale.
+    env = dict(os.environ, TZ=TZ, LC_ALL="C.UTF-8")
     subprocess.run(["unzip", "-qq", "-o", archive, "-d", into], env=env, check=True)
     return tree(into)
 

@@ -326,12 +326,14 @@ ZipEntry MakeEntry(const std::string &name, const Bytes &content, uint32_t dosDa
     return entry;
 }
 
-// A name converted into a code page also goes into an Info-ZIP Unicode Path
-// field (0x7075) in UTF-8, so that ZIP tools show it right. The stub skips
-// extra fields.
+// A name beyond ASCII also goes into an Info-ZIP Unicode Path field
+// (0x7075) in UTF-8: a name converted into a code page, so that ZIP tools
+// show it right, and a UTF-8 name under bit 11 too, as Info-ZIP's unzip
+// takes the names of a Windows-made archive for the OEM code page whatever
+// bit 11 says, and reads this field instead. The stub skips extra fields.
 void AddUnicodePath(ZipEntry &entry, const std::string &utf8)
 {
-    if (entry.name == utf8)
+    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return (uint8_t)c < 0x80; }))
         return;
     uint32_t nameCrc = (uint32_t)crc32(0, (const uint8_t *)entry.name.data(), (uInt)entry.name.size());
     size_t size = 5 + utf8.size();
