@@ -45,9 +45,6 @@ static bool ConfigIsConsistent(const uint8_t *block, uint32_t size)
         if (slot != CFG_ICON && BoundedLength(block, offset, size) == size - offset)
             return false;  // string runs off the end
     }
-    if (config->DestKind == DEST_FIXED &&
-        BoundedLength(block, config->Offsets[CFG_FIXED_DIR], size) >= PATH_CHARS)
-        return false;  // no room for the terminating zero in a path buffer
     return true;
 }
 
@@ -102,6 +99,10 @@ void LoadConfig()
             ShowFatal(InternalErrorText);
         DecodeStored(bytes, length, SfxConfig->Flags & SFX_UTF8_TEXTS, false, ConfigTexts[slot]);
     }
+    // A fixed folder goes into a path buffer: counted in UTF-16 units, with
+    // room for the terminating zero.
+    if (SfxConfig->DestKind == DEST_FIXED && TextLength(ConfigTexts[CFG_FIXED_DIR]) >= PATH_CHARS)
+        ShowFatal(InternalErrorText);
 }
 
 const char *ConfigString(int slot) { return (const char *)SfxConfig + SfxConfig->Offsets[slot]; }

@@ -351,11 +351,21 @@ TEST_F(LoadConfigTest, TheIconSlotNeedsNoTerminator)
     EXPECT_EQ(Load(ImageAround(pack::BuildConfigBlock(settings))), -1);
 }
 
-TEST_F(LoadConfigTest, AFixedFolderOf260CharactersIsRejected)
+TEST_F(LoadConfigTest, AFixedFolderOf260UnitsIsRejectedWhateverItsBytes)
 {
     pack::ConfigSettings settings = Settings();
     settings.texts[CFG_FIXED_DIR] = "C:\\" + std::string(257, 'd');
     ExpectInternalError(ImageAround(pack::BuildConfigBlock(settings)));
+
+    // 3 + 100 UTF-16 units in 303 bytes of UTF-8: a path buffer holds it.
+    std::string folder = "C:\\";
+    for (int i = 0; i < 100; i++)
+        folder += "\xE6\xBC\xA2";  // U+6F22
+    settings.flags |= SFX_UTF8_TEXTS;
+    settings.texts[CFG_FIXED_DIR] = folder;
+    HostBoxes.clear();
+    ASSERT_EQ(Load(ImageAround(pack::BuildConfigBlock(settings))), -1);
+    EXPECT_EQ(HostUtf8(ConfigText(CFG_FIXED_DIR)), folder);
 }
 
 }  // namespace

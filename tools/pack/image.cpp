@@ -155,10 +155,8 @@ void CheckPathLimits(const ConfigSettings &config, const std::vector<InputItem> 
     };
     bool fixed = config.destKind == DEST_FIXED;
     const std::string &folder = config.texts[CFG_FIXED_DIR];
-    // The stub takes a fixed folder of at most this many bytes, whatever
-    // its encoding: its length is checked before it is decoded.
-    if (fixed && folder.size() > most)
-        throw tooLong("--dest fixed: the folder is", folder.size(), "bytes");
+    if (fixed && encoder.Units(folder) > most)
+        throw tooLong("--dest fixed: the folder is", encoder.Units(folder), encoder.UnitName());
     size_t base = fixed ? WithBackslash(folder, encoder) : 0;
     const std::string &run = config.texts[CFG_RUN_COMMAND];
     if (encoder.Units(run) > most)
@@ -202,9 +200,6 @@ static std::vector<Encoding> DefaultEncodings(int level)
 static void PlaceConfig(const ImagePlan &plan, Bytes &prefix, BuiltImage &built)
 {
     CheckStub(plan.stub);
-    if (plan.config.destKind == DEST_FIXED && plan.config.texts[CFG_FIXED_DIR].size() >= kPathChars)
-        throw PackError("the fixed destination is " + std::to_string(plan.config.texts[CFG_FIXED_DIR].size()) +
-                        " bytes; the stub's path buffer holds at most " + std::to_string(kPathChars - 1));
     std::vector<Encoding> encodings =
         plan.configEncodings.empty() ? DefaultEncodings(plan.level) : plan.configEncodings;
     size_t smallest = SIZE_MAX;
