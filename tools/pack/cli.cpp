@@ -2,9 +2,8 @@
 #include <errno.h>
 #include <limits.h>
 #include <string.h>
+#include <stdlib.h>
 #include <time.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -342,11 +341,11 @@ ConfigSettings Configure(const Options &options, const TextEncoder &encoder)
 // UTC: the image is then the same wherever and whenever it is packed.
 void FixTimes(const Options &options, std::vector<InputItem> &items)
 {
-    const char *epoch = getenv("SOURCE_DATE_EPOCH");
+    std::string epoch;
     time_t when;
     if (!options.mtime.empty())
         when = ParseTime(options.mtime, "--mtime");
-    else if (epoch && *epoch)
+    else if (EnvironmentVariable("SOURCE_DATE_EPOCH", &epoch) && !epoch.empty())
         when = ParseTime(epoch, "SOURCE_DATE_EPOCH");
     else
         return;
@@ -393,7 +392,6 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     ProgramResources program = ProgramResourcesFrom(options.program, options.icon, description);
     Warn(options, err);
 
-    RemoveStaleTemporaries(options.output);  // before the walk, which might find them
     std::vector<InputItem> items =
         CollectInputs(options.inputs, options.flat, encoder, options.output, options.followLinks);
     CheckReplace(options.output, options.force);
@@ -429,6 +427,7 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     writer.Finish();
     WritePeChecksum(output, prefix.bytes);
     output.Commit();
+    RemoveStaleTemporaries(options.output);  // only once the new image is in place
     progress.Clear();
     if (options.verbosity == 0)
         return 0;
