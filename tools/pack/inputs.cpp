@@ -11,6 +11,8 @@
 #include "pack.h"
 #include "platform.h"
 
+#include "archive/codepages.h"
+
 namespace pack {
 
 // ---- Code pages -------------------------------------------------------------
@@ -19,6 +21,13 @@ TextEncoder::TextEncoder(int codepage) : codepage_(codepage), iconv_(nullptr), b
 {
     if (codepage == 0)
         return;
+    if (!IsAnsiCodePage(codepage)) {
+        std::string known;
+        for (uint16_t ansi : kAnsiCodePages)
+            known += (known.empty() ? "" : ", ") + std::to_string(ansi);
+        throw PackError("--codepage: " + std::to_string(codepage) + " is not a Windows ANSI code page (" + known + ")",
+                        Failure::Usage);
+    }
     void *to = OpenConversion(codepage, true), *back = OpenConversion(codepage, false);
     if (!to || !back) {
         CloseConversion(to);

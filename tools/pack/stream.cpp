@@ -40,8 +40,6 @@ public:
             Swapped(st.kind == FileStatus::Link ? "a link now" : "another file than the one listed");
         if (st.size != item.size)
             Changed(st.size);
-        if (!SameContents(st, item.file))
-            Swapped("written to since the inputs were listed");
     }
 
     // The next piece of up to kChunkSize bytes; empty at the end, which must
@@ -60,11 +58,11 @@ public:
             char extra;
             if (ReadUpTo(file_.fd(), &extra, 1) > 0)
                 Changed(done_ + 1);
-            // Written to while it was read (a part not yet read rewritten,
-            // the size kept): the bytes read may be of neither version.
+            // Written to since the walk (a part not yet read rewritten, the
+            // size kept): the bytes read may be of neither version.
             FileStatus st;
             if (StatusOf(file_.fd(), &st) != 0 || !SameContents(st, item_.file))
-                Swapped("written to while it was read");
+                Swapped("written to since the inputs were listed");
         }
         return buffer_;
     }
