@@ -115,7 +115,7 @@ static const char kUsage[] =
     "input, name, text, icon, stub or output that can't be taken (--describe:\n"
     "the image does not check); 2 the command line itself: an unknown option,\n"
     "a missing value, a value the option does not take; 3 an existing file\n"
-    "could not be read, or the output not written.\n";
+    "could not be read, or the output not written; 130 interrupted (Ctrl+C).\n";
 
 namespace {
 
