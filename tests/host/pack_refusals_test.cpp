@@ -122,13 +122,18 @@ TEST(Refusals, IconsThatAreNotWhatTheyClaimAreRefused)
     EXPECT_FALSE(std::filesystem::exists(bed / "x.exe"));
 }
 
-// A version is four numbers, never an empty text; a version resource that
-// does not fit is refused naming the option whose text makes it so.
-TEST(Refusals, VersionMessagesNameTheFieldAtFault)
+// A version is four numbers, never an empty text; a version resource or a
+// configuration that does not fit is refused naming the option whose text
+// makes it so.
+TEST(Refusals, VersionAndSizeMessagesNameTheFieldAtFault)
 {
     std::string stub = std::string(BREVANT_BIN_DIR) + "/brevant-stub.exe";
     ASSERT_TRUE(std::filesystem::exists(stub)) << stub << ": build the Windows trees";
+    std::string noise;
+    for (uint32_t x = 1; noise.size() < 40000; x = x * 1103515245 + 12345)
+        noise += (char)('a' + (x >> 16) % 26);
     std::pair<std::vector<std::string>, const char *> cases[] = {
+        {{"--about", noise}, "--about (40000 bytes): the stub and the configuration take"},
         {{"--file-version", ""}, "--file-version takes four numbers from 0 to 65535"},
         {{"--file-version", "1.2.3.4", "--product-version", ""}, "--product-version takes four"},
         {{"--file-version", std::string(39993, '0') + "1.2.3.4"}, "--file-version (40000 characters): the version resource would take"},
