@@ -17,13 +17,15 @@ struct Bed : TempDir {
     Bed() { Write("in/a.txt", std::string(3000, 'a')), Write("in/b.txt", "bee"); }
     Result Run(std::vector<std::string> args, const std::string &stub = "") const
     {
-        args.insert(args.begin(), {"-o", *this / "x.exe", "--stub", stub.empty() ? Write("stub.exe", FakeStub()) : stub});
+        std::string stubPath = stub.empty() ? Write("stub.exe", FakeStub()) : stub;
+        args.insert(args.begin(), {"-o", *this / "x.exe", "--stub", stubPath});
         return Pack(args);
     }
     bool NothingWritten() const
     {
         std::vector<std::string> names = List();
-        return std::all_of(names.begin(), names.end(), [](const std::string &n) { return n == "in" || n == "stub.exe"; });
+        return std::all_of(names.begin(), names.end(),
+                           [](const std::string &n) { return n == "in" || n == "stub.exe"; });
     }
 };
 
@@ -60,9 +62,14 @@ std::pair<std::string, pack::Failure> RefusalOf(const std::function<void()> &cal
 TEST(Refusals, AFileSwappedOrRewrittenAfterTheWalkIsNotPacked)
 {
     namespace fs = std::filesystem;
-    auto later = [](const std::string &path) { fs::last_write_time(path, fs::last_write_time(path) + std::chrono::hours(1)); };
+    auto later = [](const std::string &path) {
+        fs::last_write_time(path, fs::last_write_time(path) + std::chrono::hours(1));
+    };
     std::function<void(const Bed &, const std::string &)> swaps[] = {
-        [](const Bed &bed, const std::string &a) { fs::remove(a), fs::create_symlink(bed.Write("secret", std::string(3000, 's')), a); },
+        [](const Bed &bed, const std::string &a) {
+            fs::remove(a);
+            fs::create_symlink(bed.Write("secret", std::string(3000, 's')), a);
+        },
         [](const Bed &bed, const std::string &a) {
             std::string other = bed.Write("other", std::string(3000, 'o'));
             fs::last_write_time(other, fs::last_write_time(a));
@@ -100,7 +107,8 @@ TEST(Refusals, IconsThatAreNotWhatTheyClaimAreRefused)
     trailing.insert(trailing.end(), {'j', 'u', 'n', 'k'});
     std::pair<Bytes, const char *> cases[] = {
         {IcoFile({bitmap}, {0}), "x.ico: icon image 1 is 32x32, but the icon's directory says 256x256"},
-        {IcoFile({IconBitmap(16, 8), bitmap}, {16, 48}), "x.ico: icon image 2 is 32x32, but the icon's directory says 48x48"},
+        {IcoFile({IconBitmap(16, 8), bitmap}, {16, 48}),
+         "x.ico: icon image 2 is 32x32, but the icon's directory says 48x48"},
         {trailing, "x.ico: 4 bytes after the last icon image"}};
     for (const auto &[ico, message] : cases)
         EXPECT_EQ(RefusalOf([&] { pack::ExtractIcon(ico, "x.ico"); }).first.find(message), 0u) << message;
@@ -127,9 +135,12 @@ TEST(Refusals, VersionAndSizeMessagesNameTheFieldAtFault)
         {{"--about", noise}, "--about (40000 bytes): the stub and the configuration take"},
         {{"--file-version", ""}, "--file-version takes four numbers from 0 to 65535"},
         {{"--file-version", "1.2.3.4", "--product-version", ""}, "--product-version takes four"},
-        {{"--file-version", std::string(39993, '0') + "1.2.3.4"}, "--file-version (40000 characters): the version resource would take"},
-        {{"--file-version", std::string(9993, '0') + "1.2.3.4"}, "--file-version (10000 characters): the version resource's texts push"},
-        {{"--product", "P", "--copyright", std::string(11000, 'c')}, "--copyright (11000 characters): the version resource's"}};
+        {{"--file-version", std::string(39993, '0') + "1.2.3.4"},
+         "--file-version (40000 characters): the version resource would take"},
+        {{"--file-version", std::string(9993, '0') + "1.2.3.4"},
+         "--file-version (10000 characters): the version resource's texts push"},
+        {{"--product", "P", "--copyright", std::string(11000, 'c')},
+         "--copyright (11000 characters): the version resource's"}};
     for (auto &[args, message] : cases) {
         Bed bed;
         args.push_back(bed / "in");
