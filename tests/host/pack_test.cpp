@@ -1011,29 +1011,49 @@ TEST(Command, ForceReplacesOnlyARegularFile)
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
-// The packer's temporary files, anywhere in the inputs, are never packed;
-// beside the output, one whose process is gone is removed, and so is an
-// earlier packer's (NAME.tmp-XXXXXX) that holds an image's beginning.
-TEST(Command, TemporaryFilesAreNeverPackedAndStaleOnesRemoved)
+// The packer's temporary files, anywhere in the inputs, are never packed.
+// Beside the output only what the packer can prove is its own goes, and
+// only once the new image is in place: a regular file of its exact name, of
+// a process that is gone, holding an image's beginning. An earlier
+// NAME.tmp-XXXXXX is a user's file, packed as any other.
+TEST(Command, TemporaryFilesAreNeverPackedAndOnlyProvenStaleOnesRemoved)
 {
     PackFolder folder;
     pid_t gone = fork();
     if (gone == 0)
         _exit(0);
     ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
-    std::string output = folder / "app/setup.exe";
-    std::string stale = folder.Write("app/setup.exe" + std::string(pack::kTemporaryTag) + std::to_string(gone) +
-                                     "-a1B2c3", "partial");
-    std::string live = folder.Write("app/bin/other.exe" + std::string(pack::kTemporaryTag) +
-                                    std::to_string(getpid()) + "-Zz9Yy8", "partial");
-    std::string earlier = folder.Write("app/setup.exe.tmp-Qw3rTy", ImageAround(Bytes(100, 'c')));
+    std::string output = folder / "app/setup.exe", tag = pack::kTemporaryTag, pid = std::to_string(gone);
+    Bytes image = ImageAround(Bytes(100, 'c'));
+    std::string stale = folder.Write("app/setup.exe" + tag + pid + "-a1B2c3", image);
+    std::vector<std::string> kept = {
+        folder.Write("app/setup.exe" + tag + pid + "-b1B2c3", "partial"),        // no image
+        folder.Write("app/setup.exe" + tag + "0" + pid + "-c1B2c3", image),      // not a pid as written
+        folder.Write("app/setup.exe" + tag + "1-d1B2c3", image),                 // the system's own
+        folder.Write("app/setup.exe" + tag + "x" + tag + pid + "-e1B2c3", image),  // not the output's name
+        folder.Write("app/other.exe" + tag + pid + "-f1B2c3", image),            // another output's
+        folder.Write("app/bin/other.exe" + tag + std::to_string(getpid()) + "-Zz9Yy8", "partial"),  // alive
+    };
+    std::string backup = folder.Write("app/setup.exe.tmp-backup", image);
+    ASSERT_EQ(symlink(stale.c_str(), (folder / "app/setup.exe" + tag + pid + "-g1B2c3").c_str()), 0);
+    kept.push_back(folder / "app/setup.exe" + tag + pid + "-g1B2c3");  // a link, even to one of them
+
+    Result refused = Pack({"-o", output, "--stub", folder.stub, folder / "app", folder / "missing"});
+    ASSERT_EQ(refused.code, 1) << refused.err;
+    EXPECT_TRUE(std::filesystem::exists(stale)) << "a refused run removes nothing";
+
     Result result = Pack({"-o", output, "--stub", folder.stub, folder / "app"});
     ASSERT_EQ(result.code, 0) << result.err;
-    for (const CentralEntry &e : CentralDirectory(pack::ReadWholeFile(output)))
-        EXPECT_EQ(e.name.find("tmp"), std::string::npos) << e.name;
+    bool backupPacked = false;
+    for (const CentralEntry &e : CentralDirectory(pack::ReadWholeFile(output))) {
+        EXPECT_EQ(e.name.find(tag), std::string::npos) << e.name;
+        backupPacked |= e.name == "app/setup.exe.tmp-backup";
+    }
+    EXPECT_TRUE(backupPacked);
     EXPECT_FALSE(std::filesystem::exists(stale));
-    EXPECT_FALSE(std::filesystem::exists(earlier));
-    EXPECT_TRUE(std::filesystem::exists(live)) << "its process is alive";
+    EXPECT_TRUE(std::filesystem::exists(backup));
+    for (const std::string &path : kept)
+        EXPECT_TRUE(std::filesystem::is_symlink(path) || std::filesystem::exists(path)) << path;
 }
 
 // A link within the inputs is packed as what it leads to (-v says so); one

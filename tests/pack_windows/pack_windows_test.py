@@ -103,10 +103,16 @@ class WindowsPacker(unittest.TestCase):
     def test_the_same_refusals_as_on_linux(self):
         files(self.work, {"app/CON": b"a", "yen/a\u00a5b.txt": b"b", "han/\u65e5.txt": b"c", "c1/a\u0081b.txt": b"d",
                           "sample/x.txt": b"x", "old.exe": b"keep"})
+        outputs = ["nul", "con", "COM1.exe", "CONOUT$", "out.exe.", "out.exe ", "sample/x.txt::$DATA", "o.exe:s",
+                   "sample/", "sample"]
         for args in [["-o", "d.exe", "app"], ["--codepage", "932", "-o", "y.exe", "yen"],
                      ["--codepage", "1252", "-o", "h.exe", "han"], ["--codepage", "1252", "-o", "c.exe", "c1"],
                      ["-o", "old.exe", "sample"],
-                     ["--codepage", "1", "-o", "n.exe", "sample"]]:
+                     ["-o", "m.exe", "missing", "sample", "gone"],
+                     ["--file-version", "", "-o", "v.exe", "sample"]] + [
+                     ["--codepage", str(c), "-o", "n.exe", "sample"] for c in [1, 37, 10000, 20127, 20932, 28591,
+                                                                              65000, 65001]] + [
+                     ["--force", "-o", o, "sample"] for o in outputs]:
             with self.subTest(" ".join(args)):
                 w, l = windows(*args, cwd=self.work), linux(*args, cwd=self.work)
                 self.assertNotEqual(l.returncode, 0)
@@ -114,6 +120,25 @@ class WindowsPacker(unittest.TestCase):
                 self.assertEqual(sorted(os.listdir(self.work)), ["app", "c1", "han", "old.exe", "sample", "yen"])
         with open(os.path.join(self.work, "old.exe"), "rb") as f:
             self.assertEqual(f.read(), b"keep")
+
+    def test_only_its_own_stale_temporary_files_are_removed(self):
+        # Beside the output: an image's beginning under the temporary name of
+        # a process that is gone goes once the output is written; the same
+        # under process id 1 or 0, which Windows has no process of, and an
+        # earlier packer's NAME.tmp- name are kept.
+        files(self.work, {"sample/x.txt": b"x"})
+        l = linux("--mtime", MTIME, "-o", "image.exe", "sample", cwd=self.work)
+        self.assertEqual(l.returncode, 0, l.stderr)
+        with open(os.path.join(self.work, "image.exe"), "rb") as f:
+            image = f.read()
+        stale = "s.exe.brevant-tmp-99999-a1B2c3"
+        kept = ["s.exe.brevant-tmp-1-b1B2c3", "s.exe.brevant-tmp-0-c1B2c3", "s.exe.tmp-backup"]
+        for name in [stale] + kept:
+            with open(os.path.join(self.work, name), "wb") as f:
+                f.write(image)
+        w = windows("-o", "s.exe", "sample", cwd=self.work)
+        self.assertEqual(w.returncode, 0, w.stderr)
+        self.assertEqual(sorted(os.listdir(self.work)), sorted(["image.exe", "s.exe", "sample"] + kept))
 
     def test_ctrl_c_leaves_no_temporary_file(self):
         files(self.work, {"big/a.bin": os.urandom(1 << 20) * 150})
@@ -134,6 +159,7 @@ class WindowsPacker(unittest.TestCase):
             if packer.poll() is None:
                 packer.kill()
         self.assertEqual(sorted(os.listdir(self.work)), ["big"])
+        self.assertEqual(packer.returncode, 130, "the exit code of Ctrl+C, as on Linux")
         shutil.rmtree(self.work)  # 150 MB
 
 

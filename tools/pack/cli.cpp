@@ -2,9 +2,8 @@
 #include <errno.h>
 #include <limits.h>
 #include <string.h>
+#include <stdlib.h>
 #include <time.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -124,7 +123,7 @@ static const char kUsage[] =
     "input, name, text, icon, stub or output that can't be taken (--describe:\n"
     "the image does not check); 2 the command line itself: an unknown option,\n"
     "a missing value, a value the option does not take; 3 an existing file\n"
-    "could not be read, or the output not written.\n";
+    "could not be read, or the output not written; 130 interrupted (Ctrl+C).\n";
 
 namespace {
 
@@ -350,11 +349,11 @@ ConfigSettings Configure(const Options &options, const TextEncoder &encoder)
 // UTC: the image is then the same wherever and whenever it is packed.
 void FixTimes(const Options &options, std::vector<InputItem> &items)
 {
-    const char *epoch = getenv("SOURCE_DATE_EPOCH");
+    std::string epoch;
     time_t when;
     if (!options.mtime.empty())
         when = ParseTime(options.mtime, "--mtime");
-    else if (epoch && *epoch)
+    else if (EnvironmentVariable("SOURCE_DATE_EPOCH", &epoch) && !epoch.empty())
         when = ParseTime(epoch, "SOURCE_DATE_EPOCH");
     else
         return;
@@ -401,7 +400,6 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     ProgramResources program = ProgramResourcesFrom(options.program, options.icon, description);
     Warn(options, err);
 
-    RemoveStaleTemporaries(options.output);  // before the walk, which might find them
     std::vector<InputItem> items =
         CollectInputs(options.inputs, options.flat, encoder, options.output, options.followLinks);
     CheckReplace(options.output, options.force);
@@ -437,6 +435,7 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     writer.Finish();
     WritePeChecksum(output, prefix.bytes);
     output.Commit();
+    RemoveStaleTemporaries(options.output);  // only once the new image is in place
     progress.Clear();
     if (options.verbosity == 0)
         return 0;

@@ -1,7 +1,6 @@
 // Deflate streams for the configuration block and the entries, each checked
 // by the stub's own decoder before it is used.
 #include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
@@ -159,7 +158,7 @@ struct Scratch {
     ~Scratch()
     {
         if (fd >= 0) {
-            close(fd);
+            CloseDescriptor(fd);
             RemoveFile(path);
             ForgetOnSignal(path);
         }

@@ -4,7 +4,6 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -442,14 +441,14 @@ int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err,
                 << "\n";
             Failure failure = fd >= 0 ? Failure::Refused : FailureOf(error);
             if (fd >= 0)
-                close(fd);
+                CloseDescriptor(fd);
             return (int)failure;
         }
         head.resize(2 * kScanLimit);
         long got = ReadUpTo(fd, head.data(), head.size());
         head.resize(got > 0 ? (size_t)got : 0);
         report.size = st.size;
-        close(fd);
+        CloseDescriptor(fd);
     }
     PrepareStubDecoder();
     FileHandle savedImage = ImageFile;

@@ -193,6 +193,25 @@ static std::vector<Encoding> DefaultEncodings(int level)
     return list;
 }
 
+// The option that fills each slot of the configuration, by CFG_* number:
+// what a message about the configuration's size names.
+static const char *const kSlotOptions[] = {"--start-message", "--init-message", "--about", "--description",
+                                           "--dest fixed:",   "--run",          "--wait-file", "--icon"};
+static_assert(sizeof kSlotOptions / sizeof *kSlotOptions == CFG_ICON + 1, "an option for every slot");
+
+// The largest part of the configuration: "--about (40000 bytes)".
+static std::string LargestPart(const ConfigSettings &config)
+{
+    int largest = CFG_ICON;
+    size_t most = config.icon.size();
+    for (int slot = 0; slot < kTextSlots; slot++)
+        if (config.texts[slot].size() > most) {
+            largest = slot;
+            most = config.texts[slot].size();
+        }
+    return std::string(kSlotOptions[largest]) + " (" + std::to_string(most) + " bytes)";
+}
+
 // Finds a stream for the block that the stub decodes, that keeps the first
 // local header within the scan limit, and that puts no "PK\3\4" into the
 // bytes before it. If the header's own CRC-32 and size make the bytes, no
@@ -233,8 +252,8 @@ static void PlaceConfig(const ImagePlan &plan, Bytes &prefix, BuiltImage &built)
             break;  // padding only makes it larger
     }
     if (smallest != SIZE_MAX && smallest > kLastSignatureOffset)
-        throw PackError("the stub and the configuration take " + std::to_string(smallest) +
-                        " bytes; the first archive entry must begin at offset " +
+        throw PackError(LargestPart(plan.config) + ": the stub and the configuration take " +
+                        std::to_string(smallest) + " bytes; the first archive entry must begin at offset " +
                         std::to_string(kLastSignatureOffset) +
                         " or less (shorten the texts or use a smaller icon)");
     if (smallest == SIZE_MAX)

@@ -5,13 +5,14 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <map>
 
 #include "pack.h"
 #include "platform.h"
+
+#include "archive/codepages.h"
 
 namespace pack {
 
@@ -21,6 +22,13 @@ TextEncoder::TextEncoder(int codepage) : codepage_(codepage), iconv_(nullptr), b
 {
     if (codepage == 0)
         return;
+    if (!IsAnsiCodePage(codepage)) {
+        std::string known;
+        for (uint16_t ansi : kAnsiCodePages)
+            known += (known.empty() ? "" : ", ") + std::to_string(ansi);
+        throw PackError("--codepage: " + std::to_string(codepage) + " is not a Windows ANSI code page (" + known + ")",
+                        Failure::Usage);
+    }
     void *to = OpenConversion(codepage, true), *back = OpenConversion(codepage, false);
     if (!to || !back) {
         CloseConversion(to);
@@ -357,22 +365,20 @@ Bytes ReadWholeFile(const std::string &path, uint64_t limit, const std::string &
 {
     const std::string &name = what.empty() ? path : what;
     // Not blocking: a FIFO is refused, not waited on.
-    int fd = OpenForReading(path);
-    if (fd < 0)
+    File file(OpenForReading(path));
+    if (!file.open())
         throw PackError(name + ": " + strerror(errno), FailureOf(errno));
     FileStatus st;
-    if (StatusOf(fd, &st) != 0 || st.kind != FileStatus::Regular || st.size > limit) {
-        bool regular = st.kind == FileStatus::Regular;
-        close(fd);
-        if (!regular)
+    if (StatusOf(file.fd(), &st) != 0 || st.kind != FileStatus::Regular || st.size > limit) {
+        if (st.kind != FileStatus::Regular)
             throw PackError(name + ": not a regular file");
         throw PackError(name + ": " + std::to_string(st.size) + " bytes; at most " + std::to_string(limit) +
                         " are read");
     }
     Bytes bytes((size_t)st.size);
-    long got = ReadUpTo(fd, bytes.data(), bytes.size());
+    long got = ReadUpTo(file.fd(), bytes.data(), bytes.size());
     int error = errno;
-    close(fd);
+    file.Close();
     if (got < 0)
         throw PackError(name + ": " + strerror(error), Failure::Io);
     bytes.resize((size_t)got);  // a file that shrank meanwhile: what it holds now

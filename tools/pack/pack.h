@@ -16,6 +16,7 @@
 #include "archive/config.h"
 #include "archive/names.h"
 #include "platform/platform.h"
+#include "platform.h"
 
 #include <stdint.h>
 #include <time.h>
@@ -232,6 +233,8 @@ struct InputItem {
     time_t mtime = 0;
     bool utc = false;  // mtime given by the publisher: its DOS time in UTC, the same in every zone
     std::string link;  // the link it was reached through, or empty
+    FileStatus file;   // what the walk found at path (for a link, what it leads to)
+    bool pathIsLink = false;  // path itself is a link, read through it
 };
 // Walks the inputs. A folder is packed below its own name, or with flat its
 // contents go to the top. Folders get their own entries (names ending '/').
@@ -413,18 +416,15 @@ private:
     [[noreturn]] void Fail(const char *what) const;
     std::string path_, temp_;
     bool replace_;
-    int fd_ = -1;
+    File file_;
     uint64_t size_ = 0;
     bool committed_ = false;
 };
 // Removes the temporary files of path whose process is gone (one killed
-// outright, which had no chance to), and an earlier packer's
-// (NAME.tmp-XXXXXX, holding the beginning of an image).
+// outright, which had no chance to): only a regular file named exactly as
+// OutputImage names them, of a process id other than 0 and 1, that holds
+// the beginning of an image. Called once the new output is in place.
 void RemoveStaleTemporaries(const std::string &path);
-// mkstemp on pattern, the file then removed if SIGINT, SIGTERM or SIGHUP
-// ends the packer, until ForgetOnSignal; the descriptor, or -1 (errno set).
-int CreateTemporary(std::string &pattern);
-void ForgetOnSignal(const std::string &path);
 
 // The 30-byte local header with the entry's name and extra field, and the
 // central directory (headers and end record) of entries whose local headers

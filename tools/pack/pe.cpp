@@ -11,7 +11,6 @@
 // fifth, IMAGE_DIRECTORY_ENTRY_SECURITY, is the certificate table, whose
 // "address" is a file offset.
 #include <stdio.h>
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -100,7 +99,7 @@ void WritePeChecksum(OutputImage &output, const Bytes &prefix)
             sum += piece[i] | piece[i + 1] << 8;
         at += got;
     }
-    close(fd);
+    CloseDescriptor(fd);
     if (n < 0)
         throw PackError("can't read back " + output.temporaryPath(), Failure::Io);
     while (sum >> 16)

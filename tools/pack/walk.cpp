@@ -4,7 +4,6 @@
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -61,12 +60,12 @@ bool IsTemporaryName(const std::string &name, long *pid)
 
 bool IsImage(const std::string &path)
 {
-    int fd = OpenForReading(path);
-    if (fd < 0)
+    File file(OpenForReading(path));
+    if (!file.open())
         return false;
     Bytes head(kScanLimit);
-    long got = ReadUpTo(fd, head.data(), head.size());
-    close(fd);
+    long got = ReadUpTo(file.fd(), head.data(), head.size());
+    file.Close();
     head.resize(got > 0 ? (size_t)got : 0);
     if (head.size() < 64 || head[0] != 'M' || head[1] != 'Z')
         return false;
@@ -146,6 +145,9 @@ struct Walker {
         item.mtime = st.mtime;
         item.link = link;
         item.flags = encoder.utf8() ? ZIP_FLAG_UTF8 : 0;
+        item.file = st;
+        FileStatus self;
+        item.pathIsLink = StatusOf(path, &self, false) == 0 && self.kind == FileStatus::Link;
         try {
             item.name = encoder.EncodeName(utf8Name, path) + (folder ? "/" : "");
             CheckName(item.name, item.utf8, encoder);
@@ -277,9 +279,8 @@ std::vector<InputItem> CollectInputs(const std::vector<std::string> &inputs, boo
         if (RealPath(input, &real) == 0)
             walker.roots.push_back(real);
     }
-    std::vector<FileStatus> given;
-    for (size_t i = 0; i < inputs.size(); i++) {
-        const std::string &input = inputs[i];
+    std::vector<std::pair<std::string, FileStatus>> given;  // the inputs that exist, so far
+    for (const std::string &input : inputs) {
         FileStatus st;
         if (int error = StatusOf(input, &st)) {
             walker.Unreachable(input, error);
@@ -287,9 +288,9 @@ std::vector<InputItem> CollectInputs(const std::vector<std::string> &inputs, boo
         }
         // Named twice: one refusal, not one for each of its files.
         bool twice = false;
-        for (size_t j = 0; j < i; j++)
-            twice = twice || (SameFile(given[j], st) && BaseName(inputs[j]) == BaseName(input));
-        given.push_back(st);
+        for (const auto &earlier : given)
+            twice = twice || (SameFile(earlier.second, st) && BaseName(earlier.first) == BaseName(input));
+        given.emplace_back(input, st);
         if (twice) {
             walker.Refuse(input + ": the same input given twice");
             continue;
