@@ -193,12 +193,6 @@ static std::vector<Encoding> DefaultEncodings(int level)
     return list;
 }
 
-// The option that fills each slot of the configuration, by CFG_* number:
-// what a message about the configuration's size names.
-static const char *const kSlotOptions[] = {"--start-message", "--init-message", "--about", "--description",
-                                           "--dest fixed:",   "--run",          "--wait-file", "--icon"};
-static_assert(sizeof kSlotOptions / sizeof *kSlotOptions == CFG_ICON + 1, "an option for every slot");
-
 // The largest part of the configuration: "--about (40000 bytes)".
 static std::string LargestPart(const ConfigSettings &config)
 {

@@ -64,6 +64,9 @@ constexpr uint32_t kLastSignatureOffset = kScanLimit - 4;  // 59,996
 constexpr size_t kMaxNameLength = MAX_NAME_LENGTH;
 constexpr size_t kPathChars = PATH_CHARS;
 constexpr int kTextSlots = CFG_ICON;  // slots 0 to 6 hold texts, slot 7 the icon
+// The option that fills each slot of the configuration, by CFG_* number:
+// what messages about a slot name.
+extern const char *const kSlotOptions[CFG_ICON + 1];
 // Every signature must begin inside the scan: an image laid out to the
 // packer's limits is one the stub finds.
 static_assert(kLastSignatureOffset + 4 == SCAN_LIMIT, "a signature must end inside the scan");
