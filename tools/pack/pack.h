@@ -187,6 +187,14 @@ std::string IconSize(const IconInfo &info);  // "48x48", "256x256 PNG"
 // Whether text is UTF-8 as the stub decodes a name with bit 11: strictly (no
 // overlong form, no surrogate, nothing above U+10FFFF), and without a NUL.
 bool IsUtf8(const std::string &text);
+// text in UTF-16 as the stub decodes a name with bit 11; false when it is
+// not UTF-8 (or holds a NUL).
+bool StrictWide(const std::string &text, std::u16string *wide);
+// The length of the UTF-8 sequence that starts with byte c (1 for a stray
+// continuation byte, which the conversion then refuses).
+size_t SequenceLength(uint8_t c);
+// The code point of the length-byte sequence at at.
+uint32_t CodePoint(const std::string &utf8, size_t at, size_t length);
 
 // How names and texts are written. Code page 0, the default: as UTF-8, which
 // the stub reads the same on every system (names with bit 11, texts under
