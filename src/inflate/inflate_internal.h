@@ -20,8 +20,9 @@ extern uint32_t BitBuffer;
 extern uint16_t BitCount;
 extern const uint8_t *InputNext;  // next unread byte of InputBuffer
 extern uint32_t InputLeft;        // unread bytes in InputBuffer; 0: the next fill reads
-// Set when the budget refuses a byte; from then on no fill takes a byte and
-// the block decoder fails the stream. Cleared by ResetDecoder.
+// Set when the budget refuses a byte, a read fails (InputFailed) or the sink
+// can take no more; from then on no fill takes a byte and the block decoder
+// fails the stream. Cleared by ResetDecoder.
 extern bool InputSpent;
 
 // The value with the n lowest bits set, n taken modulo 32.
@@ -57,7 +58,8 @@ uint32_t SafeInputBytes();
 // InputNext, charging the budget; the bit input must be byte-aligned and
 // empty.
 void SkipInputBytes(uint32_t count);
-// Empties the bit input and clears the spent flag for a new stream.
+// Empties the bit input and clears the spent and failed flags for a new
+// stream.
 void ResetInput();
 
 // ---- Output window ------------------------------------------------------------
@@ -86,7 +88,8 @@ inline void StoreByte(uint8_t byte)
 // and StoreByte would; whole runs at once while the input is byte-aligned.
 void CopyInputToWindow(uint32_t count);
 // Starts a stream: the bit input, the CRC, the window position and the
-// write-failure flag. The budget, the sinks and the window's contents stay.
+// sink's count and failure. The budget, the source, the sink and the
+// window's contents stay.
 void ResetDecoder();
 
 // ---- Decoding tables ----------------------------------------------------------

@@ -93,18 +93,17 @@ void MakeNonFinal(Bytes &stream);
 // The block type (0 stored, 1 fixed, 2 dynamic) of a stream's first block.
 int FirstBlockType(const Bytes &stream);
 
-// Runs the stub's decoder over stream exactly as the stub would: from a file,
-// into a memory sink of data.size() bytes, with the input budget of a stream
-// of known size, which must end exactly at its last byte (an entry, and the
+// Runs the stub's decoder over stream exactly as the stub would: into a
+// memory sink of data.size() bytes, with the input budget of a stream of
+// known size, which must end exactly at its last byte (an entry, and the
 // configuration stream, which the first local header follows). True when it
 // yields INFLATE_OK, fills the sink exactly, and the output and its CRC-32
 // match data.
 bool StubDecodes(const Bytes &stream, const Bytes &data);
-// The stub's decoder on the entry data at dataAt of ImageFile, as the
-// extraction runs it (budget CompressedSize + 4, output counted and its
-// CRC-32 compared) with the output discarded: a DecodeResult, or -1 when
-// the stub would stop with a fatal message (its text in stop).
-int DecodeInPlace(uint32_t dataAt, const LocalHeader &header, std::string *stop = nullptr);
+// The stub's decoder on the entry data at dataAt of file, as the extraction
+// runs it (budget CompressedSize + 4, output counted and its CRC-32
+// compared) with the output discarded.
+DecodeResult DecodeInPlace(FileHandle file, uint32_t dataAt, const LocalHeader &header);
 // Sets up what the stub's start-up prepares for its decoder (CRC table,
 // window, input buffer, InternalErrorText); once per process.
 void PrepareStubDecoder();
