@@ -13,7 +13,7 @@
 #include "archive/config.h"
 #include "inflate/inflate.h"
 #include "messages/messages.h"
-#include "platform/host/host_testing.h"
+#include "host_testing.h"
 #include "fuzz_setup.h"
 
 // A block of gigabytes, as a random Size asks for, would be refused by the

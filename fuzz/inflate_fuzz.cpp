@@ -19,7 +19,7 @@
 
 #include "archive/archive.h"
 #include "inflate/inflate_internal.h"
-#include "platform/host/host_testing.h"
+#include "host_testing.h"
 #include "fuzz_setup.h"
 
 #define SINK_SIZE (1u << 20)

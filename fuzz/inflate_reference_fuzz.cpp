@@ -21,7 +21,7 @@
 #include "archive/archive.h"
 #include "inflate_reference.h"
 #include "inflate_word32.h"
-#include "platform/host/host_testing.h"
+#include "host_testing.h"
 #include "fuzz_setup.h"
 
 #define SINK_SIZE (1u << 20)

@@ -10,7 +10,7 @@
 #include "inflate/inflate.h"
 #include "messages/messages.h"
 #include "pack_test_util.h"
-#include "platform/host/host_testing.h"
+#include "host_testing.h"
 #include "test_image.h"
 
 using namespace packtest;

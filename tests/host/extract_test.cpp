@@ -12,7 +12,7 @@
 #include "extract/extract.h"
 #include "inflate/inflate.h"
 #include "messages/messages.h"
-#include "platform/host/host_testing.h"
+#include "host_testing.h"
 #include "inflate_support.h"
 #include "test_image.h"
 

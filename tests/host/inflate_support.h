@@ -16,7 +16,7 @@
 #include "archive/archive.h"
 #include "inflate/inflate_internal.h"
 #include "messages/messages.h"
-#include "platform/host/host_testing.h"
+#include "host_testing.h"
 #include "test_image.h"
 
 namespace inflate_test {
