@@ -187,25 +187,31 @@ void PrepareStubDecoder()
     ready = true;
 }
 
-bool StubDecodes(const Bytes &stream, const Bytes &data)
+DecodeResult DecodeInMemory(const uint8_t *bytes, size_t available, uint32_t budget, const LocalHeader &header,
+                            uint8_t *out)
 {
     PrepareStubDecoder();
-    Bytes image(stream);
-    image.resize(image.size() + kSlack, 0);
     MemorySource source;
     source.Read = ReadMemory;
-    source.next = image.data();
-    source.left = (uint32_t)image.size();
-    Bytes out(data.size() + 1);
+    source.next = bytes;
+    source.left = (uint32_t)std::min<size_t>(available, 0xFFFFFFFFu);
     MemorySink sink;
-    MakeMemorySink(&sink, out.data(), (uint32_t)data.size());
+    MakeMemorySink(&sink, out, header.UncompressedSize);
+    return DecodeEntry(&header, budget, &source, &sink);
+}
 
+bool StubDecodes(const Bytes &stream, const Bytes &data)
+{
+    Bytes image(stream);
+    image.resize(image.size() + kSlack, 0);
+    Bytes out(data.size() + 1);
     LocalHeader header = {};
     header.Method = 8;
     header.Crc32 = (uint32_t)crc32(0, data.data(), (uInt)data.size());
     header.CompressedSize = (uint32_t)stream.size();
     header.UncompressedSize = (uint32_t)data.size();
-    return DecodeEntry(&header, header.CompressedSize + BUDGET_SLACK, &source, &sink) == DECODE_OK &&
+    return DecodeInMemory(image.data(), image.size(), header.CompressedSize + BUDGET_SLACK, header, out.data()) ==
+               DECODE_OK &&
            memcmp(out.data(), data.data(), data.size()) == 0;
 }
 
