@@ -23,7 +23,9 @@ def defined(nm, paths):
                              check=True, capture_output=True, text=True).stdout
         for line in out.splitlines():
             parts = line.split()
-            if len(parts) == 3 and parts[1] in "TDBR":
+            # .refptr.*: mingw's pointers to data an object refers to, not
+            # what it defines.
+            if len(parts) == 3 and parts[1] in "TDBR" and not parts[2].startswith(".refptr."):
                 names.add(parts[2])
     return names
 

@@ -139,9 +139,6 @@ static_assert(MAX_CODE_BITS <= 16, "a code must fit one fill of the bit input");
 uint16_t BuildCodeTable(const uint16_t *lengths, uint16_t count, uint16_t simpleCount,
                         const uint16_t *baseTable, const uint8_t *extraTable,
                         CodeEntry **rootOut, uint16_t *widthInOut);
-// The entry of the next symbol, its code's bits consumed; null for a code
-// without a symbol (no bits consumed at that level).
-const CodeEntry *DecodeSymbol(uint16_t width, const CodeEntry *table);
 // Frees table and every table after it in its chain; null does nothing.
 void FreeCodeTable(CodeEntry *table);
 
