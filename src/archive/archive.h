@@ -9,6 +9,8 @@
 
 #include <stdint.h>
 
+#include "../inflate/inflate.h"
+
 #define SCAN_LIMIT 60000
 #define SCAN_PIECE 512  // the scan reads the image in pieces of this size
 
@@ -77,28 +79,71 @@ uint32_t NextHeaderOffset(uint32_t offset, const LocalHeader *header);
 // Sum of UncompressedSize over the entries reached by the walk from first.
 uint32_t CountTotalSize(uint32_t first);
 
+// The sources and sinks of DecodeEntry.
+// The program's own image, ImageFile, from where it stands.
+extern InputSource ImageSource;
+// A file from where it stands.
+struct FileSource : InputSource {
+    FileHandle File;
+};
+void MakeFileSource(FileSource *source, FileHandle file);
+// A block of memory of size bytes; more output than it holds fails it
+// before any byte of that flush is copied, and ends the stream.
+struct MemorySink : OutputSink {
+    uint8_t *Next;
+    uint8_t *End;
+};
+bool TakeIntoMemory(OutputSink *sink, const uint8_t *bytes, uint32_t count);
+inline void MakeMemorySink(MemorySink *sink, uint8_t *block, uint32_t size)
+{
+    sink->Take = TakeIntoMemory;
+    sink->Count = 0;
+    sink->Failed = false;
+    sink->Next = block;
+    sink->End = block + size;
+}
+// A file, as extraction writes it: each flush first advances ProgressDone and
+// calls ProgressRefreshHook, then writes. A write that fails or falls short
+// fails the sink; none is tried again (the file would get holes where space
+// came free), but the stream is decoded to its end.
+struct FileSink : OutputSink {
+    FileHandle File;
+};
+bool TakeIntoFile(OutputSink *sink, const uint8_t *bytes, uint32_t count);
+inline void MakeFileSink(FileSink *sink, FileHandle file)
+{
+    sink->Take = TakeIntoFile;
+    sink->Count = 0;
+    sink->Failed = false;
+    sink->File = file;
+}
+
 // What became of one stream decoded by DecodeEntry.
 enum DecodeResult {
     DECODE_OK = 0,        // decoded, exactly the expected size, CRC-32 matches
     DECODE_BAD_DATA,      // the decoder refused the stream, or it did not
                           // end where its data ends
     DECODE_CRC_MISMATCH,  // decoded, but the CRC-32 differs from the stored one
-    DECODE_WRITE_FAILED,  // a write to the output file failed or fell short
+    DECODE_WRITE_FAILED,  // the sink did not take the output: a write to a
+                          // file failed or fell short, or more output than
+                          // a memory block holds
     DECODE_SHORT,         // fewer bytes than expected, or a stored entry whose
                           // sizes disagree
+    DECODE_READ_ERROR,    // the source ended or failed before the stream did:
+                          // the stub's "Error reading from archive."
 };
 
-// Decodes the data of one entry, which starts at ImageFile's current
-// position: a raw deflate stream (Method 8) or stored bytes (Method 0).
+// Decodes the data of one entry, which starts where source stands: a raw
+// deflate stream (Method 8) or stored bytes (Method 0), into sink.
 // budget is the decoder's input budget: CompressedSize + BUDGET_SLACK for a
 // stream of known size (every archive entry, and the configuration stream
 // where the first local header follows it), which must then end exactly
 // after CompressedSize bytes, else it is bad data; 0 lets a stream run until
-// it ends itself. The output goes to
-// memory, which must hold exactly UncompressedSize bytes, or with memory
-// null to OutputFile, advancing ProgressDone. It is checked against the
-// header's UncompressedSize and Crc32.
-DecodeResult DecodeEntry(const LocalHeader *header, uint32_t budget, uint8_t *memory);
+// it ends itself. What reaches the sink is checked against the header's
+// UncompressedSize and Crc32. Nothing here ends the process: the caller
+// decides what a result means.
+DecodeResult DecodeEntry(const LocalHeader *header, uint32_t budget, InputSource *source,
+                         OutputSink *sink);
 // The input budget of an entry's data: CompressedSize + BUDGET_SLACK, held at
 // the largest budget for a size within the slack of 4 GiB. Wrapped around,
 // such a size (the ZIP64 marker 0xFFFFFFFF among them) would leave a budget

@@ -47,8 +47,18 @@ struct ConfigBlock {
 extern ConfigBlock *SfxConfig;  // the inflated block, never freed
 extern uint32_t ConfigSize;     // its length in bytes
 
-// Finds, inflates and checks the block, or ends the process with
-// "Internal error. Bad download?".
+// What became of the block.
+enum ConfigResult {
+    CONFIG_OK = 0,
+    CONFIG_BAD,         // missing, damaged or inconsistent, or no memory for it:
+                        // "Internal error. Bad download?"
+    CONFIG_READ_ERROR,  // the image ends inside it: "Error reading from archive."
+};
+
+// Finds, inflates and checks the block of ImageFile; ends nothing.
+ConfigResult ReadConfig();
+// ReadConfig for the stub's start-up, which ends the process with the
+// result's message when the block is not there whole.
 void LoadConfig();
 // The first byte of slot n (0 to 7).
 const char *ConfigString(int slot);

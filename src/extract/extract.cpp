@@ -100,9 +100,14 @@ static bool ExtractFile(const LocalHeader *header, uint32_t dataAt, const char16
     FileHandle file = OpenOutput(path, shown, overwrite, &created, &failed);
     if (file == INVALID_FILE)
         return !failed;
-    OutputFile = file;
+    FileSink sink;
+    MakeFileSink(&sink, file);
     SeekTo(ImageFile, dataAt);
-    DecodeResult result = DecodeEntry(header, EntryBudget(header), nullptr);
+    DecodeResult result = DecodeEntry(header, EntryBudget(header), &ImageSource, &sink);
+    if (result == DECODE_READ_ERROR) {
+        CloseFile(file);
+        FatalString(IDS_READ_ERROR);  // the image ends inside the entry's data
+    }
     if (result == DECODE_WRITE_FAILED)
         AskWriteFailed(shown);
     else if (result != DECODE_OK)
@@ -112,7 +117,6 @@ static bool ExtractFile(const LocalHeader *header, uint32_t dataAt, const char16
     if (created)
         StampDosTime(file, header->ModDate, header->ModTime);
     CloseFile(file);
-    OutputFile = INVALID_FILE;
     return result == DECODE_OK;
 }
 

@@ -10,7 +10,7 @@
 #include "inflate/inflate.h"
 #include "messages/messages.h"
 #include "pack_test_util.h"
-#include "platform/host/host_testing.h"
+#include "host_testing.h"
 #include "test_image.h"
 
 using namespace packtest;
@@ -27,7 +27,6 @@ protected:
         HostThrowOnExit();
         HostResetBoxes();
         InputBudget = 0;  // as start-up leaves it
-        MemorySinkNext = nullptr;
         SfxConfig = nullptr;
         ConfigSize = 0;
     }
@@ -83,7 +82,6 @@ protected:
         EXPECT_EQ(SfxConfig->DestKind, settings.destKind);
         for (int slot = 0; slot < 7; slot++)
             EXPECT_STREQ(ConfigString(slot), settings.texts[slot].c_str()) << slot;
-        EXPECT_EQ(MemorySinkNext, nullptr);
         EXPECT_TRUE(HostBoxes.empty());
     }
 };

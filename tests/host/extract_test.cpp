@@ -12,7 +12,7 @@
 #include "extract/extract.h"
 #include "inflate/inflate.h"
 #include "messages/messages.h"
-#include "platform/host/host_testing.h"
+#include "host_testing.h"
 #include "inflate_support.h"
 #include "test_image.h"
 
@@ -306,7 +306,6 @@ TEST_F(Extract, ReportsBadEntriesAndGoesOn)
     EXPECT_EQ(ReadFile(Dest() / "next.txt"), "x");
 }
 
-// A file whose data did not reach the disk is no good entry.
 TEST_F(Extract, AStoredEntryClaimingNearly4GiBReadsToTheImagesEndNotBeyond)
 {
     // Both sizes far beyond the image (as the ZIP64 marker 0xFFFFFFFF): the
@@ -369,7 +368,8 @@ TEST_F(Extract, NoCutOrDamagedHeaderPassesForACompleteRun)
     EXPECT_GT(complete, 0);  // the damaged times, for one, still extract everything
 }
 
-// A full disk is named as such, with the choice to go on or stop.
+// A file whose data did not reach the disk is no good entry: a full disk is
+// named as such, with the choice to go on or stop.
 TEST_F(Extract, ReportsAFailedWriteAsAFullDisk)
 {
     HostWritesUntilFailure = 0;

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "messages/messages.h"
-#include "platform/host/host_testing.h"
+#include "host_testing.h"
 
 namespace {
 

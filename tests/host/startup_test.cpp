@@ -8,7 +8,7 @@
 #include "archive/config.h"
 #include "inflate/inflate.h"
 #include "messages/messages.h"
-#include "platform/host/host_testing.h"
+#include "host_testing.h"
 #include "startup/startup.h"
 #include "test_image.h"
 

@@ -16,7 +16,6 @@
 #include "archive/config.h"
 #include "inflate/inflate.h"
 #include "messages/messages.h"
-#include "platform/host/host_platform.h"
 #include "platform/platform.h"
 
 namespace pack {
@@ -81,6 +80,23 @@ std::string Quote(const std::string &raw, const TextEncoder *codepage, bool json
             out += (char)c;
     }
     return out + "\"";
+}
+
+// One of the stub's own texts (UTF-16) as UTF-8; "" for none.
+std::string Utf8Of(const char16_t *text)
+{
+    std::string out;
+    for (const char16_t *p = text; p && *p; p++) {
+        uint32_t c = *p;
+        if (c >= 0xD800 && c < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (*++p - 0xDC00);
+        int trail = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        static const uint8_t lead[] = {0x00, 0xC0, 0xE0, 0xF0};
+        out += (char)(lead[trail] | c >> (6 * trail));
+        while (trail--)
+            out += (char)(0x80 | ((c >> (6 * trail)) & 0x3F));
+    }
+    return out;
 }
 
 }  // namespace
@@ -149,15 +165,15 @@ std::string CheckEntry(uint32_t dataAt, const LocalHeader &header)
         return "encrypted; the stub can't extract it";
     if (header.Method != 0 && header.Method != 8)
         return "method " + std::to_string(header.Method) + "; the stub skips it";
-    std::string stop;
-    switch (DecodeInPlace(dataAt, header, &stop)) {
+    switch (DecodeInPlace(ImageFile, dataAt, header)) {
     case DECODE_OK: return "";
     case DECODE_BAD_DATA: return "the stub's decoder fails";
     case DECODE_SHORT: return "yields fewer than " + std::to_string(header.UncompressedSize) + " bytes";
     case DECODE_CRC_MISMATCH: return "CRC-32 mismatch";
     case DECODE_WRITE_FAILED: return "can't be written";
+    case DECODE_READ_ERROR: return "the stub stops: " + Utf8Of(LoadResString(IDS_READ_ERROR));
     }
-    return stop.empty() ? "the stub stops" : "the stub stops: " + stop;
+    return "the stub stops";
 }
 
 // The UTF-8 name of an Info-ZIP Unicode Path field (0x7075) that belongs to
@@ -335,7 +351,7 @@ void PrintText(const std::string &path, const Report &report, const TextEncoder 
 
         if (report.first < 0) {
             out << "entries: no local header among the first " << kScanLimit << " bytes; the stub would stop with \""
-                << InternalErrorText << "\"\n";
+                << Utf8Of(InternalErrorText) << "\"\n";
         } else {
             if (report.firstInsideStream)
                 out << "  \"PK\\3\\4\" at offset " << report.first
@@ -450,25 +466,22 @@ int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err,
         report.size = st.size;
         CloseDescriptor(fd);
     }
+    // The archive's walk reads the program's own image: here the image
+    // described, for the rest of the run.
     PrepareStubDecoder();
-    FileHandle savedImage = ImageFile;
-    void (*savedHook)(unsigned) = HostExitHook;
     ImageFile = OpenReadShared(path.c_str());
-    HostThrowOnExit();
-    HostResetBoxes();
 
     report.configAt = FindSignature(CONFIG_SIG_LOW, CONFIG_SIG_HIGH);
-    try {
-        InputBudget = 0;  // as at the stub's start-up
-        MemorySinkNext = nullptr;
-        LoadConfig();
+    ConfigResult config = ReadConfig();
+    if (config == CONFIG_OK) {
         report.loaded = true;
-    } catch (const HostExit &exit) {
-        report.stop = !HostBoxes.empty() ? Quote(HostBoxes.back().text, nullptr, json) : json ? "null" : "no message";
-        report.exitCode = exit.code;
+    } else {
+        // What the stub's start-up shows before it ends with exit code 1.
+        const char16_t *text = config == CONFIG_READ_ERROR ? LoadResString(IDS_READ_ERROR) : InternalErrorText;
+        report.stop = Quote(Utf8Of(text), nullptr, json);
+        report.exitCode = 1;
         report.failures++;
     }
-    MemorySinkNext = nullptr;
     if (report.loaded) {
         size_t at = (size_t)report.configAt;
         report.streamLength = StreamLength(head, at + 12);
@@ -480,8 +493,7 @@ int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err,
     }
     if (ImageFile != INVALID_FILE)
         CloseFile(ImageFile);
-    ImageFile = savedImage;
-    HostExitHook = savedHook;
+    ImageFile = INVALID_FILE;
     if (json)
         PrintJson(path, report, encoder, out);
     else

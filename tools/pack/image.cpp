@@ -73,7 +73,9 @@ Bytes BuildConfigBlock(const ConfigSettings &settings, size_t padding)
 
 void CheckStub(const Bytes &stub)
 {
-    if (stub.size() < 64 || stub[0] != 'M' || stub[1] != 'Z')
+    PeLayout pe;
+    ReadPeLayout(stub, &pe);
+    if (!pe.dosHeader)
         throw PackError("the stub is not a Windows executable (no MZ header)");
     CheckUnsigned(stub);
     size_t at = Find(stub, kConfigSignature, stub.size());
@@ -92,15 +94,13 @@ void CheckStub(const Bytes &stub)
 
 std::string StubMachine(const Bytes &image)
 {
-    if (image.size() < 64 || image[0] != 'M' || image[1] != 'Z')
-        return "no Windows executable";
-    size_t pe = image[0x3C] | image[0x3D] << 8 | image[0x3E] << 16 | (size_t)image[0x3F] << 24;
-    if (pe > image.size() - 6 || memcmp(&image[pe], "PE\0\0", 4) != 0)
-        return "no PE executable";
-    unsigned machine = image[pe + 4] | image[pe + 5] << 8;
-    if (machine == 0x014C)  // IMAGE_FILE_MACHINE_I386
+    PeLayout pe;
+    if (!ReadPeLayout(image, &pe))
+        return pe.dosHeader ? "no PE executable" : "no Windows executable";
+    unsigned machine = Get16(image, pe.fileHeader + image_file_header::Machine);
+    if (machine == IMAGE_FILE_MACHINE_I386)
         return "x86";
-    if (machine == 0x8664)  // IMAGE_FILE_MACHINE_AMD64
+    if (machine == IMAGE_FILE_MACHINE_AMD64)
         return "x64";
     char text[32];
     snprintf(text, sizeof text, "machine 0x%04X", machine);

@@ -98,18 +98,22 @@ void MakeNonFinal(Bytes &stream);
 // The block type (0 stored, 1 fixed, 2 dynamic) of a stream's first block.
 int FirstBlockType(const Bytes &stream);
 
-// Runs the stub's decoder over stream exactly as the stub would: from a file,
-// into a memory sink of data.size() bytes, with the input budget of a stream
-// of known size, which must end exactly at its last byte (an entry, and the
+// Runs the stub's decoder over stream exactly as the stub would: into a
+// memory sink of data.size() bytes, with the input budget of a stream of
+// known size, which must end exactly at its last byte (an entry, and the
 // configuration stream, which the first local header follows). True when it
 // yields INFLATE_OK, fills the sink exactly, and the output and its CRC-32
 // match data.
 bool StubDecodes(const Bytes &stream, const Bytes &data);
-// The stub's decoder on the entry data at dataAt of ImageFile, as the
-// extraction runs it (budget CompressedSize + 4, output counted and its
-// CRC-32 compared) with the output discarded: a DecodeResult, or -1 when
-// the stub would stop with a fatal message (its text in stop).
-int DecodeInPlace(uint32_t dataAt, const LocalHeader &header, std::string *stop = nullptr);
+// The stub's decoder on the raw deflate stream at bytes (available of them,
+// the rest of the file behind it), into out (header.UncompressedSize bytes),
+// under budget, checked against header.
+DecodeResult DecodeInMemory(const uint8_t *bytes, size_t available, uint32_t budget, const LocalHeader &header,
+                            uint8_t *out);
+// The stub's decoder on the entry data at dataAt of file, as the extraction
+// runs it (budget CompressedSize + 4, output counted and its CRC-32
+// compared) with the output discarded.
+DecodeResult DecodeInPlace(FileHandle file, uint32_t dataAt, const LocalHeader &header);
 // Sets up what the stub's start-up prepares for its decoder (CRC table,
 // window, input buffer, InternalErrorText); once per process.
 void PrepareStubDecoder();
@@ -363,7 +367,10 @@ BuiltImage BuildProgramPrefix(ImagePlan &plan, const ProgramResources &program, 
 uint32_t HeadersEnd(const Bytes &image);
 // Where a PE image's headers lie (offsets into the file), as read by
 // ReadPeLayout; false when the image has no sound PE headers.
+// dosHeader is set whenever the image begins with an IMAGE_DOS_HEADER ("MZ"),
+// whatever follows it.
 struct PeLayout {
+    bool dosHeader = false;
     size_t fileHeader = 0;      // IMAGE_FILE_HEADER, after "PE\0\0"
     size_t optionalHeader = 0;  // IMAGE_OPTIONAL_HEADER32 or 64
     size_t directories = 0;     // the data directories
@@ -373,6 +380,25 @@ struct PeLayout {
     bool is64 = false;
 };
 bool ReadPeLayout(const Bytes &image, PeLayout *layout);
+// Offsets of the fields the packer reads and writes, within their structures,
+// named as Microsoft's winnt.h names them.
+namespace image_file_header {
+constexpr size_t Machine = 0, NumberOfSections = 2, SizeOfOptionalHeader = 16;
+}
+namespace image_optional_header {  // the same in IMAGE_OPTIONAL_HEADER32 and 64
+constexpr size_t Magic = 0, SizeOfInitializedData = 8, SectionAlignment = 32, FileAlignment = 36,
+                 SizeOfImage = 56, SizeOfHeaders = 60, CheckSum = 64;
+}
+namespace image_section_header {
+constexpr size_t VirtualSize = 8, VirtualAddress = 12, SizeOfRawData = 16, PointerToRawData = 20;
+}
+namespace image_data_directory {
+constexpr size_t VirtualAddress = 0, Size = 4;
+}
+constexpr uint16_t IMAGE_DOS_SIGNATURE = 0x5A4D;  // "MZ"
+constexpr uint32_t IMAGE_NT_SIGNATURE = 0x4550;   // "PE\0\0"
+constexpr uint16_t IMAGE_FILE_MACHINE_I386 = 0x014C;
+constexpr uint16_t IMAGE_FILE_MACHINE_AMD64 = 0x8664;
 constexpr uint32_t IMAGE_DIRECTORY_ENTRY_RESOURCE = 2;
 constexpr uint32_t IMAGE_DIRECTORY_ENTRY_SECURITY = 4;
 constexpr uint32_t IMAGE_DIRECTORY_ENTRY_BASERELOC = 5;

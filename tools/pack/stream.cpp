@@ -11,7 +11,6 @@
 
 #include "archive/archive.h"
 #include "inflate/inflate.h"
-#include "platform/host/host_platform.h"
 #include "platform/platform.h"
 
 namespace pack {
@@ -123,20 +122,16 @@ bool ImageWriter::Decodes(uint64_t dataAt, const ZipEntry &entry)
 {
     static const uint8_t zeros[kSlack] = {};
     out_.WriteAt(dataAt + entry.compressedSize, zeros, kSlack);
-    FileHandle savedImage = ImageFile;
-    ImageFile = OpenReadShared(out_.temporaryPath().c_str());
-    if (ImageFile == INVALID_FILE) {
-        ImageFile = savedImage;
+    FileHandle image = OpenReadShared(out_.temporaryPath().c_str());
+    if (image == INVALID_FILE)
         throw PackError("can't read back " + out_.temporaryPath(), Failure::Io);
-    }
     LocalHeader header = {};
     header.Method = entry.method;
     header.Crc32 = entry.crc;
     header.CompressedSize = entry.compressedSize;
     header.UncompressedSize = entry.uncompressedSize;
-    bool good = DecodeInPlace((uint32_t)dataAt, header) == DECODE_OK;
-    CloseFile(ImageFile);
-    ImageFile = savedImage;
+    bool good = DecodeInPlace(image, (uint32_t)dataAt, header) == DECODE_OK;
+    CloseFile(image);
     out_.Truncate(dataAt + entry.compressedSize);
     return good;
 }

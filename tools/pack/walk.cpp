@@ -8,8 +8,7 @@
 #include <algorithm>
 #include <map>
 
-#include <zlib.h>
-
+#include "bytes.h"
 #include "pack.h"
 #include "platform.h"
 
@@ -67,31 +66,27 @@ bool IsImage(const std::string &path)
     long got = ReadUpTo(file.fd(), head.data(), head.size());
     file.Close();
     head.resize(got > 0 ? (size_t)got : 0);
-    if (head.size() < 64 || head[0] != 'M' || head[1] != 'Z')
+    PeLayout pe;
+    ReadPeLayout(head, &pe);
+    if (!pe.dosHeader)
         return false;
     // The configuration header ("JAVA", CRC-32, size) and its raw deflate
-    // block, which must inflate to that size and CRC-32.
-    static const uint8_t kHeader[4] = {'J', 'A', 'V', 'A'};
+    // block, which the stub's decoder must inflate to that size and CRC-32.
+    static const uint8_t kHeader[4] = {CONFIG_SIG_LOW & 0xFF, CONFIG_SIG_LOW >> 8, CONFIG_SIG_HIGH & 0xFF,
+                                       CONFIG_SIG_HIGH >> 8};
     for (auto at = head.begin(); (at = std::search(at, head.end(), kHeader, kHeader + 4)) != head.end(); at++) {
         size_t offset = (size_t)(at - head.begin());
-        if (offset > kLastSignatureOffset || offset + 12 > head.size())
+        if (offset > kLastSignatureOffset || offset + CONFIG_HEADER_SIZE > head.size())
             break;
-        const uint8_t *h = &head[offset + 4];
-        uint32_t crc = h[0] | h[1] << 8 | h[2] << 16 | (uint32_t)h[3] << 24;
-        uint32_t size = h[4] | h[5] << 8 | h[6] << 16 | (uint32_t)h[7] << 24;
-        if (size == 0 || size > kScanLimit * 32)
+        LocalHeader stream = {};
+        stream.Method = 8;
+        stream.Crc32 = Get32(head, offset + 4);
+        stream.UncompressedSize = Get32(head, offset + 8);
+        if (stream.UncompressedSize == 0 || stream.UncompressedSize > kScanLimit * 32)
             continue;
-        Bytes block(size);
-        z_stream z{};
-        if (inflateInit2(&z, -15) != Z_OK)
-            return false;
-        z.next_in = &head[offset + 12];
-        z.avail_in = (uInt)(head.size() - offset - 12);
-        z.next_out = block.data();
-        z.avail_out = size;
-        bool whole = inflate(&z, Z_FINISH) == Z_STREAM_END && z.total_out == size;
-        inflateEnd(&z);
-        if (whole && crc32(0, block.data(), size) == crc)
+        Bytes block(stream.UncompressedSize);
+        size_t streamAt = offset + CONFIG_HEADER_SIZE;
+        if (DecodeInMemory(&head[streamAt], head.size() - streamAt, 0, stream, block.data()) == DECODE_OK)
             return true;
     }
     return false;

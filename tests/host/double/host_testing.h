@@ -1,5 +1,6 @@
-// Test controls of the host platform layer, for the native tests and
-// fuzzers: failing allocations and writes, paths, code page, recorded calls.
+// Test controls of the platform double (tests/host/double/), for the native
+// tests and fuzzers: failing allocations and writes, paths, code page,
+// recorded calls.
 #pragma once
 
 #include <stdint.h>

@@ -1,7 +1,7 @@
 // Host stand-ins for windows and dialogs: the native build runs start-up and
 // links the user interface, but shows nothing. A modal dialog is recorded
 // and ends at once, as if cancelled; every other call does nothing.
-#include "../window.h"
+#include "platform/window.h"
 
 #include "host_testing.h"
 

@@ -1,10 +1,10 @@
-// What the host platform layer offers a native program that embeds the core
-// (the packer runs the stub's own decoder to verify what it writes).
+// What the platform double offers a test that must see the stub's boxes and
+// survive its fatal reports.
 //
-// On the host, message boxes are recorded instead of shown, string resources
-// come from the English table, and ending the process calls HostExitHook (by
-// default the process really ends). A program that must survive a fatal
-// report installs a hook that throws HostExit and catches it.
+// Message boxes are recorded instead of shown, string resources come from
+// the English table, and ending the process calls HostExitHook (by default
+// the process really ends). A test that must survive a fatal report installs
+// a hook that throws HostExit and catches it.
 #pragma once
 
 #include <string>
