@@ -428,6 +428,7 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     }
     writer.Finish();
     WritePeChecksum(output, prefix.bytes);
+    CheckWrittenArchive(output.temporaryPath());
     output.Commit();
     progress.Clear();
     if (options.verbosity == 0)
