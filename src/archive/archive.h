@@ -24,7 +24,10 @@
 #define MAX_NAME_LENGTH 250
 #define LOCAL_HEADER_SIZE 30
 
-// The 26 bytes of a ZIP local header that follow its signature, as read.
+// The 26 bytes of a ZIP local header that follow its signature, in the
+// file's own layout (little-endian, as Windows and every host of ours are;
+// 2-byte aligned), so that they are copied in as they are read.
+#pragma pack(push, 2)
 struct LocalHeader {
     uint16_t VersionNeeded;
     uint16_t GeneralFlags;
@@ -37,6 +40,8 @@ struct LocalHeader {
     uint16_t NameLength;
     uint16_t ExtraLength;
 };
+#pragma pack(pop)
+static_assert(sizeof(LocalHeader) == 26, "a local header as the file holds it");
 
 // The PE headers as far as the scans need them: the DOS header's offset of
 // the PE header, and SizeOfHeaders counted from the PE signature (4 bytes,

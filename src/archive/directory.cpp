@@ -19,11 +19,12 @@
 // local header must then lie at its record's offset plus the bias.
 //
 // ZIP64 archives mark what they hold elsewhere with 0xFFFF disks and
-// 0xFFFFFFFF sizes and offsets; a count of 0xFFFF is 65,535 records only when
-// exactly that many fill the directory up to the end record, as ZIP64 puts
-// its own records between the two.
+// 0xFFFFFFFF sizes and offsets. The disks and an uncompressed size of
+// 0xFFFFFFFF are refused as such; a compressed size, an offset or a
+// directory size of 0xFFFFFFFF leaves no walk that agrees. A count of 0xFFFF
+// is 65,535 records only when exactly that many fill the directory up to the
+// end record, as ZIP64 puts its own records between the two.
 #include "archive.h"
-#include "names.h"
 
 #include "../platform/platform.h"
 
@@ -38,11 +39,16 @@
 #define ARCHIVE_PIECE (CENTRAL_RECORD_SIZE + 0xFFFF)
 #define ZIP_FLAG_DESCRIPTOR 0x0008  // sizes and CRC-32 follow the data
 
-static_assert(END_RECORD_SIZE + LONGEST_COMMENT + SIGNING_PADDING <= ARCHIVE_PIECE, "the search back in one piece");
+static_assert(END_RECORD_SIZE + LONGEST_COMMENT + SIGNING_PADDING <= ARCHIVE_PIECE,
+              "the search back in one piece");
 
 static uint16_t Get16(const uint8_t *p) { return (uint16_t)(p[0] | p[1] << 8); }
 
-__attribute__((always_inline)) static inline uint32_t Get32(const uint8_t *p) { return Get16(p) | (uint32_t)Get16(p + 2) << 16; }
+// Inlined: a call costs more bytes of the stub than the load.
+__attribute__((always_inline)) static inline uint32_t Get32(const uint8_t *p)
+{
+    return Get16(p) | (uint32_t)Get16(p + 2) << 16;
+}
 
 static bool IsSignature(const uint8_t *p, uint16_t high)
 {

@@ -54,16 +54,7 @@ const char *ReadLocalEntry(uint32_t offset, LocalHeader *header)
     uint32_t got = ReadBytes(ImageFile, EntryBytes, LOCAL_HEADER_SIZE + MAX_UTF8_NAME_LENGTH);
     if (got < LOCAL_HEADER_SIZE || Get16(bytes) != LOCAL_SIG_LOW || Get16(bytes + 2) != LOCAL_SIG_HIGH)
         return nullptr;
-    header->VersionNeeded = Get16(bytes + 4);
-    header->GeneralFlags = Get16(bytes + 6);
-    header->Method = Get16(bytes + 8);
-    header->ModTime = Get16(bytes + 10);
-    header->ModDate = Get16(bytes + 12);
-    header->Crc32 = Get32(bytes + 14);
-    header->CompressedSize = Get32(bytes + 18);
-    header->UncompressedSize = Get32(bytes + 22);
-    header->NameLength = Get16(bytes + 26);
-    header->ExtraLength = Get16(bytes + 28);
+    CopyBytes(header, bytes + 4, sizeof *header);
     // A longer name than any archive of ours holds: a damaged header. A
     // UTF-8 name takes up to three bytes for each unit of a path.
     uint32_t length = header->NameLength;
