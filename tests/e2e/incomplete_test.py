@@ -23,8 +23,9 @@ WRITE_FAILED = ("Couldn't write %s. The disk may be full. "
 
 
 def zip_of(path, entries):
-    """A deflated archive of (name, bytes) entries; a name given as bytes is
-    stored as exactly those bytes (a placeholder of its length is patched)."""
+    """A deflated archive of (name, bytes) entries, folders stored; a name given
+    as bytes is stored as exactly those bytes (a placeholder of its length is
+    patched)."""
     patches = []
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
         for i, (name, data) in enumerate(entries):
@@ -32,7 +33,8 @@ def zip_of(path, entries):
                 placeholder = ("%c" % (ord("A") + i)) * len(name)
                 patches.append((placeholder.encode(), name))
                 name = placeholder
-            z.writestr(name, data)
+            # A folder entry stored, as ZIP tools write it: no data at all.
+            z.writestr(name, data, zipfile.ZIP_STORED if name.endswith("/") else None)
     archive = read(path)
     for placeholder, name in patches:
         archive = archive.replace(placeholder, name)
@@ -99,13 +101,17 @@ class IncompleteTest(unittest.TestCase):
     def test_names_windows_would_not_create_as_themselves_prompt_and_exit_2(self):
         dest = self.fresh("out-names")
         names = ["nul.txt", "COM1", "aux.c", "dot.", "dirdot./x", "space "]
+        # A file where this run made a folder, and a folder where it made a file.
+        clashes = [("made/", b""), ("made", b"a file"), ("kept.txt/", b"")]
         archive = zip_of(os.path.join(self.work, "names.zip"),
-                         [(n, b"never written") for n in names] + [("kept.txt", b"kept")])
+                         [(n, b"never written") for n in names] + [("kept.txt", b"kept")] + clashes)
         result = run_stub(self.image_of("names", archive, dest))
         self.assertEqual(result.errors, [], result)
-        self.assertEqual([b.text for b in result.boxes], [CREATE_FAILED % n for n in names])
+        self.assertEqual([b.text for b in result.boxes],
+                         [CREATE_FAILED % n for n in names + ["made", "kept.txt/"]])
         self.assertEqual(result.exit_code, 2)
-        self.assertEqual(os.listdir(dest), ["kept.txt"])
+        self.assertEqual(sorted(os.listdir(dest)), ["kept.txt", "made"])
+        self.assertTrue(os.path.isdir(os.path.join(dest, "made")))
 
     def test_japanese_names_with_a_lone_or_misplaced_lead_byte(self):
         dest = self.fresh("out-lead")
