@@ -1,6 +1,7 @@
-// The extraction loop: every entry of the appended archive, walked by its
-// local headers, becomes a file below the destination, verified against
-// its CRC-32, with the replace and create-failure prompts.
+// The extraction loop: every entry of the appended archive, checked whole
+// against its central directory first and then walked by its local headers,
+// becomes a file below the destination, verified against its CRC-32, with
+// the replace and create-failure prompts.
 #include "extract.h"
 
 #include "../archive/archive.h"
@@ -29,6 +30,15 @@ bool SelectDrive(int drive)
 }
 
 bool ExtractionIncomplete;
+
+// The image's archive as CheckImageArchive found it.
+static ArchiveSummary Archive;
+
+void CheckImageArchive()
+{
+    if (CheckArchive(&Archive) != ARCHIVE_OK)
+        FatalString(IDS_READ_ERROR);
+}
 
 // The name as prompts and the progress bar show it: decoded as far as it
 // goes, each byte that forms no character as U+FFFD or '?', and each control
@@ -131,7 +141,6 @@ static bool SameStart(const char16_t *a, const char16_t *b, uint32_t length)
 
 void ExtractAll(char16_t *destination, int overwrite)
 {
-    char name[MAX_UTF8_NAME_LENGTH + 1];
     char16_t wide[MAX_UTF8_NAME_LENGTH + 1], shown[MAX_UTF8_NAME_LENGTH + 1];
     // The path up to the base name of the last entry whose folders were
     // made: the next entries of the same folder need none made again.
@@ -153,20 +162,17 @@ void ExtractAll(char16_t *destination, int overwrite)
         base = (int32_t)TextLength(destination);
     MakeDirs(destination);
 
-    int32_t first = FindSignature(LOCAL_SIG_LOW, LOCAL_SIG_HIGH);
-    if (first < 0)
-        ShowFatal(InternalErrorText);
-    ProgressTotal = CountTotalSize((uint32_t)first);
+    ProgressTotal = Archive.TotalSize;
     ProgressDone = 0;
     ExtractionIncomplete = false;
 
     LocalHeader header;
-    WalkStep step;
-    for (uint32_t at = (uint32_t)first; (step = ReadLocalHeader(at, &header)) == WALK_ENTRY;) {
-        // ReadLocalHeader leaves the file at the name. Bit 11 says UTF-8;
-        // without it the name is in the code page of the system.
-        uint32_t got = ReadBytes(ImageFile, name, header.NameLength);
-        name[got] = 0;
+    const char *name;
+    uint32_t at = Archive.First;
+    while (at != Archive.Directory && (name = ReadLocalEntry(at, &header))) {
+        // Bit 11 says UTF-8; without it the name is in the code page of the
+        // system.
+        uint32_t got = header.NameLength;
         bool utf8 = (header.GeneralFlags & ZIP_FLAG_UTF8) != 0;
         MakeShownName(name, got, utf8, shown);
         int32_t units = DecodeStored(name, got, utf8, true, wide);
@@ -217,14 +223,10 @@ void ExtractAll(char16_t *destination, int overwrite)
         destination[base] = 0;
 
         at = NextHeaderOffset(at, &header);
-        if (at == 0) {
-            step = WALK_BROKEN;
-            break;
-        }
     }
-    // Entries are missing after a walk that did not end where the archive
-    // says it ends: reported after those already extracted.
-    if (step == WALK_BROKEN)
+    // The walk was checked before; one that no longer reaches the directory
+    // reads an image changed since.
+    if (at != Archive.Directory)
         FatalString(IDS_READ_ERROR);
     // Hidden first: hiding paints a refresh still noted, with the last name.
     ShowProgress(false);

@@ -9,11 +9,15 @@
 
 #include "../platform/platform.h"
 
-// Extracts every entry of the appended archive below destination (a
-// PATH_CHARS buffer, possibly empty), which on return holds the destination
-// with its trailing backslash. overwrite non-zero: existing files are
-// replaced without asking. Ends the process on a missing archive or a
-// cancelled prompt.
+// Checks the image's archive whole (CheckArchive) for ExtractAll, before
+// anything is created. Ends the process with "Error reading from archive."
+// when it has no entry or does not agree with its central directory: nothing
+// of a damaged archive is ever written.
+void CheckImageArchive();
+// Extracts every entry of the archive that CheckImageArchive checked below
+// destination (a PATH_CHARS buffer, possibly empty), which on return holds
+// the destination with its trailing backslash. overwrite non-zero: existing
+// files are replaced without asking. Ends the process on a cancelled prompt.
 void ExtractAll(char16_t *destination, int overwrite);
 // Set by ExtractAll when an entry could not be created, written or verified,
 // or has a method it cannot decode; the run then ends with exit code 2.

@@ -31,6 +31,10 @@ FileHandle OpenReadShared(const char *path);
 uint32_t ReadBytes(FileHandle file, void *buffer, uint32_t count);
 // Moves the file position to offset bytes from the start of the file.
 void SeekTo(FileHandle file, uint32_t offset);
+// The file's size, moving the file position to its end; 0xFFFFFFFF when it
+// cannot be told or is 4 GiB or more, beyond the 32-bit offsets of the
+// archive.
+uint32_t FileLength(FileHandle file);
 // Writes count bytes; the number actually written (less on failure).
 uint32_t WriteBytes(FileHandle file, const void *buffer, uint32_t count);
 void CloseFile(FileHandle file);

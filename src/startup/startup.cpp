@@ -41,6 +41,8 @@ int SfxMain(ModuleHandle instance)
     OutputWindow = (uint8_t *)HeapAllocZeroed(WINDOW_SIZE);
     InputBuffer = (uint8_t *)HeapAllocBlock(INPUT_SIZE);
     LoadConfig();
+    // Before any dialog or folder: a damaged download shows nothing else.
+    CheckImageArchive();
     if (SfxConfig->Flags & SFX_CTL3D)
         Ctl3dStart();
     RunModalDialog((SfxConfig->Flags & SFX_EXTRACTOR_UI) ? IDD_EXTRACTOR : IDD_INSTALLER,

@@ -9,7 +9,7 @@
 #include "archive/config.h"
 #include "inflate/inflate.h"
 #include "pack_test_util.h"
-#include "platform/host/host_testing.h"
+#include "host_testing.h"
 
 using namespace packtest;
 namespace fs = std::filesystem;

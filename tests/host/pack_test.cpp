@@ -815,6 +815,60 @@ void ExpectFailure(const PackFolder &folder, const Result &result, const std::st
     EXPECT_TRUE(folder.OnlyInputsLeft());
 }
 
+// What the stub refuses before it writes anything, --describe refuses too:
+// an archive that disagrees with its central directory, cut or damaged
+// anywhere, with bytes behind it, or of 4 GiB and more.
+TEST(Command, DescribeRefusesWhatTheStubRefuses)
+{
+    PackFolder folder;
+    ASSERT_EQ(folder.Run({folder / "app"}).code, 0);
+    const Bytes whole = pack::ReadWholeFile(folder.output);
+    Bytes renamed = whole, cut(whole.begin(), whole.end() - 10), behind = whole;
+    renamed[Find(whole, "app/readme.txt") + 4] ^= 1;  // in the local header only
+    behind.resize(behind.size() + 1000, 'g');
+    std::string huge = folder.Write("huge.exe", whole);
+    ASSERT_EQ(truncate(huge.c_str(), (off_t)whole.size() + (4ll << 30)), 0);  // 4 GiB of zeros behind
+    struct Case {
+        std::string image, refusal;
+    } cases[] = {
+        {folder.Write("renamed.exe", renamed), "record 5 of the central directory disagrees"},
+        {folder.Write("cut.exe", cut), "no end record ends the archive"},
+        {folder.Write("behind.exe", behind), "no end record ends the archive"},
+        {huge, "no end record ends the archive"},
+    };
+    for (const Case &c : cases) {
+        Result described = Pack({"--describe", c.image});
+        EXPECT_EQ(described.code, 1) << c.image;
+        EXPECT_NE(described.out.find("refused: " + c.refusal), std::string::npos) << described.out;
+        EXPECT_NE(described.out.find("\"Error reading from archive.\" before writing anything"), std::string::npos);
+    }
+    Result json = Pack({"--describe", cases[0].image, "--json"});
+    EXPECT_NE(json.out.find("\"refusals\": [\"record 5 of"), std::string::npos) << json.out;
+    json = Pack({"--describe", folder.output, "--json"});
+    EXPECT_EQ(json.code, 0) << json.out;
+    EXPECT_NE(json.out.find("\"refusals\": [],"), std::string::npos) << json.out;
+}
+
+// The packer reads its own output back with the stub's check before the
+// output takes its name.
+TEST(Command, TheWrittenArchiveIsCheckedAsTheStubChecksIt)
+{
+    PackFolder folder;
+    ASSERT_EQ(folder.Run({folder / "app"}).code, 0);
+    EXPECT_NO_THROW(pack::CheckWrittenArchive(folder.output));
+    Bytes image = pack::ReadWholeFile(folder.output);
+    image.push_back(0);
+    std::string bad = folder.Write("bad.exe", image);
+    try {
+        pack::CheckWrittenArchive(bad);
+        ADD_FAILURE() << "no refusal";
+    } catch (const pack::PackError &error) {
+        EXPECT_EQ(std::string(error.what()), bad + ": the stub would refuse the archive written: no end record "
+                                                  "ends the archive (missing, cut, a comment that runs past the "
+                                                  "end, bytes behind it, or an image of 4 GiB or more)");
+    }
+}
+
 TEST(Command, QuietPrintsNothingAndVerboseAnEntryALine)
 {
     PackFolder folder;

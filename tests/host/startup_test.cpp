@@ -101,6 +101,17 @@ std::vector<uint8_t> ImageWithSmallestConfiguration()
     Put16(image, (uint16_t)block.size());
     Put16(image, (uint16_t)~block.size());
     image.insert(image.end(), block.begin(), block.end());
+    // One stored entry and the archive's directory.
+    uint32_t first = (uint32_t)image.size();
+    Put32(image, 0x04034B50);
+    for (uint16_t v : {10, 0, 0, 0, 0})  // version, flags, method, time, date
+        Put16(image, v);
+    for (uint32_t v : {0xE8B7BE43u, 1u, 1u})  // CRC-32 of "a", sizes
+        Put32(image, v);
+    Put16(image, 1);
+    Put16(image, 0);
+    image.insert(image.end(), {'a', 'a'});  // name and data
+    AppendDirectory(image, first);
     return image;
 }
 
@@ -121,6 +132,19 @@ TEST_F(StartUp, AUsableConfigurationIsLoadedWithoutAnyBox)
     // a distance before the first entry's start copies.
     EXPECT_EQ(std::count(OutputWindow + ConfigSize, OutputWindow + WINDOW_SIZE, 0),
               (long)(WINDOW_SIZE - ConfigSize));
+}
+
+// The archive is checked before the dialog: a damaged download shows
+// nothing but the report.
+TEST_F(StartUp, ADamagedArchiveEndsTheRunBeforeTheDialog)
+{
+    std::vector<uint8_t> image = ImageWithSmallestConfiguration();
+    image.back() = 1;  // the end record's comment runs past the end
+    TempImage file(image);
+    EXPECT_EQ(Run(file.path()), 1);
+    EXPECT_TRUE(HostDialogs.empty());
+    ASSERT_EQ(HostBoxes.size(), 1u);
+    EXPECT_EQ(HostBoxes[0].text, "Error reading from archive.");
 }
 
 }  // namespace

@@ -158,6 +158,7 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     }
     writer.Finish();
     WritePeChecksum(output, prefix.bytes);
+    CheckWrittenArchive(output.temporaryPath());
     output.Commit();
     RemoveStaleTemporaries(options.output);  // only once the new image is in place
     progress.Clear();

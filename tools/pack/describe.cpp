@@ -224,6 +224,7 @@ struct Report {
     uint64_t total = 0;
     uint32_t walkEnd = 0;
     std::string walkStop;  // why the walk ended early
+    std::vector<std::string> refusals;  // what the stub refuses before writing anything
     int failures = 0;
 };
 
@@ -288,6 +289,18 @@ void Walk(Report &report, const TextEncoder &codepage, bool json)
                           "; the stub reports a damaged archive here";
         report.failures++;
     }
+}
+
+// What the stub refuses before it writes anything: an archive that does not
+// agree with its central directory (a missing first entry is the walk's).
+void Refusals(Report &report)
+{
+    ArchiveSummary archive;
+    ArchiveCheck result = CheckArchive(&archive);
+    if (result != ARCHIVE_OK && result != ARCHIVE_NO_ENTRIES)
+        report.refusals.push_back(ArchiveRefusal(result, archive) +
+                                  "; the stub stops with \"Error reading from archive.\" before writing anything");
+    report.failures += (int)report.refusals.size();
 }
 
 // Names in the table go without their quotes where nothing needed escaping.
@@ -373,6 +386,8 @@ void PrintText(const std::string &path, const Report &report, const TextEncoder 
             out << count << (count == 1 ? " entry, " : " entries, ") << report.total << " bytes; the walk ends at "
                 << report.walkEnd << "\n";
         }
+        for (const std::string &refusal : report.refusals)
+            out << "refused: " << refusal << "\n";
     }
     out << (report.failures ? "the image does NOT check: " + std::to_string(report.failures) + " problem(s)\n"
                             : std::string("the image checks: the stub reads every entry\n"));
@@ -433,7 +448,10 @@ void PrintJson(const std::string &path, const Report &report, const TextEncoder 
             comma = ",\n";
         }
         out << (report.entries.empty() ? "" : "\n  ") << "],\n  \"total\": " << report.total
-            << ",\n  \"walk_ends_at\": " << report.walkEnd << ",\n";
+            << ",\n  \"walk_ends_at\": " << report.walkEnd << ",\n  \"refusals\": [";
+        for (size_t i = 0; i < report.refusals.size(); i++)
+            out << (i ? ", " : "") << Quote(report.refusals[i], nullptr, true);
+        out << "],\n";
     }
     out << "  \"problems\": " << report.failures << ",\n  \"checks\": " << (report.failures ? "false" : "true")
         << "\n}\n";
@@ -490,6 +508,7 @@ int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err,
         head.resize(std::min(head.size(), (size_t)report.configAt));
         report.haveProgram = ReadProgramInfo(head, &report.program);
         Walk(report, encoder, json);
+        Refusals(report);
     }
     if (ImageFile != INVALID_FILE)
         CloseFile(ImageFile);

@@ -117,6 +117,12 @@ DecodeResult DecodeInPlace(FileHandle file, uint32_t dataAt, const LocalHeader &
 // Sets up what the stub's start-up prepares for its decoder (CRC table,
 // window, input buffer, InternalErrorText); once per process.
 void PrepareStubDecoder();
+// What CheckArchive's result says of an archive, in words; empty for
+// ARCHIVE_OK.
+std::string ArchiveRefusal(ArchiveCheck result, const ArchiveSummary &archive);
+// The stub's check of the whole archive on the image written at path;
+// throws PackError saying what it would refuse.
+void CheckWrittenArchive(const std::string &path);
 
 // ---- Configuration block -------------------------------------------------------
 struct ConfigSettings {

@@ -58,6 +58,12 @@ uint32_t ReadBytes(FileHandle file, void *buffer, uint32_t count)
 
 void SeekTo(FileHandle file, uint32_t offset) { lseek(FileNumber(file), (off_t)offset, SEEK_SET); }
 
+uint32_t FileLength(FileHandle file)
+{
+    int64_t end = lseek(FileNumber(file), 0, SEEK_END);
+    return end >= 0 && end < 0xFFFFFFFF ? (uint32_t)end : 0xFFFFFFFF;
+}
+
 void CloseFile(FileHandle file) { close(FileNumber(file)); }
 
 void CopyBytes(void *to, const void *from, uint32_t count) { memmove(to, from, count); }

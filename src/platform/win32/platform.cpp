@@ -37,6 +37,13 @@ void SeekTo(FileHandle file, uint32_t offset)
     SetFilePointer(file, (LONG)offset, &high, FILE_BEGIN);
 }
 
+uint32_t FileLength(FileHandle file)
+{
+    LONG high = 0;
+    DWORD size = SetFilePointer(file, 0, &high, FILE_END);
+    return high ? INVALID_SET_FILE_POINTER : size;
+}
+
 uint32_t WriteBytes(FileHandle file, const void *buffer, uint32_t count)
 {
     DWORD put = 0;
