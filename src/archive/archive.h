@@ -125,7 +125,7 @@ ArchiveCheck CheckArchive(ArchiveSummary *archive);
 
 // The sources and sinks of DecodeEntry.
 // The program's own image, ImageFile, from where it stands.
-extern InputSource ImageSource;
+extern const InputSource ImageSource;
 // A file from where it stands.
 struct FileSource : InputSource {
     FileHandle File;
@@ -186,7 +186,7 @@ enum DecodeResult {
 // it ends itself. What reaches the sink is checked against the header's
 // UncompressedSize and Crc32. Nothing here ends the process: the caller
 // decides what a result means.
-DecodeResult DecodeEntry(const LocalHeader *header, uint32_t budget, InputSource *source,
+DecodeResult DecodeEntry(const LocalHeader *header, uint32_t budget, const InputSource *source,
                          OutputSink *sink);
 // The input budget of an entry's data: CompressedSize + BUDGET_SLACK, held at
 // the largest budget for a size within the slack of 4 GiB. Wrapped around,

@@ -5,17 +5,18 @@
 // memory and file sinks.
 #include "archive.h"
 
-static uint32_t ReadFile(InputSource *source, uint8_t *buffer, uint32_t count)
+static uint32_t ReadFile(const InputSource *source, uint8_t *buffer, uint32_t count)
 {
-    return ReadBytes(((FileSource *)source)->File, buffer, count);
+    return ReadBytes(((const FileSource *)source)->File, buffer, count);
 }
 
-static uint32_t ReadImage(InputSource *, uint8_t *buffer, uint32_t count)
+static uint32_t ReadImage(const InputSource *, uint8_t *buffer, uint32_t count)
 {
     return ReadBytes(ImageFile, buffer, count);
 }
 
-InputSource ImageSource = {ReadImage};
+// Constant, so that the stub keeps no initialised writable data.
+const InputSource ImageSource = {ReadImage};
 
 void MakeFileSource(FileSource *source, FileHandle file)
 {
@@ -52,7 +53,7 @@ uint32_t EntryBudget(const LocalHeader *header)
     return size > 0xFFFFFFFFu - BUDGET_SLACK ? 0xFFFFFFFFu : size + BUDGET_SLACK;
 }
 
-DecodeResult DecodeEntry(const LocalHeader *header, uint32_t budget, InputSource *source,
+DecodeResult DecodeEntry(const LocalHeader *header, uint32_t budget, const InputSource *source,
                          OutputSink *sink)
 {
     InputBudget = budget;

@@ -40,7 +40,7 @@ extern uint32_t RunningCrc;      // starts at 0xFFFFFFFF for every stream
 // where the source stands, and returns how many it took; 0 at its end or on
 // a failure.
 struct InputSource {
-    uint32_t (*Read)(InputSource *source, uint8_t *buffer, uint32_t count);
+    uint32_t (*Read)(const InputSource *source, uint8_t *buffer, uint32_t count);
 };
 
 // Where the decoded bytes go: every flush of the window hands them to Take,
@@ -57,7 +57,7 @@ struct OutputSink {
 };
 
 // The current stream's source and sink.
-extern InputSource *StreamSource;
+extern const InputSource *StreamSource;
 extern OutputSink *StreamSink;
 // Set when a read of the source failed in this stream (its end, or an
 // unusable file): the stream takes no byte after it, and fails.

@@ -22,7 +22,7 @@
 #include "inflate_internal.h"
 
 uint8_t *InputBuffer;
-InputSource *StreamSource;
+const InputSource *StreamSource;
 bool InputFailed;
 uint32_t InputBudget;
 uint32_t BitBuffer;

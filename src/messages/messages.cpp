@@ -2,7 +2,7 @@
 #include "messages.h"
 
 WindowHandle MainWindow;
-const char16_t *MessageCaption = u"";
+const char16_t *MessageCaption;  // set to "" first thing at start-up
 char16_t *InternalErrorText;
 void (*BeforeBoxHook)();
 

@@ -11,7 +11,7 @@
 #include "../resources/resource.h"
 
 extern WindowHandle MainWindow;       // owner of every box; null until the dialog exists
-extern const char16_t *MessageCaption;  // caption of every box; empty until the dialog sets it
+extern const char16_t *MessageCaption;  // caption of every box; "" from start-up until the dialog sets it
 extern char16_t *InternalErrorText;     // text of IDS_INTERNAL_ERROR, loaded at start-up
 // Called before every warning and prompt is shown; the user interface brings
 // the progress control up to date with it. Null: nothing is called.

@@ -19,7 +19,7 @@ static const Box RefreshBox = {0, 0, 5000, 5000};
 // repaint is a round trip to the display; a large entry flushes thousands
 // of times while the bar moves a few hundred pixels).
 static char16_t PaintedName[PATH_CHARS];
-static int32_t PaintedFill = -1;
+static int32_t PaintedFill;  // 0: none yet (a fill lies inside the frame, never at 0)
 
 // The extraction's refreshes are coalesced by time: a large entry flushes
 // its window hundreds of times a second and small entries start thousands

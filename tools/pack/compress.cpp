@@ -157,7 +157,9 @@ struct MemorySource : InputSource {
     uint32_t left;
 };
 
-uint32_t ReadMemory(InputSource *source, uint8_t *buffer, uint32_t count)
+// The decoder hands its source back as given: a MemorySource of the caller's,
+// which moves on as it is read.
+uint32_t ReadMemory(const InputSource *source, uint8_t *buffer, uint32_t count)
 {
     MemorySource *memory = (MemorySource *)source;
     uint32_t n = std::min(count, memory->left);

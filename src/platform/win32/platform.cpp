@@ -6,7 +6,7 @@
 #include <windows.h>
 
 ModuleHandle ModuleInstance;
-FileHandle ImageFile = INVALID_FILE;
+FileHandle ImageFile;  // opened first thing at start-up
 char16_t ImageDir[PATH_CHARS];
 
 static HANDLE ProgramHeap;
