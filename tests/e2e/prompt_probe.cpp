@@ -14,6 +14,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     CreateProgramHeap();
     ModuleInstance = instance;
+    MessageCaption = u"";  // as start-up sets it, before the dialog gives its title
     if (__argc < 2)
         return 100;
     const char *what = __argv[1];
