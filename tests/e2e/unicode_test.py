@@ -4,14 +4,13 @@ characters, and names that are not valid UTF-8 or that Windows refuses get
 the create-failure prompt and nothing outside the destination."""
 
 import os
-import shutil
 import struct
 import unittest
 import zlib
 
 import sfxtest
 from extract_test import Packed, read, tree, unzip_tree
-from sfxtest import run_stub, win_path, work_dir
+from sfxtest import run_stub, win_path, work_dir, write_files
 
 PROMPTS = {
     "en": {"exists": "%s exists. Replace?",
@@ -60,18 +59,11 @@ class UnicodeTest(unittest.TestCase):
     def setUpClass(cls):
         cls.work = work_dir("unicode")
         cls.source = os.path.join(cls.work, "source")
-        for name, data in FILES.items():
-            path = os.path.join(cls.source, name)
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, "wb") as f:
-                f.write(data)
+        write_files(cls.source, FILES)
         cls.images = Packed(cls.work)
 
     def fresh(self, name):
-        path = os.path.join(self.work, name)
-        shutil.rmtree(path, ignore_errors=True)
-        os.makedirs(path)
-        return path
+        return work_dir(os.path.join("unicode", name))
 
     def test_one_image_gives_the_exact_names_and_texts_in_both_locales(self):
         for lang in ("en", "ja"):
