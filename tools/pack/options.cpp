@@ -42,7 +42,8 @@ const char kUsage[] =
     "                       for the extractor\n"
     "\n"
     "Texts (each TEXT, @@TEXT for one that begins with @, or @FILE to read it\n"
-    "from a file, its trailing line breaks removed; UTF-8, a file's too;\n"
+    "from a file, its byte-order mark and trailing line breaks removed;\n"
+    "UTF-8, a file's too;\n"
     "--run and --wait-file under 260 UTF-16 units (with --codepage: bytes),\n"
     "--wait-file behind a fixed folder):\n"
     "  --start-message T    shown when the dialog starts (before autostart)\n"
@@ -263,8 +264,6 @@ Options Parse(std::vector<std::string> args)
     return options;
 }
 
-// TEXT or @FILE; a file's trailing line breaks are dropped. "@@" at the
-// start stands for a text that begins with "@".
 std::string TextArgument(const std::string &value)
 {
     if (value.empty() || value[0] != '@')
@@ -272,7 +271,10 @@ std::string TextArgument(const std::string &value)
     if (value.compare(0, 2, "@@") == 0)
         return value.substr(1);
     Bytes bytes = ReadWholeFile(value.substr(1), kSmallFileLimit);
-    std::string text(bytes.begin(), bytes.end());
+    // A UTF-8 byte-order mark, as Windows editors write one, is no part of
+    // the text: before a --run command it would make the program unfindable.
+    size_t bom = bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
+    std::string text(bytes.begin() + (ptrdiff_t)bom, bytes.end());
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
     return text;

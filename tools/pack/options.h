@@ -28,8 +28,8 @@ struct Options {
 // error is a PackError of Failure::Usage.
 Options Parse(std::vector<std::string> args);
 
-// TEXT or @FILE; a file's trailing line breaks are dropped. "@@" at the
-// start stands for a text that begins with "@".
+// TEXT or @FILE; a file's byte-order mark and trailing line breaks are
+// dropped. "@@" at the start stands for a text that begins with "@".
 std::string TextArgument(const std::string &value);
 
 }  // namespace pack
