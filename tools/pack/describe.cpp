@@ -506,6 +506,9 @@ int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err,
         report.configCrc = head[at + 4] | head[at + 5] << 8 | head[at + 6] << 16 | (uint32_t)head[at + 7] << 24;
         report.machine = StubMachine(head);
         head.resize(std::min(head.size(), (size_t)report.configAt));
+        std::string problem = ProgramHeadersProblem(head);
+        if (!problem.empty())
+            report.refusals.push_back("the program in front of the archive: " + problem);
         report.haveProgram = ReadProgramInfo(head, &report.program);
         Walk(report, encoder, json);
         Refusals(report);

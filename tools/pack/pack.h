@@ -181,6 +181,11 @@ struct ProgramInfo {
     std::vector<std::string> icons;
 };
 bool ReadProgramInfo(const Bytes &image, ProgramInfo *info);
+// What keeps the program in image from starting as itself: PE headers that
+// its DOS header names but that do not read, or a resource directory within
+// no section; "" when nothing does (a stub without PE headers at all, as a
+// test's stand-in, names none).
+std::string ProgramHeadersProblem(const Bytes &image);
 // The stub with its resource section laid out anew: the icon group (RT_ICON
 // 1 to n, RT_GROUP_ICON 1), the version resource (RT_VERSION 1) and the
 // manifest's execution level; the sections after it (only relocations)

@@ -419,6 +419,24 @@ Bytes RewriteResources(const Bytes &stub, const ProgramResources &program)
     return out;
 }
 
+std::string ProgramHeadersProblem(const Bytes &image)
+{
+    PeLayout pe;
+    if (!ReadPeLayout(image, &pe))
+        return pe.dosHeader && image.size() >= 0x40 && Get32(image, 0x3C)
+                   ? "its PE headers are damaged: Windows does not start it"
+                   : "";
+    uint32_t size = 0, resourcesAt = PeDirectory(image, pe, IMAGE_DIRECTORY_ENTRY_RESOURCE, &size);
+    if (!resourcesAt)
+        return "";
+    for (uint32_t index = 0; index < pe.sections; index++) {
+        Section s = ReadSection(image, pe, index);
+        if (resourcesAt >= s.VirtualAddress && (uint64_t)resourcesAt + size <= (uint64_t)s.VirtualAddress + s.VirtualSize)
+            return "";
+    }
+    return "its resource directory lies outside every section: the stub finds none of its texts and dialogs";
+}
+
 bool ReadProgramInfo(const Bytes &image, ProgramInfo *info)
 {
     PeLayout pe;
