@@ -8,7 +8,8 @@
 #               time and peak memory on a 1 GiB folder beside zip and 7z; end-to-end
 #               extraction under Wine against a zlib console extractor
 #   make dist   build/dist/brevant-sfx-windows.zip: brevant-pack.exe, both
-#               stubs and a readme for Windows users
+#               stubs, a readme for Windows users, the project's license and
+#               libdeflate's (linked into brevant-pack.exe)
 #   make fuzz   libFuzzer targets with ASan/UBSan, ten minutes each (make test: 30 s each)
 #
 # The Win32 tests run the 32-bit programs under 32-bit Wine where this
@@ -73,13 +74,16 @@ bench: test-arch all
 	@python3 bench/e2e_bench.py
 
 # What a publisher on Windows downloads: the packer and the stubs it takes
-# from its own folder, with a readme.
+# from its own folder, with a readme, the project's license and the notice
+# of libdeflate, which brevant-pack.exe carries linked in.
 DIST_ZIP := $(BUILD)/dist/brevant-sfx-windows.zip
 dist: win32 win64
 	@rm -rf $(BUILD)/dist/brevant-sfx && mkdir -p $(BUILD)/dist/brevant-sfx
 	@cp $(BUILD)/bin/brevant-pack.exe $(BUILD)/bin/brevant-stub.exe $(BUILD)/bin/brevant-stub-x64.exe \
 	    tools/pack/dist/README.txt $(BUILD)/dist/brevant-sfx/
-	@sed -i 's/$$/\r/' $(BUILD)/dist/brevant-sfx/README.txt
+	@cp LICENSE $(BUILD)/dist/brevant-sfx/LICENSE.txt
+	@cp third_party/libdeflate/COPYING $(BUILD)/dist/brevant-sfx/THIRD-PARTY.txt
+	@cd $(BUILD)/dist/brevant-sfx && sed -i 's/$$/\r/' README.txt LICENSE.txt THIRD-PARTY.txt
 	@rm -f $(DIST_ZIP) && cd $(BUILD)/dist && zip -qrX $(DIST_ZIP) brevant-sfx
 	@echo "$(DIST_ZIP)"
 

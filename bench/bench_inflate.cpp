@@ -34,6 +34,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "archive/archive.h"
 #include "inflate/inflate_internal.h"
 
 typedef std::vector<uint8_t> Bytes;
@@ -275,14 +276,16 @@ __attribute__((noinline)) static uint32_t RunOurs(const Stream &s, bool fromFile
         ResidentAt = 0;
         ImageFile = MemoryImage;
     }
-    MemorySinkNext = Sink.data();
-    MemorySinkEnd = Sink.data() + s.outSize;
+    MemorySink sink;
+    MakeMemorySink(&sink, Sink.data(), (uint32_t)s.outSize);
+    StreamSink = &sink;
+    StreamSource = &ImageSource;
     InputBudget = 0;
-    if (InflateStream() != INFLATE_OK || (size_t)(MemorySinkNext - Sink.data()) != s.outSize) {
+    if (InflateStream() != INFLATE_OK || (size_t)(sink.Next - Sink.data()) != s.outSize) {
         fprintf(stderr, "our inflater failed on %s %s\n", s.kind.c_str(), s.coder.c_str());
         exit(1);
     }
-    MemorySinkNext = nullptr;
+    StreamSink = nullptr;
     return ~RunningCrc;
 }
 

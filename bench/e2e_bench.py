@@ -1,14 +1,19 @@
 #!/usr/bin/env python3
 """End-to-end extraction speed: the stub under Wine against a plain zlib
 console extractor (bench/win32/zip_extract.cpp) under the same Wine, on the
-same images, interleaved, several rounds. Three images: one large file, a
-tree of a few thousand small files, and a mixed tree of real files copied
+same images, interleaved, several rounds. Four images: one large file, a
+tree of a few thousand generated files, a tree of some 6,000 real files under
+16 KB, and a mixed tree of real files copied
 from the installed packages (headers, documentation, shared libraries; its
 size and file count depend on the machine and are printed).
 
-    bench/e2e_bench.py [ROUNDS [SHAPE...]]
+    bench/e2e_bench.py [ROUNDS [SHAPE...]] [--folder DIR] [--baseline STUB]
 
-SHAPE: large, many or mixed (default: all three).
+SHAPE: large, many, mixed, small (real files under 16 KB: headers and
+documentation) or folder (default: all that are given). --folder
+DIR adds a shape of one's own: DIR's tree. --baseline STUB times an image of
+the same archive behind another build of the stub in the same rounds, for a
+change measured against the stub before it.
 
 Wall-clock times include Wine's start-up for both programs; each program's
 best of the rounds is taken (the steadiest figure on a shared machine), its
@@ -25,6 +30,7 @@ rounds each program runs once more while its process is watched, for its
 peak working set (VmHWM of the Wine process, Wine's own libraries
 included)."""
 
+import argparse
 import os
 import random
 import re
@@ -52,6 +58,13 @@ MIXED_SOURCES = [
     ("doc", "/usr/share/doc", 2000, None),
     ("lib", "/usr/lib/x86_64-linux-gnu", None, 60 * 1000 * 1000),
 ]
+# The small-files tree: real files under 16 KB, the shape of a tree of
+# headers and documentation, where the cost of each entry tells.
+SMALL_SOURCES = [
+    ("include", "/usr/include", 4000, None),
+    ("doc", "/usr/share/doc", 2000, None),
+]
+SMALL_FILE = 16 * 1024
 SAFE_PART = re.compile(r"^[A-Za-z0-9_+-][A-Za-z0-9._+-]*$")
 DEVICES = re.compile(r"^(con|prn|aux|nul|com[1-9]|lpt[1-9])(\..*)?$", re.I)
 
@@ -74,10 +87,11 @@ def usable_name(relative):
         for part in relative.split("/"))
 
 
-def copy_mixed(target):
-    """The mixed tree: regular files of the sources, in sorted order."""
+def copy_tree(target, sources, max_size=None):
+    """Regular files of the sources, in sorted order (each under max_size
+    bytes, if given)."""
     seen = set()
-    for label, source, max_files, max_bytes in MIXED_SOURCES:
+    for label, source, max_files, max_bytes in sources:
         files = taken = 0
         for folder, dirs, names in os.walk(source):
             dirs.sort()
@@ -89,6 +103,8 @@ def copy_mixed(target):
                 if label == "lib" and (".so" not in name or folder != source):
                     continue
                 size = os.path.getsize(path)
+                if max_size is not None and size >= max_size:
+                    continue
                 if max_bytes is not None and (size > 8 * 1000 * 1000 or taken + size > max_bytes):
                     continue
                 key = (label + "/" + relative).lower()
@@ -136,16 +152,22 @@ def make_inputs():
                 f.write(block[start:start + rng.randint(1000, 65000)])
     mixed = os.path.join(WORK, "mixed")
     if not os.path.exists(mixed):
-        copy_mixed(mixed + ".part")
+        copy_tree(mixed + ".part", MIXED_SOURCES)
         os.rename(mixed + ".part", mixed)
+    small = os.path.join(WORK, "small")
+    if not os.path.exists(small):
+        copy_tree(small + ".part", SMALL_SOURCES, SMALL_FILE)
+        os.rename(small + ".part", small)
     count, total = tree_size(mixed)
+    small_count, small_total = tree_size(small)
     return [("large", "one large file", large), ("many", "3000 files", many),
-            ("mixed", "mixed %d files" % count, mixed)], (count, total)
+            ("mixed", "mixed %d files" % count, mixed),
+            ("small", "small %d files" % small_count, small)], (count, total)
 
 
-def pack(name, folder, dest):
+def pack(name, folder, dest, stub=sfxtest.STUB):
     image = os.path.join(WORK, name + ".exe")
-    subprocess.run([sfxtest.PACK, "-o", image, "--force", "--stub", sfxtest.STUB, "--arch", sfxtest.ARCH, "--flat", "--level", "9",
+    subprocess.run([sfxtest.PACK, "-o", image, "--force", "--stub", stub, "--arch", sfxtest.ARCH, "--flat", "--level", "9",
                     "--autostart", "--overwrite", "--dest", "fixed:" + sfxtest.win_path(dest),
                     folder], check=True, stdout=subprocess.DEVNULL)
     return image
@@ -221,40 +243,60 @@ def peak_working_set(command, program):
 
 
 def main():
-    rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 5
+    parser = argparse.ArgumentParser(description="Whole extractions under Wine, stub against zlib.")
+    parser.add_argument("rounds", nargs="?", type=int, default=5)
+    parser.add_argument("shapes", nargs="*")
+    parser.add_argument("--folder", help="a tree of one's own, as the shape 'folder'")
+    parser.add_argument("--baseline", help="another build of the stub, timed beside this one")
+    options = parser.parse_args()
+    rounds = options.rounds
     os.makedirs(WORK, exist_ok=True)
     subprocess.run([WINE_BED, "start", "bench"], check=True, env=sfxtest_env())
     keeper = None
     try:
         shapes, (count, total) = make_inputs()
+        if options.folder:
+            folder_count, folder_total = tree_size(options.folder)
+            shapes.append(("folder", "folder %d files" % folder_count, options.folder))
+            print("folder %s: %d files, %.1f MB" % (options.folder, folder_count, folder_total / 1e6))
         keeper = start_desktop()
         print("end-to-end extraction under Wine (%s), in a Wine virtual desktop, %d rounds, "
               "best wall time; mixed tree: %d files, %.1f MB"
               % (sfxtest.ARCH, rounds, count, total / 1e6))
         for key, label, folder in shapes:
-            if len(sys.argv) > 2 and key not in sys.argv[2:]:
+            if options.shapes and key not in options.shapes:
                 continue
             stub_out = os.path.join(WORK, "out-stub")
             zlib_out = os.path.join(WORK, "out-zlib")
             image = pack(key, folder, stub_out)
             stub_run = wine(image)
             zlib_run = wine(EXTRACTOR, sfxtest.win_path(image), sfxtest.win_path(zlib_out))
-            stub, console = [], []
+            # The baseline first, into the stub's folder: what is compared
+            # with the zlib extractor's tree at the end is this stub's own.
+            runs = [(stub_run, stub_out), (zlib_run, zlib_out)]
+            if options.baseline:
+                baseline = pack(key + "-baseline", folder, stub_out, options.baseline)
+                runs.insert(0, (wine(baseline), stub_out))
+            times = {command[-1]: [] for command, _ in runs}
             for _ in range(rounds):
-                for out in (stub_out, zlib_out):
+                for command, out in runs:
                     shutil.rmtree(out, ignore_errors=True)
-                stub.append(timed(stub_run))
-                console.append(timed(zlib_run))
+                    times[command[-1]].append(timed(command))
             subprocess.run(["diff", "-r", "-q", stub_out, zlib_out], check=True)
             for out in (stub_out, zlib_out):
                 shutil.rmtree(out, ignore_errors=True)
             stub_peak = peak_working_set(stub_run, image)
             zlib_peak = peak_working_set(zlib_run, EXTRACTOR)
+            stub, console = times[image], times[zlib_run[-1]]
             s, c = min(stub), min(console)
             print("  %-17s %6.1f MB image: stub %5.2f s (median %5.2f), zlib console extractor "
                   "%5.2f s (median %5.2f), speed ratio %.2fx; peak working set %.1f MB and %.1f MB"
                   % (label, os.path.getsize(image) / 1e6, s, statistics.median(stub), c,
                      statistics.median(console), c / s, stub_peak, zlib_peak))
+            if options.baseline:
+                b = times[baseline]
+                print("  %-17s baseline stub %5.2f s (median %5.2f): this stub takes %.3fx its time"
+                      % ("", min(b), statistics.median(b), s / min(b)))
     finally:
         if keeper:
             stop_desktop(keeper)

@@ -3,7 +3,7 @@
 # sources are built with STUB_INFLATE_FLAGS on top. The host tree's
 # bench-inflate-stub builds the decoder with the same flags.
 set(STUB_CXX_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -fno-stack-protector -ffunction-sections -fdata-sections -fno-threadsafe-statics
+    -fno-stack-protector -ffunction-sections -fno-threadsafe-statics
     -fno-tree-loop-distribute-patterns
     -Wall -Wextra)
 # The decoder's inner loops are where extraction spends its time: they are

@@ -64,11 +64,14 @@ include(${PROJECT_SOURCE_DIR}/cmake/libdeflate.cmake)
 # The packer for Windows (x64 only): its library over the core on the host
 # platform layer, as in the host tree, with zlib linked statically.
 if(BREVANT_ARCH STREQUAL "x64")
-    brevant_core_library(brevant_core_pack host ${PROJECT_SOURCE_DIR}/src/startup/startup.cpp)
-    set(BREVANT_PACK_CORE brevant_core_pack)
+    brevant_pack_core_library(brevant_pack_core)
     find_library(ZLIB_LIBRARY NAMES libz.a REQUIRED)
     add_subdirectory(tools/pack)
     include(${PROJECT_SOURCE_DIR}/tests/win32/wine-bed.cmake)
+    # The Windows packer embeds no user interface and no start-up.
+    add_test(NAME pack.symbols COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/pack_symbols_test.py
+        ${CMAKE_NM} ${CMAKE_BINARY_DIR}/brevant-pack-symbols.exe
+        "$<FILTER:$<TARGET_OBJECTS:brevant_core>,INCLUDE,/src/ui/>;$<FILTER:$<TARGET_OBJECTS:brevant-stub>,INCLUDE,/src/startup/>")
     add_test(NAME pack.windows COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/pack_windows/pack_windows_test.py)
     set_tests_properties(pack.windows PROPERTIES TIMEOUT 600 ENVIRONMENT
         "BREVANT_ROOT=${PROJECT_SOURCE_DIR};BREVANT_PACK=${BREVANT_BIN_DIR}/brevant-pack;BREVANT_PACK_EXE=$<TARGET_FILE:brevant-pack>;BREVANT_DRIVER=$<TARGET_FILE:sfx-driver>;BREVANT_WORK=${CMAKE_BINARY_DIR}/pack-windows")

@@ -9,7 +9,7 @@
 
 #include "inflate/inflate.h"
 #include "messages/messages.h"
-#include "platform/host/host_testing.h"
+#include "host_testing.h"
 
 static uint8_t Window[WINDOW_SIZE];
 static uint8_t Input[INPUT_SIZE];

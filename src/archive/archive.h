@@ -1,13 +1,17 @@
-// Finding what was appended to the image, and walking the ZIP local entries.
+// Finding what was appended to the image, checking the archive against its
+// central directory, and walking the ZIP local entries.
 //
 // Image layout: the stub, the configuration header ("JAVA", CRC-32, size) with
-// its raw-deflate block, then ZIP local entries, then the rest of the archive,
-// which is never read. Both signatures must begin after the PE headers and
+// its raw-deflate block, then ZIP local entries, the central directory and
+// the end record with the archive's comment; in a signed image, then the
+// certificate table. Both signatures must begin after the PE headers and
 // within the first SCAN_LIMIT bytes. Signatures are always handled as two
 // 16-bit halves so that the stub itself never holds one whole.
 #pragma once
 
 #include <stdint.h>
+
+#include "../inflate/inflate.h"
 
 #define SCAN_LIMIT 60000
 #define SCAN_PIECE 512  // the scan reads the image in pieces of this size
@@ -22,7 +26,10 @@
 #define MAX_NAME_LENGTH 250
 #define LOCAL_HEADER_SIZE 30
 
-// The 26 bytes of a ZIP local header that follow its signature, as read.
+// The 26 bytes of a ZIP local header that follow its signature, in the
+// file's own layout (little-endian, as Windows and every host of ours are;
+// 2-byte aligned), so that they are copied in as they are read.
+#pragma pack(push, 2)
 struct LocalHeader {
     uint16_t VersionNeeded;
     uint16_t GeneralFlags;
@@ -35,6 +42,8 @@ struct LocalHeader {
     uint16_t NameLength;
     uint16_t ExtraLength;
 };
+#pragma pack(pop)
+static_assert(sizeof(LocalHeader) == 26, "a local header as the file holds it");
 
 // The PE headers as far as the scans need them: the DOS header's offset of
 // the PE header, and SizeOfHeaders counted from the PE signature (4 bytes,
@@ -61,11 +70,19 @@ int32_t FindSignature(uint16_t low, uint16_t high);
 // What the walk finds at an offset.
 enum WalkStep {
     WALK_ENTRY,   // a local header, read whole, with a name of at most 250 bytes
+                  // (777 for a UTF-8 name)
     WALK_END,     // the central directory or the end record: every entry was walked
     WALK_BROKEN,  // anything else: the image was cut short or a header is damaged
 };
 
-// Reads the local header at offset into header.
+// Reads the local header at offset with its name, in one read, into header
+// and a buffer of this file's: the name's bytes there, terminated, which
+// follow the header's 30 bytes as read (until the next call); null when no
+// local header stands there, whole with its name of at most 250 bytes (777
+// for a UTF-8 name).
+const char *ReadLocalEntry(uint32_t offset, LocalHeader *header);
+// What the walk finds at offset, the local header read into header; the
+// name is not read (--describe).
 WalkStep ReadLocalHeader(uint32_t offset, LocalHeader *header);
 
 // Offset of the next local header after the entry at offset (the walk rule);
@@ -73,8 +90,77 @@ WalkStep ReadLocalHeader(uint32_t offset, LocalHeader *header);
 // earlier header, walking in a circle.
 uint32_t NextHeaderOffset(uint32_t offset, const LocalHeader *header);
 
-// Sum of UncompressedSize over the entries reached by the walk from first.
-uint32_t CountTotalSize(uint32_t first);
+// What CheckArchive found.
+struct ArchiveSummary {
+    uint32_t First;      // the first local header
+    uint32_t Directory;  // the central directory, where the walk ends
+    uint32_t Entries;    // entries that agree with their records (on a
+                         // failure, those before the one that failed)
+    uint32_t TotalSize;  // the sum of their uncompressed sizes
+};
+
+enum ArchiveCheck {
+    ARCHIVE_OK,               // the walk and the directory agree throughout
+    ARCHIVE_NO_ENTRIES,       // no local header among the first SCAN_LIMIT bytes
+    ARCHIVE_NO_END_RECORD,    // no end record ends the archive (missing, cut,
+                              // a comment that runs past the end, more behind it)
+    ARCHIVE_ZIP64,            // ZIP64 markers, or a part of an archive on several disks
+    ARCHIVE_DATA_DESCRIPTOR,  // an entry whose sizes follow its data (bit 3)
+    ARCHIVE_BAD_DIRECTORY,    // a record cut or damaged, or the directory not
+                              // ending where the end record begins
+    ARCHIVE_DISAGREES,        // a local header missing, not at its record's
+                              // offset, or unlike its record (name bytes,
+                              // bit 11, method, CRC-32, sizes); a local entry
+                              // that no record lists
+};
+
+// Checks the whole archive before anything is created from it: the end
+// record, found back from the archive's end (the file's, or where a signed
+// image's certificate table begins) over the longest comment; then the
+// central directory, read in pieces beside the walk over the local headers
+// from the first, which must agree record by record and end exactly where the
+// directory begins, the directory where the end record begins. Memory stays
+// bounded: no table of the entries is kept.
+ArchiveCheck CheckArchive(ArchiveSummary *archive);
+
+// The sources and sinks of DecodeEntry.
+// The program's own image, ImageFile, from where it stands.
+extern const InputSource ImageSource;
+// A file from where it stands.
+struct FileSource : InputSource {
+    FileHandle File;
+};
+void MakeFileSource(FileSource *source, FileHandle file);
+// A block of memory of size bytes; more output than it holds fails it
+// before any byte of that flush is copied, and ends the stream.
+struct MemorySink : OutputSink {
+    uint8_t *Next;
+    uint8_t *End;
+};
+bool TakeIntoMemory(OutputSink *sink, const uint8_t *bytes, uint32_t count);
+inline void MakeMemorySink(MemorySink *sink, uint8_t *block, uint32_t size)
+{
+    sink->Take = TakeIntoMemory;
+    sink->Count = 0;
+    sink->Failed = false;
+    sink->Next = block;
+    sink->End = block + size;
+}
+// A file, as extraction writes it: each flush first advances ProgressDone and
+// calls ProgressRefreshHook, then writes. A write that fails or falls short
+// fails the sink; none is tried again (the file would get holes where space
+// came free), but the stream is decoded to its end.
+struct FileSink : OutputSink {
+    FileHandle File;
+};
+bool TakeIntoFile(OutputSink *sink, const uint8_t *bytes, uint32_t count);
+inline void MakeFileSink(FileSink *sink, FileHandle file)
+{
+    sink->Take = TakeIntoFile;
+    sink->Count = 0;
+    sink->Failed = false;
+    sink->File = file;
+}
 
 // What became of one stream decoded by DecodeEntry.
 enum DecodeResult {
@@ -82,22 +168,26 @@ enum DecodeResult {
     DECODE_BAD_DATA,      // the decoder refused the stream, or it did not
                           // end where its data ends
     DECODE_CRC_MISMATCH,  // decoded, but the CRC-32 differs from the stored one
-    DECODE_WRITE_FAILED,  // a write to the output file failed or fell short
+    DECODE_WRITE_FAILED,  // the sink did not take the output: a write to a
+                          // file failed or fell short, or more output than
+                          // a memory block holds
     DECODE_SHORT,         // fewer bytes than expected, or a stored entry whose
                           // sizes disagree
+    DECODE_READ_ERROR,    // the source ended or failed before the stream did:
+                          // the stub's "Error reading from archive."
 };
 
-// Decodes the data of one entry, which starts at ImageFile's current
-// position: a raw deflate stream (Method 8) or stored bytes (Method 0).
+// Decodes the data of one entry, which starts where source stands: a raw
+// deflate stream (Method 8) or stored bytes (Method 0), into sink.
 // budget is the decoder's input budget: CompressedSize + BUDGET_SLACK for a
 // stream of known size (every archive entry, and the configuration stream
 // where the first local header follows it), which must then end exactly
 // after CompressedSize bytes, else it is bad data; 0 lets a stream run until
-// it ends itself. The output goes to
-// memory, which must hold exactly UncompressedSize bytes, or with memory
-// null to OutputFile, advancing ProgressDone. It is checked against the
-// header's UncompressedSize and Crc32.
-DecodeResult DecodeEntry(const LocalHeader *header, uint32_t budget, uint8_t *memory);
+// it ends itself. What reaches the sink is checked against the header's
+// UncompressedSize and Crc32. Nothing here ends the process: the caller
+// decides what a result means.
+DecodeResult DecodeEntry(const LocalHeader *header, uint32_t budget, const InputSource *source,
+                         OutputSink *sink);
 // The input budget of an entry's data: CompressedSize + BUDGET_SLACK, held at
 // the largest budget for a size within the slack of 4 GiB. Wrapped around,
 // such a size (the ZIP64 marker 0xFFFFFFFF among them) would leave a budget

@@ -4,12 +4,14 @@
 #include "config.h"
 
 #include "archive.h"
+#include "names.h"
 #include "../inflate/inflate.h"
 #include "../messages/messages.h"
 #include "../resources/resource.h"
 
 ConfigBlock *SfxConfig;
 uint32_t ConfigSize;
+static char16_t *ConfigTexts[CFG_ICON];
 
 static uint32_t Get32(const uint8_t *p)
 {
@@ -43,17 +45,14 @@ static bool ConfigIsConsistent(const uint8_t *block, uint32_t size)
         if (slot != CFG_ICON && BoundedLength(block, offset, size) == size - offset)
             return false;  // string runs off the end
     }
-    if (config->DestKind == DEST_FIXED &&
-        BoundedLength(block, config->Offsets[CFG_FIXED_DIR], size) >= PATH_CHARS)
-        return false;  // no room for the terminating zero in a path buffer
     return true;
 }
 
-void LoadConfig()
+ConfigResult ReadConfig()
 {
     int32_t at = FindSignature(CONFIG_SIG_LOW, CONFIG_SIG_HIGH);
     if (at < 0)
-        ShowFatal(InternalErrorText);
+        return CONFIG_BAD;
 
     // The first local header follows the stream directly: where it lies
     // behind the stream's start, it gives the stream's size, and the stream
@@ -66,13 +65,13 @@ void LoadConfig()
     uint8_t header[CONFIG_HEADER_SIZE];
     SeekTo(ImageFile, (uint32_t)at);
     if (ReadBytes(ImageFile, header, CONFIG_HEADER_SIZE) != CONFIG_HEADER_SIZE)
-        FatalString(IDS_READ_ERROR);  // the image ends inside the header
+        return CONFIG_READ_ERROR;  // the image ends inside the header
     uint32_t crc = Get32(header + 4);
     ConfigSize = Get32(header + 8);
 
     uint8_t *block = (uint8_t *)HeapAllocBlock(ConfigSize);
     if (!block)
-        ShowFatal(InternalErrorText);  // a size no download can mean
+        return CONFIG_BAD;  // a size no download can mean
     SfxConfig = (ConfigBlock *)block;
 
     // Without a local header behind it the stream has no budget: its end is
@@ -88,8 +87,39 @@ void LoadConfig()
         stream.CompressedSize = (uint32_t)entries - streamAt;
         budget = stream.CompressedSize + BUDGET_SLACK;
     }
-    if (DecodeEntry(&stream, budget, block) != DECODE_OK || !ConfigIsConsistent(block, ConfigSize))
+    MemorySink sink;
+    MakeMemorySink(&sink, block, ConfigSize);
+    DecodeResult result = DecodeEntry(&stream, budget, &ImageSource, &sink);
+    if (result == DECODE_READ_ERROR)
+        return CONFIG_READ_ERROR;
+    if (result != DECODE_OK || !ConfigIsConsistent(block, ConfigSize))
+        return CONFIG_BAD;
+
+    // A text is shown as far as it decodes: a bad byte never hides the rest.
+    for (int slot = 0; slot < CFG_ICON; slot++) {
+        const char *bytes = ConfigString(slot);
+        uint32_t length = StringLength(bytes);
+        ConfigTexts[slot] = (char16_t *)HeapAllocBlock((length + 1) * 2);
+        if (!ConfigTexts[slot])
+            return CONFIG_BAD;
+        DecodeStored(bytes, length, SfxConfig->Flags & SFX_UTF8_TEXTS, false, ConfigTexts[slot]);
+    }
+    // A fixed folder goes into a path buffer: counted in UTF-16 units, with
+    // room for the terminating zero.
+    if (SfxConfig->DestKind == DEST_FIXED && TextLength(ConfigTexts[CFG_FIXED_DIR]) >= PATH_CHARS)
+        return CONFIG_BAD;
+    return CONFIG_OK;
+}
+
+void LoadConfig()
+{
+    ConfigResult result = ReadConfig();
+    if (result == CONFIG_READ_ERROR)
+        FatalString(IDS_READ_ERROR);
+    if (result != CONFIG_OK)
         ShowFatal(InternalErrorText);
 }
 
 const char *ConfigString(int slot) { return (const char *)SfxConfig + SfxConfig->Offsets[slot]; }
+
+const char16_t *ConfigText(int slot) { return ConfigTexts[slot]; }

@@ -3,8 +3,9 @@
 //
 // Block layout (little-endian 32-bit numbers, offsets from the block's start):
 //   0  Flags     4  DestKind     8  Offsets[8]     40  strings and icon
-// Slots 0 to 6 are zero-terminated ANSI strings; slot 7 (the icon image) runs
-// from its offset to the end of the block.
+// Slots 0 to 6 are zero-terminated strings, UTF-8 with SFX_UTF8_TEXTS, else
+// in the ANSI code page; slot 7 (the icon image) runs from its offset to the
+// end of the block.
 #pragma once
 
 #include <stdint.h>
@@ -19,6 +20,7 @@
 #define SFX_OVERWRITE 0x04
 #define SFX_DELETE_AFTER 0x08
 #define SFX_EXTRACTOR_UI 0x10
+#define SFX_UTF8_TEXTS 0x20    // slots 0 to 6 are UTF-8
 
 // DestKind
 #define DEST_TEMP 1
@@ -45,8 +47,21 @@ struct ConfigBlock {
 extern ConfigBlock *SfxConfig;  // the inflated block, never freed
 extern uint32_t ConfigSize;     // its length in bytes
 
-// Finds, inflates and checks the block, or ends the process with
-// "Internal error. Bad download?".
+// What became of the block.
+enum ConfigResult {
+    CONFIG_OK = 0,
+    CONFIG_BAD,         // missing, damaged or inconsistent, or no memory for it:
+                        // "Internal error. Bad download?"
+    CONFIG_READ_ERROR,  // the image ends inside it: "Error reading from archive."
+};
+
+// Finds, inflates and checks the block of ImageFile; ends nothing.
+ConfigResult ReadConfig();
+// ReadConfig for the stub's start-up, which ends the process with the
+// result's message when the block is not there whole.
 void LoadConfig();
 // The first byte of slot n (0 to 7).
 const char *ConfigString(int slot);
+// The text of slot n (0 to 6) in UTF-16, decoded once by LoadConfig; bytes
+// that form no character are shown as U+FFFD or '?'.
+const char16_t *ConfigText(int slot);

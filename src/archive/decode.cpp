@@ -1,10 +1,51 @@
 // One entry's data through the decoder: the one place where the decoder's
-// global contract is kept. In: the file position, the input budget, the sink
-// (a memory block, or OutputFile). Out: the decoder's result, RunningCrc, how
-// much reached the sink and whether a file write failed.
+// global contract is kept. In: the source, the input budget, the sink. Out:
+// the decoder's result, whether a read failed, RunningCrc, how much reached
+// the sink and whether the sink took it. With the image's source and the
+// memory and file sinks.
 #include "archive.h"
 
-#include "../inflate/inflate.h"
+static uint32_t ReadFile(const InputSource *source, uint8_t *buffer, uint32_t count)
+{
+    return ReadBytes(((const FileSource *)source)->File, buffer, count);
+}
+
+static uint32_t ReadImage(const InputSource *, uint8_t *buffer, uint32_t count)
+{
+    return ReadBytes(ImageFile, buffer, count);
+}
+
+// Constant, so that the stub keeps no initialised writable data.
+const InputSource ImageSource = {ReadImage};
+
+void MakeFileSource(FileSource *source, FileHandle file)
+{
+    source->Read = ReadFile;
+    source->File = file;
+}
+
+bool TakeIntoMemory(OutputSink *sink, const uint8_t *bytes, uint32_t count)
+{
+    MemorySink *memory = (MemorySink *)sink;
+    if (sink->Failed || count > (uintptr_t)(memory->End - memory->Next)) {
+        sink->Failed = true;
+        return false;  // more output than the block holds
+    }
+    CopyBytes(memory->Next, bytes, count);
+    memory->Next += count;
+    return true;
+}
+
+bool TakeIntoFile(OutputSink *sink, const uint8_t *bytes, uint32_t count)
+{
+    ProgressDone += count;
+    if (ProgressRefreshHook)
+        ProgressRefreshHook();
+    // A full disk must not pass as a good entry.
+    if (!sink->Failed && WriteBytes(((FileSink *)sink)->File, bytes, count) != count)
+        sink->Failed = true;
+    return true;
+}
 
 uint32_t EntryBudget(const LocalHeader *header)
 {
@@ -12,12 +53,12 @@ uint32_t EntryBudget(const LocalHeader *header)
     return size > 0xFFFFFFFFu - BUDGET_SLACK ? 0xFFFFFFFFu : size + BUDGET_SLACK;
 }
 
-DecodeResult DecodeEntry(const LocalHeader *header, uint32_t budget, uint8_t *memory)
+DecodeResult DecodeEntry(const LocalHeader *header, uint32_t budget, const InputSource *source,
+                         OutputSink *sink)
 {
     InputBudget = budget;
-    MemorySinkNext = memory;
-    MemorySinkEnd = memory ? memory + header->UncompressedSize : nullptr;
-    uint32_t doneBefore = ProgressDone;
+    StreamSource = source;
+    StreamSink = sink;
 
     uint16_t result;
     bool sizesAgree = true;
@@ -39,16 +80,15 @@ DecodeResult DecodeEntry(const LocalHeader *header, uint32_t budget, uint8_t *me
             budget - InputBudget - HeldInputBytes() != header->CompressedSize)
             result = INFLATE_BAD_DATA;
     }
-    uint32_t produced = memory ? (uint32_t)(MemorySinkNext - memory) : ProgressDone - doneBefore;
-    MemorySinkNext = nullptr;
-    MemorySinkEnd = nullptr;
-
-    // A full disk is what the user can mend: it is named before the data.
-    if (!memory && OutputWriteFailed)
+    // A read that fails ends the run at once, whatever else went wrong; a
+    // full disk is what the user can mend: it is named before the data.
+    if (InputFailed)
+        return DECODE_READ_ERROR;
+    if (sink->Failed)
         return DECODE_WRITE_FAILED;
     if (result != INFLATE_OK)
         return DECODE_BAD_DATA;
-    if (!sizesAgree || produced != header->UncompressedSize)
+    if (!sizesAgree || sink->Count != header->UncompressedSize)
         return DECODE_SHORT;
     if (RunningCrc != ~header->Crc32)
         return DECODE_CRC_MISMATCH;

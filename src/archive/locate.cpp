@@ -1,5 +1,6 @@
 // The signature scan over the image and the walk over the ZIP local headers.
 #include "archive.h"
+#include "names.h"
 
 #include "../platform/platform.h"
 
@@ -42,34 +43,42 @@ int32_t FindSignature(uint16_t low, uint16_t high)
     return -1;
 }
 
+// The local header and the name last read, with room for the longest name
+// a walk takes and its terminating zero.
+static uint8_t EntryBytes[LOCAL_HEADER_SIZE + MAX_UTF8_NAME_LENGTH + 1];
+
+const char *ReadLocalEntry(uint32_t offset, LocalHeader *header)
+{
+    const uint8_t *bytes = EntryBytes;
+    SeekTo(ImageFile, offset);
+    uint32_t got = ReadBytes(ImageFile, EntryBytes, LOCAL_HEADER_SIZE + MAX_UTF8_NAME_LENGTH);
+    if (got < LOCAL_HEADER_SIZE || Get16(bytes) != LOCAL_SIG_LOW || Get16(bytes + 2) != LOCAL_SIG_HIGH)
+        return nullptr;
+    CopyBytes(header, bytes + 4, sizeof *header);
+    // A longer name than any archive of ours holds: a damaged header. A
+    // UTF-8 name takes up to three bytes for each unit of a path.
+    uint32_t length = header->NameLength;
+    uint32_t longest = header->GeneralFlags & ZIP_FLAG_UTF8 ? MAX_UTF8_NAME_LENGTH : MAX_NAME_LENGTH;
+    if (length > longest || got - LOCAL_HEADER_SIZE < length)
+        return nullptr;
+    EntryBytes[LOCAL_HEADER_SIZE + length] = 0;
+    return (const char *)bytes + LOCAL_HEADER_SIZE;
+}
+
 WalkStep ReadLocalHeader(uint32_t offset, LocalHeader *header)
 {
-    uint8_t bytes[LOCAL_HEADER_SIZE - 4];
-
+    if (ReadLocalEntry(offset, header))
+        return WALK_ENTRY;
     // An archive ends with its central directory, or with the end record
     // alone when it holds no entry. Anything else where a header should
     // stand (the end of a download cut short, bytes a damaged size leads
     // to) means entries are missing, which must not pass for the end.
+    uint8_t bytes[4];
     SeekTo(ImageFile, offset);
     if (ReadBytes(ImageFile, bytes, 4) != 4 || Get16(bytes) != LOCAL_SIG_LOW)
         return WALK_BROKEN;
     uint16_t kind = Get16(bytes + 2);
-    if (kind == CENTRAL_SIG_HIGH || kind == END_SIG_HIGH)
-        return WALK_END;
-    if (kind != LOCAL_SIG_HIGH || ReadBytes(ImageFile, bytes, sizeof bytes) != sizeof bytes)
-        return WALK_BROKEN;
-    header->VersionNeeded = Get16(bytes + 0);
-    header->GeneralFlags = Get16(bytes + 2);
-    header->Method = Get16(bytes + 4);
-    header->ModTime = Get16(bytes + 6);
-    header->ModDate = Get16(bytes + 8);
-    header->Crc32 = Get32(bytes + 10);
-    header->CompressedSize = Get32(bytes + 14);
-    header->UncompressedSize = Get32(bytes + 18);
-    header->NameLength = Get16(bytes + 22);
-    header->ExtraLength = Get16(bytes + 24);
-    // A longer name than any archive of ours holds: a damaged header.
-    return header->NameLength > MAX_NAME_LENGTH ? WALK_BROKEN : WALK_ENTRY;
+    return kind == CENTRAL_SIG_HIGH || kind == END_SIG_HIGH ? WALK_END : WALK_BROKEN;
 }
 
 uint32_t NextHeaderOffset(uint32_t offset, const LocalHeader *header)
@@ -77,20 +86,4 @@ uint32_t NextHeaderOffset(uint32_t offset, const LocalHeader *header)
     uint32_t next = offset + LOCAL_HEADER_SIZE + header->NameLength + header->ExtraLength +
                     header->CompressedSize;
     return next > offset ? next : 0;
-}
-
-uint32_t CountTotalSize(uint32_t first)
-{
-    uint32_t total = 0;
-    LocalHeader header;
-
-    // The total counts the entries up to where the walk ends, as the
-    // extraction loop will meet them.
-    for (uint32_t h = first; ReadLocalHeader(h, &header) == WALK_ENTRY;) {
-        total += header.UncompressedSize;
-        h = NextHeaderOffset(h, &header);
-        if (h == 0)
-            break;
-    }
-    return total;
 }

@@ -1,6 +1,8 @@
 // UTF-8 into UTF-16, and the check of a UTF-16 entry name.
 #include "names.h"
 
+#include "../platform/platform.h"
+
 int32_t Utf8ToWide(const uint8_t *bytes, uint32_t length, char16_t *out, bool strict)
 {
     uint32_t units = 0;
@@ -40,7 +42,7 @@ int32_t Utf8ToWide(const uint8_t *bytes, uint32_t length, char16_t *out, bool st
         if (bad) {
             if (strict)
                 return -1;
-            c = 0xFFFD;
+            c = bytes[i] == 0 ? '?' : 0xFFFD;  // a NUL is a control character, shown as one
             taken = 1;
         }
         if (c >= 0x10000) {
@@ -111,4 +113,35 @@ bool WideNameIsCreatable(const char16_t *name, uint32_t length)
         }
     }
     return true;
+}
+
+int32_t DecodeStored(const char *bytes, uint32_t length, bool utf8, bool strict, char16_t *out)
+{
+    int32_t units = 0;
+    if (utf8) {
+        units = Utf8ToWide((const uint8_t *)bytes, length, out, strict);
+    } else {
+        for (uint32_t i = 0; i < length;) {
+            // Every ANSI code page is ASCII below 0x80: no call for those.
+            uint8_t c = (uint8_t)bytes[i];
+            if (c && c < 0x80) {
+                out[units++] = c;
+                i++;
+                continue;
+            }
+            uint32_t got = 0, size = c ? DecodeChar(bytes + i, out + units, &got) : 0;
+            if (size == 0) {
+                if (strict)
+                    return -1;
+                out[units++] = '?';
+                i++;
+            } else {
+                units += (int32_t)got;
+                i += size;
+            }
+        }
+    }
+    if (units >= 0)
+        out[units] = 0;
+    return units;
 }

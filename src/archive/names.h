@@ -30,3 +30,10 @@ int32_t Utf8ToWide(const uint8_t *bytes, uint32_t length, char16_t *out, bool st
 // case) or ends in a dot or a space, which Windows would trim, creating
 // another name or climbing out ("..").
 bool WideNameIsCreatable(const char16_t *name, uint32_t length);
+
+// Decodes length bytes of a stored name or text into out (room for length
+// + 1 units; terminated), as UTF-8 or in the ANSI code page, where bytes[length]
+// must be zero. Strict: -1 when bytes form no character (a NUL among them
+// too). Lax: such bytes become U+FFFD (UTF-8) or '?' (ANSI). The count of
+// units otherwise.
+int32_t DecodeStored(const char *bytes, uint32_t length, bool utf8, bool strict, char16_t *out);

@@ -9,7 +9,7 @@
 #define FILE_PAUSE_MS 50
 #define AFTER_END_MS 100
 
-bool IsFileFree(const char *path)
+bool IsFileFree(const char16_t *path)
 {
     // Absent only when the platform says so: a file held without any
     // sharing cannot even be opened to be looked at, and is busy.
@@ -18,7 +18,8 @@ bool IsFileFree(const char *path)
     return CanOpenForWriting(path);
 }
 
-void RunAndWait(const char *command, const char *waitFile, const char *destination)
+void RunAndWait(const char16_t *command, const char16_t *waitFile,
+                const char16_t *destination)
 {
     if (!SetCurrentFolder(destination))
         return;
@@ -34,7 +35,7 @@ void RunAndWait(const char *command, const char *waitFile, const char *destinati
     CloseProcess(process);
 
     if (*waitFile) {
-        char path[PATH_CHARS];
+        char16_t path[PATH_CHARS];
         // A name that does not fit names no file this run can wait on.
         if (JoinPath(path, destination, waitFile)) {
             while (!IsFileFree(path)) {

@@ -1,25 +1,21 @@
 // Path routines of the destination folder: the trailing-backslash rule, the
 // unique temporary folder, deleting a tree, joining a folder and a name.
 //
-// Paths are ANSI text in the user's code page. In a double-byte code page
-// (932) the second byte of a character may be 0x5C, the byte of a
-// backslash, so a path is always walked character by character (NextChar),
-// never byte by byte, wherever a backslash is looked for.
+// Paths are UTF-16: a backslash is always the unit 0x5C, never part of
+// another character.
 #include "extract.h"
 
 #include "paths.h"
 
-bool EndsInBackslash(const char *path)
+bool EndsInBackslash(const char16_t *path)
 {
-    const char *last = nullptr;
-    for (const char *p = path; *p; p = NextChar(p))
-        last = p;
-    return last && *last == '\\';
+    uint32_t length = TextLength(path);
+    return length > 0 && path[length - 1] == '\\';
 }
 
-int32_t AddBackslash(char *path)
+int32_t AddBackslash(char16_t *path)
 {
-    int32_t length = (int32_t)StringLength(path);
+    int32_t length = (int32_t)TextLength(path);
     if (length == 0 || EndsInBackslash(path))
         return length;
     if (length + 1 >= PATH_CHARS)
@@ -30,18 +26,18 @@ int32_t AddBackslash(char *path)
 }
 
 // "PH" and n in five decimal digits.
-static void WriteUniqueName(char *at, unsigned n)
+static void WriteUniqueName(char16_t *at, unsigned n)
 {
     at[0] = 'P';
     at[1] = 'H';
     for (int i = 6; i >= 2; i--) {
-        at[i] = (char)('0' + n % 10);
+        at[i] = (char16_t)('0' + n % 10);
         n /= 10;
     }
     at[7] = 0;
 }
 
-bool MakeUniqueTempDir(char *buffer)
+bool MakeUniqueTempDir(char16_t *buffer)
 {
     // No temporary folder, or one so long that the name does not fit: a
     // folder made from nothing would land in the current folder, which
@@ -60,7 +56,7 @@ bool MakeUniqueTempDir(char *buffer)
     return false;
 }
 
-void DeleteTree(char *folder)
+void DeleteTree(char16_t *folder)
 {
     int32_t n = AddBackslash(folder);
     if (n <= 0)
@@ -68,18 +64,18 @@ void DeleteTree(char *folder)
     FoundEntry entry;
     SearchHandle search = nullptr;
     if (n + 3 < PATH_CHARS) {
-        CopyBytes(folder + n, "*.*", 4);
+        CopyBytes(folder + n, u"*.*", 8);
         search = FindFirstEntry(folder, &entry);
     }
     if (search) {
         do {
-            const char *name = entry.Name;
+            const char16_t *name = entry.Name;
             if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
                 continue;
-            int32_t length = (int32_t)StringLength(name);
+            int32_t length = (int32_t)TextLength(name);
             if (n + length >= PATH_CHARS)
                 continue;  // cannot be named in the buffer: it stays
-            CopyBytes(folder + n, name, length + 1);
+            CopyBytes(folder + n, name, (length + 1) * 2);
             if (entry.Kind & FOUND_LINK) {
                 // A junction or symbolic link: remove the link itself, never
                 // what it points to.
@@ -99,20 +95,20 @@ void DeleteTree(char *folder)
     RemoveFolder(folder);
 }
 
-bool JoinPath(char *out, const char *folder, const char *name)
+bool JoinPath(char16_t *out, const char16_t *folder, const char16_t *name)
 {
-    uint32_t length = StringLength(folder);
-    int32_t nameLength = (int32_t)StringLength(name);
+    uint32_t length = TextLength(folder);
+    int32_t nameLength = (int32_t)TextLength(name);
     if (length >= PATH_CHARS) {
         out[0] = 0;
         return false;
     }
-    CopyBytes(out, folder, length + 1);
+    CopyBytes(out, folder, (length + 1) * 2);
     int32_t at = AddBackslash(out);
     if (at < 0 || at + nameLength >= PATH_CHARS) {
         out[0] = 0;
         return false;
     }
-    CopyBytes(out + at, name, nameLength + 1);
+    CopyBytes(out + at, name, (nameLength + 1) * 2);
     return true;
 }

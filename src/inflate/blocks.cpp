@@ -260,6 +260,23 @@ uint16_t DecodeWithLengths(uint16_t litWidth, const uint16_t *lengths, uint16_t 
         }                                                              \
     } while (0)
 
+// Makes entry the symbol entry of the next code of the table at root (mask:
+// its root width), its bits dropped; a code without a symbol fails the
+// stream.
+#define LOOK_UP(root, mask)                                              \
+    do {                                                                 \
+        entry = &(root)[bitBuffer & (mask)];                             \
+        while (entry->op > OP_LITERAL) {                                 \
+            if (entry->op == OP_INVALID)                                 \
+                FAIL_STREAM(); /* a code without a symbol */             \
+            DROP(entry->bits);                                           \
+            unsigned n = entry->op - OP_LINK;                            \
+            NEED(n);                                                     \
+            entry = &entry->table[bitBuffer & BitMask(n)];               \
+        }                                                                \
+        DROP(entry->bits);                                               \
+    } while (0)
+
 uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
                        uint16_t litWidth, uint16_t distWidth)
 {
@@ -290,16 +307,7 @@ uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
         }
 
         NEED(litWidth);
-        entry = &litTable[bitBuffer & litMask];
-        while (entry->op > OP_LITERAL) {
-            if (entry->op == OP_INVALID)
-                FAIL_STREAM();  // a code without a symbol
-            DROP(entry->bits);
-            unsigned n = entry->op - OP_LINK;
-            NEED(n);
-            entry = &entry->table[bitBuffer & BitMask(n)];
-        }
-        DROP(entry->bits);
+        LOOK_UP(litTable, litMask);
 
         if (entry->op == OP_LITERAL) {
             window[pos++] = (uint8_t)entry->value;
@@ -321,16 +329,7 @@ uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
         if (!distTable)
             FAIL_STREAM();  // a length in a block without distance codes
         NEED(distWidth);
-        entry = &distTable[bitBuffer & distMask];
-        while (entry->op > OP_LITERAL) {
-            if (entry->op == OP_INVALID)
-                FAIL_STREAM();  // a code without a symbol
-            DROP(entry->bits);
-            unsigned n = entry->op - OP_LINK;
-            NEED(n);
-            entry = &entry->table[bitBuffer & BitMask(n)];
-        }
-        DROP(entry->bits);
+        LOOK_UP(distTable, distMask);
         extra = entry->op;
         NEED(extra);
         distance = (uint16_t)(entry->value + (bitBuffer & BitMask(extra)));

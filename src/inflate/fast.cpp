@@ -157,8 +157,8 @@ static unsigned PackTable(const CodeEntry *table, unsigned width, unsigned wide,
 
 // Decodes symbols while the fast path's conditions hold (the caller has
 // checked them once); INFLATE_OK at the end of the block, INFLATE_BAD_DATA
-// for a stream that fails, else FAST_AT_EDGE. Built into functions of their
-// own (below), so that its few variables live in registers.
+// for a stream that fails, else FAST_AT_EDGE. Built into DecodeFast (below),
+// a function of its own, so that its few variables live in registers.
 __attribute__((always_inline)) static inline uint16_t DecodeFastLoop(FastState &state,
                                                                     const uint8_t *inEnd)
 {

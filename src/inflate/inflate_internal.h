@@ -20,8 +20,9 @@ extern uint32_t BitBuffer;
 extern uint16_t BitCount;
 extern const uint8_t *InputNext;  // next unread byte of InputBuffer
 extern uint32_t InputLeft;        // unread bytes in InputBuffer; 0: the next fill reads
-// Set when the budget refuses a byte; from then on no fill takes a byte and
-// the block decoder fails the stream. Cleared by ResetDecoder.
+// Set when the budget refuses a byte, a read fails (InputFailed) or the sink
+// can take no more; from then on no fill takes a byte and the block decoder
+// fails the stream. Cleared by ResetDecoder.
 extern bool InputSpent;
 
 // The value with the n lowest bits set, n taken modulo 32.
@@ -57,7 +58,8 @@ uint32_t SafeInputBytes();
 // InputNext, charging the budget; the bit input must be byte-aligned and
 // empty.
 void SkipInputBytes(uint32_t count);
-// Empties the bit input and clears the spent flag for a new stream.
+// Empties the bit input and clears the spent and failed flags for a new
+// stream.
 void ResetInput();
 
 // ---- Output window ------------------------------------------------------------
@@ -86,7 +88,8 @@ inline void StoreByte(uint8_t byte)
 // and StoreByte would; whole runs at once while the input is byte-aligned.
 void CopyInputToWindow(uint32_t count);
 // Starts a stream: the bit input, the CRC, the window position and the
-// write-failure flag. The budget, the sinks and the window's contents stay.
+// sink's count and failure. The budget, the source, the sink and the
+// window's contents stay.
 void ResetDecoder();
 
 // ---- Decoding tables ----------------------------------------------------------
@@ -136,9 +139,6 @@ static_assert(MAX_CODE_BITS <= 16, "a code must fit one fill of the bit input");
 uint16_t BuildCodeTable(const uint16_t *lengths, uint16_t count, uint16_t simpleCount,
                         const uint16_t *baseTable, const uint8_t *extraTable,
                         CodeEntry **rootOut, uint16_t *widthInOut);
-// The entry of the next symbol, its code's bits consumed; null for a code
-// without a symbol (no bits consumed at that level).
-const CodeEntry *DecodeSymbol(uint16_t width, const CodeEntry *table);
 // Frees table and every table after it in its chain; null does nothing.
 void FreeCodeTable(CodeEntry *table);
 

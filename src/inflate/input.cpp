@@ -1,5 +1,5 @@
-// Bit input: bytes from ImageFile through InputBuffer, handed out bit by bit,
-// least significant bit first, under the stream's byte budget.
+// Bit input: bytes from the input source through InputBuffer, handed out bit
+// by bit, least significant bit first, under the stream's byte budget.
 //
 // Format notes: the budget.
 //   An archive entry's stream may take at most CompressedSize + 3 bytes: the
@@ -13,14 +13,17 @@
 //   takes a byte (InputSpent), the missing bits read as zero, and the block
 //   decoder fails the stream rather than decode zeros for ever. Stored
 //   entries are bounded by their size and simply receive zeros.
+//   A read that yields nothing (the source's end, or a failure) spends the
+//   budget the same way and sets InputFailed; a stored copy stops there,
+//   and nothing more is flushed.
 //   The slack is for looking ahead, not for data: a stream of known size
 //   must end where its data ends, which the caller checks afterwards from
 //   the budget spent less the whole bytes still held (HeldInputBytes).
 #include "inflate_internal.h"
 
-#include "../messages/messages.h"
-
 uint8_t *InputBuffer;
+const InputSource *StreamSource;
+bool InputFailed;
 uint32_t InputBudget;
 uint32_t BitBuffer;
 uint16_t BitCount;
@@ -46,13 +49,19 @@ static bool ChargeByte()
 // One read of up to 32 KiB per window, and a small entry's data in one read
 // of its own size: each read costs a system call, and under Wine a round
 // trip to its server.
-static void ReadInput()
+// False when the read yields nothing: the end of the source, or an unusable
+// file.
+static bool ReadInput()
 {
     uint32_t wanted = InputBudget < INPUT_SIZE ? InputBudget : INPUT_SIZE;
-    InputLeft = ReadBytes(ImageFile, InputBuffer, wanted);
-    if (InputLeft == 0)
-        FatalString(IDS_READ_ERROR);  // end of the image, or an unusable handle
+    InputLeft = StreamSource->Read(StreamSource, InputBuffer, wanted);
     InputNext = InputBuffer;
+    if (InputLeft == 0) {
+        InputFailed = true;
+        InputSpent = true;
+        return false;
+    }
+    return true;
 }
 
 void FillBits(unsigned n)
@@ -60,8 +69,8 @@ void FillBits(unsigned n)
     while (BitCount < n) {
         if (!ChargeByte())
             return;
-        if (InputLeft == 0)
-            ReadInput();
+        if (InputLeft == 0 && !ReadInput())
+            return;
         BitBuffer |= (uint32_t)*InputNext++ << BitCount;
         InputLeft--;
         BitCount += 8;
@@ -91,4 +100,5 @@ void ResetInput()
     BitBuffer = 0;
     InputLeft = 0;
     InputSpent = false;
+    InputFailed = false;
 }

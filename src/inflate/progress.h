@@ -14,6 +14,6 @@
 // through ProgressRefreshHook after setting CurrentName.
 extern uint32_t ProgressTotal;
 extern uint32_t ProgressDone;
-extern const char *CurrentName;
+extern const char16_t *CurrentName;
 extern void (*ProgressRefreshHook)();
 extern void (*ProgressShowHook)(bool shown);

@@ -166,25 +166,6 @@ uint16_t BuildCodeTable(const uint16_t *lengths, uint16_t count, uint16_t simple
     return fillers != 0 && count > 1 ? INFLATE_BAD_DATA : INFLATE_OK;
 }
 
-const CodeEntry *DecodeSymbol(uint16_t width, const CodeEntry *table)
-{
-    unsigned n = width;
-    for (;;) {
-        if (BitCount < n)
-            FillBits(n);
-        const CodeEntry *entry = &table[BitBuffer & BitMask(n)];
-        if (entry->op <= OP_LITERAL) {
-            DropBits(entry->bits);
-            return entry;
-        }
-        if (entry->op == OP_INVALID)
-            return nullptr;  // a code without a symbol
-        DropBits(entry->bits);
-        n = entry->op - OP_LINK;
-        table = entry->table;
-    }
-}
-
 void FreeCodeTable(CodeEntry *table)
 {
     while (table) {

@@ -1,26 +1,21 @@
-// Output window and CRC: the 32 KiB circular window, its flush to the memory
-// or file sink, the running CRC-32, and the copy of stored entries.
+// Output window and CRC: the 32 KiB circular window, its flush to the sink,
+// the running CRC-32, and the copy of stored entries.
 #include "inflate_internal.h"
 
 #include <cpuid.h>
 #include <emmintrin.h>
 #include <wmmintrin.h>
 
-#include "../messages/messages.h"
-
 uint8_t *OutputWindow;
 uint16_t WindowPos;
 uint32_t RunningCrc;
-uint8_t *MemorySinkNext;
-uint8_t *MemorySinkEnd;
-FileHandle OutputFile;
-bool OutputWriteFailed;
+OutputSink *StreamSink;
 uint32_t CrcTable[256] UNINITIALISED;
 bool CrcFolding;
 
 uint32_t ProgressTotal;
 uint32_t ProgressDone;
-const char *CurrentName;
+const char16_t *CurrentName;
 void (*ProgressRefreshHook)();
 void (*ProgressShowHook)(bool shown);
 
@@ -246,24 +241,14 @@ uint32_t UpdateCrc(uint32_t crc, const uint8_t *bytes, uint16_t count)
     return crc;
 }
 
-// The order is fixed: CRC, then progress, then the write.
+// The order is fixed: CRC, then the sink (a file's: progress, then the
+// write).
 void FlushWindow()
 {
     RunningCrc = UpdateCrc(RunningCrc, OutputWindow, WindowPos);
-    if (MemorySinkNext) {
-        if (WindowPos > (uintptr_t)(MemorySinkEnd - MemorySinkNext))
-            ShowFatal(InternalErrorText);  // more output than the block holds
-        CopyBytes(MemorySinkNext, OutputWindow, WindowPos);
-        MemorySinkNext += WindowPos;
-        return;
-    }
-    ProgressDone += WindowPos;
-    if (ProgressRefreshHook)
-        ProgressRefreshHook();
-    // A full disk must not pass as a good entry. After a failed write none
-    // is tried again: the file would get holes where space came free.
-    if (!OutputWriteFailed && WriteBytes(OutputFile, OutputWindow, WindowPos) != WindowPos)
-        OutputWriteFailed = true;
+    StreamSink->Count += WindowPos;
+    if (!StreamSink->Take(StreamSink, OutputWindow, WindowPos))
+        InputSpent = true;  // the stream takes nothing more, and fails
 }
 
 void CopyInputToWindow(uint32_t count)
@@ -272,7 +257,10 @@ void CopyInputToWindow(uint32_t count)
         uint32_t run = BitCount == 0 ? SafeInputBytes() : 0;
         if (run == 0) {
             // Bytes still held in the bit buffer, a read, or the budget's end.
-            StoreByte((uint8_t)TakeBits(8));
+            uint8_t byte = (uint8_t)TakeBits(8);
+            if (InputFailed)
+                return;  // nothing after a failed read
+            StoreByte(byte);
             count--;
             continue;
         }
@@ -297,13 +285,16 @@ void ResetDecoder()
     ResetInput();
     RunningCrc = 0xFFFFFFFF;
     WindowPos = 0;
-    OutputWriteFailed = false;
+    StreamSink->Count = 0;
+    StreamSink->Failed = false;
 }
 
 uint16_t CopyStoredEntry(uint32_t count)
 {
     ResetDecoder();
     CopyInputToWindow(count);
+    if (InputFailed)
+        return INFLATE_BAD_DATA;  // the source ended or failed
     FlushWindow();
     return INFLATE_OK;
 }

@@ -13,30 +13,41 @@ typedef void *WindowHandle;    // HWND
 typedef void *ModuleHandle;    // HINSTANCE / HMODULE
 
 #define INVALID_FILE ((FileHandle)(intptr_t)-1)
-#define PATH_CHARS 260         // every path buffer of the program
+#define PATH_CHARS 260         // every path buffer of the program, in UTF-16 units
+
+// Text inside the program is UTF-16, as the platform's wide calls take it:
+// names and texts reach the system exactly, whatever its ANSI code page.
 
 // Process-wide handles: the program has exactly one of each.
 extern ModuleHandle ModuleInstance;  // the program's own module
 extern FileHandle ImageFile;         // the program's own image, open for reading
-extern char ImageDir[PATH_CHARS];    // the image's folder, without a trailing backslash
+extern char16_t ImageDir[PATH_CHARS];  // the image's folder, without a trailing backslash
 
 // ---- Files --------------------------------------------------------------
-// Opens an existing file for reading, sharing read and write with others.
+// Opens an existing file by its UTF-8 path for reading, sharing read and
+// write with others (the native programs that embed the core).
 FileHandle OpenReadShared(const char *path);
 // Reads up to count bytes; the number read, 0 at the end or on any failure.
 uint32_t ReadBytes(FileHandle file, void *buffer, uint32_t count);
 // Moves the file position to offset bytes from the start of the file.
 void SeekTo(FileHandle file, uint32_t offset);
+// The file's size, moving the file position to its end; 0xFFFFFFFF when it
+// cannot be told or is 4 GiB or more, beyond the 32-bit offsets of the
+// archive.
+uint32_t FileLength(FileHandle file);
 // Writes count bytes; the number actually written (less on failure).
 uint32_t WriteBytes(FileHandle file, const void *buffer, uint32_t count);
 void CloseFile(FileHandle file);
 
+// Creates a file for reading and writing, shared with nobody, only where
+// none is: INVALID_FILE when one exists (or it cannot be created).
+FileHandle CreateNewFile(const char16_t *path);
 // Opens an existing file for reading and writing, shared with nobody; the
 // way an extracted file is checked for being there and replaceable.
-FileHandle OpenForReplace(const char *path);
+FileHandle OpenForReplace(const char16_t *path);
 // Creates a file for reading and writing, shared with nobody; an existing
 // one is emptied.
-FileHandle CreateOutputFile(const char *path);
+FileHandle CreateOutputFile(const char16_t *path);
 // Stamps a file with a ZIP date and time (DOS format, local time by the ZIP
 // format's definition) as its creation, last-access and last-write time.
 // Failures are ignored.
@@ -44,41 +55,43 @@ void StampDosTime(FileHandle file, uint16_t date, uint16_t time);
 
 // ---- Folders ----------------------------------------------------------------
 // True only when a new folder was made (an existing one counts as refusal).
-bool MakeFolder(const char *path);
+bool MakeFolder(const char16_t *path);
+// True when path names a folder (or a link to one).
+bool IsFolder(const char16_t *path);
 // Removes an empty folder, or a link to a folder (never what it points to).
-bool RemoveFolder(const char *path);
-bool DeleteFileAt(const char *path);
+bool RemoveFolder(const char16_t *path);
+bool DeleteFileAt(const char16_t *path);
 // The system temporary folder, with its trailing backslash, into a
 // PATH_CHARS buffer; its length, 0 when the platform gives none.
-uint32_t GetTempFolder(char *buffer);
+uint32_t GetTempFolder(char16_t *buffer);
 // The process's current folder into a PATH_CHARS buffer; its length, 0 when
 // it does not fit.
-uint32_t GetCurrentFolder(char *buffer);
-bool SetCurrentFolder(const char *path);
+uint32_t GetCurrentFolder(char16_t *buffer);
+bool SetCurrentFolder(const char16_t *path);
 
 // One entry of a folder search.
 #define FOUND_DIRECTORY 0x01  // a folder, or a link to one
 #define FOUND_LINK 0x02       // a junction or symbolic link: never descend
 struct FoundEntry {
-    char Name[PATH_CHARS];
+    char16_t Name[PATH_CHARS];
     unsigned Kind;            // FOUND_* bits
 };
 typedef void *SearchHandle;
 // Starts a search with a pattern such as "C:\dir\*.*" and returns its first
 // entry; null when the search cannot be started. Every entry of the folder
 // comes back, "." and ".." included.
-SearchHandle FindFirstEntry(const char *pattern, FoundEntry *entry);
+SearchHandle FindFirstEntry(const char16_t *pattern, FoundEntry *entry);
 bool FindNextEntry(SearchHandle search, FoundEntry *entry);
 void FindEnd(SearchHandle search);
 
 // True only when the platform says that the file, or a folder on its path,
 // is not there. A file that exists but cannot be opened, even for its
 // attributes, is there.
-bool FileIsAbsent(const char *path);
+bool FileIsAbsent(const char16_t *path);
 // Opens the file for reading and writing with the platform's default
 // sharing and closes it at once; false when it cannot be opened so (another
 // process holds it without sharing write access, or no access at all).
-bool CanOpenForWriting(const char *path);
+bool CanOpenForWriting(const char16_t *path);
 
 // ---- Processes ------------------------------------------------------------------
 typedef void *ProcessHandle;
@@ -86,7 +99,7 @@ typedef void *ProcessHandle;
 // usual rules) detached from this program: no console, no inherited
 // handles, a process group of its own, in the current folder. Null when it
 // cannot be started.
-ProcessHandle StartProgram(const char *command);
+ProcessHandle StartProgram(const char16_t *command);
 #define PROCESS_ENDED 0
 #define PROCESS_RUNNING 1
 #define PROCESS_WAIT_FAILED 2
@@ -104,15 +117,13 @@ void PumpMessages();
 void EnableInput(WindowHandle window, bool enabled);
 
 // ---- Characters ---------------------------------------------------------------
-// The next character of an ANSI string in the user's code page: one byte
-// further, or two at a lead byte of a double-byte code page (such as 932),
-// whose second byte may be that of a backslash. Never steps past the zero.
-const char *NextChar(const char *p);
-// The character at p (not at the terminating zero) as the platform reads it
-// in a file name: its first UTF-16 unit, with its size in bytes in *length,
-// or 0 in *length when the bytes at p form no character of the code page (a
-// lead byte at the end, or before a byte that cannot follow it).
-uint16_t DecodeChar(const char *p, uint32_t *length);
+// The character at p (not at the terminating zero) of an ANSI string in the
+// user's code page, as the platform reads it: its UTF-16 units into out
+// (room for two), their number in *units; the bytes it takes, one, or two at
+// a lead byte of a double-byte code page (such as 932). 0 when the bytes at
+// p form no character of the code page (a lead byte at the end, or before a
+// byte that cannot follow it).
+uint32_t DecodeChar(const char *p, char16_t *out, uint32_t *units);
 
 // ---- Heap -----------------------------------------------------------------
 // Creates the program's heap; the process entry calls it before anything else.
@@ -127,17 +138,17 @@ void HeapFreeBlock(void *block);
 // ---- Memory and strings (the stub has no C runtime) ------------------------
 void CopyBytes(void *to, const void *from, uint32_t count);
 uint32_t StringLength(const char *text);
+uint32_t TextLength(const char16_t *text);
 // Copies text into a fresh heap block; null when the heap is exhausted.
-char *HeapCopyString(const char *text);
+char16_t *HeapCopyText(const char16_t *text);
 
 // ---- Module -----------------------------------------------------------------
 // Opens the running image for reading, sharing read and write with others,
 // by its full path in whatever characters it has.
 FileHandle OpenOwnImage();
-// The full path of the running image into a PATH_CHARS buffer, as the code
-// page writes it: its long form where the code page holds every character,
-// else its short form; its length, 0 (buffer empty) when neither fits.
-uint32_t GetImagePath(char *buffer);
+// The full path of the running image into a PATH_CHARS buffer; its length,
+// 0 (buffer empty) when it does not fit.
+uint32_t GetImagePath(char16_t *buffer);
 // Restricts the DLL search of this process to the system folder, where the
 // platform offers that; a no-op on systems without it.
 void RestrictDllSearch();
@@ -146,7 +157,7 @@ void RestrictDllSearch();
 // no-op on systems without window ghosting.
 void DisableGhosting();
 // Loads a DLL by name from the system folder only; null when it is not there.
-ModuleHandle LoadSystemLibrary(const char *name);
+ModuleHandle LoadSystemLibrary(const char16_t *name);
 void UnloadLibrary(ModuleHandle module);
 // A function of the module by name; null when it has none.
 void *FindEntry(ModuleHandle module, const char *name);
@@ -159,12 +170,12 @@ void CallWithoutArguments(void *entry);
 // ---- Texts and message boxes ----------------------------------------------
 // Loads string resource id into buffer (size characters, always terminated);
 // the length copied.
-uint32_t LoadStringText(uint16_t id, char *buffer, int size);
+uint32_t LoadStringText(uint16_t id, char16_t *buffer, int size);
 // A fresh heap string: pattern with every "%1" replaced by argument, which is
 // inserted unchanged. Null when memory runs out.
-char *FormatWithArgument(const char *pattern, const char *argument);
+char16_t *FormatWithArgument(const char16_t *pattern, const char16_t *argument);
 // A modal message box; the button chosen, 0 when the box could not be shown.
-int ShowMessageBox(WindowHandle owner, const char *text, const char *caption,
+int ShowMessageBox(WindowHandle owner, const char16_t *text, const char16_t *caption,
                    unsigned type);
 // Repaints a window at once (no message loop needed).
 void RepaintWindow(WindowHandle window);

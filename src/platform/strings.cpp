@@ -1,11 +1,11 @@
 // Helpers built on the platform's own operations, the same in every build.
 #include "platform.h"
 
-char *HeapCopyString(const char *text)
+char16_t *HeapCopyText(const char16_t *text)
 {
-    uint32_t length = StringLength(text);
-    char *copy = (char *)HeapAllocBlock(length + 1);
+    uint32_t size = (TextLength(text) + 1) * 2;
+    char16_t *copy = (char16_t *)HeapAllocBlock(size);
     if (copy)
-        CopyBytes(copy, text, length + 1);
+        CopyBytes(copy, text, size);
     return copy;
 }

@@ -45,11 +45,11 @@ void RunModalDialog(uint16_t templateId, WindowProcedure procedure);
 void EndModalDialog(WindowHandle dialog, int result);
 void PostToWindow(WindowHandle window, unsigned message, uintptr_t wParam, intptr_t lParam);
 WindowHandle DialogControl(WindowHandle dialog, int id);
-void SetControlText(WindowHandle dialog, int id, const char *text);
+void SetControlText(WindowHandle dialog, int id, const char16_t *text);
 // Reads at most size - 1 characters, always terminated.
-void GetControlText(WindowHandle dialog, int id, char *buffer, int size);
+void GetControlText(WindowHandle dialog, int id, char16_t *buffer, int size);
 // The window's title as a fresh heap string; null when memory runs out.
-char *CopyWindowTitle(WindowHandle window);
+char16_t *CopyWindowTitle(WindowHandle window);
 void SetCheckBox(WindowHandle dialog, int id, bool on);
 bool IsCheckBoxOn(WindowHandle dialog, int id);
 // A control's rectangle in its dialog's client coordinates.
@@ -66,18 +66,18 @@ intptr_t CallPrevious(void *previous, WindowHandle window, unsigned message, uin
                       intptr_t lParam);
 // Sets the mouse cursor to cursor resource id of ModuleInstance.
 void SetCursorResource(uint16_t id);
-// Asks the shell, through its ShellExecuteA entry, to apply verb to file in
+// Asks the shell, through its ShellExecuteW entry, to apply verb to file in
 // a normal window; true when the shell reports success.
-bool ShellOpen(void *shellExecute, const char *verb, const char *file);
+bool ShellOpen(void *shellExecute, const char16_t *verb, const char16_t *file);
 // The platform's default message beep.
 void Beep();
 
 // ---- Windows --------------------------------------------------------------
 // Registers a window class of ModuleInstance: style 0, arrow cursor, the
 // desktop colour as background.
-void RegisterWindowClass(const char *name, WindowProcedure procedure);
+void RegisterWindowClass(const char16_t *name, WindowProcedure procedure);
 // A hidden child window of the class, with control id 0.
-WindowHandle CreateChildWindow(const char *className, const char *text, WindowHandle parent,
+WindowHandle CreateChildWindow(const char16_t *className, const char16_t *text, WindowHandle parent,
                                const Box *box);
 void ShowChildWindow(WindowHandle window, bool shown);
 intptr_t DefaultWindowProcedure(WindowHandle window, unsigned message, uintptr_t wParam,
@@ -109,7 +109,7 @@ intptr_t TransparentText(CanvasHandle canvas, uint32_t colour);
 FontHandle SelectFont(CanvasHandle canvas, FontHandle font);
 // Text from here on is placed by the centre of its top edge.
 void AlignTextCentreTop(CanvasHandle canvas);
-int32_t TextHeight(CanvasHandle canvas, const char *text, uint32_t length);
+int32_t TextHeight(CanvasHandle canvas, const char16_t *text, uint32_t length);
 // Fills box with back and draws text at (x, y) in fore, clipped to box.
 void DrawTextInBox(CanvasHandle canvas, int32_t x, int32_t y, const Box *box, uint32_t back,
-                   uint32_t fore, const char *text, uint32_t length);
+                   uint32_t fore, const char16_t *text, uint32_t length);

@@ -9,13 +9,11 @@
 #include "../messages/messages.h"
 #include "../ui/ui.h"
 
-// "C:\setup.exe" becomes "C:", the drive's root without its backslash. Walked
-// by character: in a double-byte code page the second byte of a character
-// in the file's name may be that of a backslash.
-void CutAtLastBackslash(char *path)
+// "C:\setup.exe" becomes "C:", the drive's root without its backslash.
+void CutAtLastBackslash(char16_t *path)
 {
-    char *cut = path;
-    for (char *p = path; *p; p = (char *)NextChar(p)) {
+    char16_t *cut = path;
+    for (char16_t *p = path; *p; p++) {
         if (*p == '\\')
             cut = p;
     }
@@ -31,7 +29,7 @@ int SfxMain(ModuleHandle instance)
     ModuleInstance = instance;
     GetImagePath(ImageDir);
     InternalErrorText = LoadResString(IDS_INTERNAL_ERROR);
-    MessageCaption = "";
+    MessageCaption = u"";
     // Not tested here: an image that cannot be opened yields nothing to the
     // scan, and the configuration load reports it.
     ImageFile = OpenOwnImage();
@@ -43,6 +41,8 @@ int SfxMain(ModuleHandle instance)
     OutputWindow = (uint8_t *)HeapAllocZeroed(WINDOW_SIZE);
     InputBuffer = (uint8_t *)HeapAllocBlock(INPUT_SIZE);
     LoadConfig();
+    // Before any dialog or folder: a damaged download shows nothing else.
+    CheckImageArchive();
     if (SfxConfig->Flags & SFX_CTL3D)
         Ctl3dStart();
     RunModalDialog((SfxConfig->Flags & SFX_EXTRACTOR_UI) ? IDD_EXTRACTOR : IDD_INSTALLER,

@@ -8,7 +8,7 @@ static bool Ctl3dRegistered;
 
 void Ctl3dStart()
 {
-    Ctl3dLibrary = LoadSystemLibrary("CTL3D32.DLL");
+    Ctl3dLibrary = LoadSystemLibrary(u"CTL3D32.DLL");
     if (!Ctl3dLibrary)
         return;
     void *entry = FindEntry(Ctl3dLibrary, "Ctl3dRegister");

@@ -12,14 +12,14 @@
 #define WM_SFX_START (MSG_PRIVATE + 3)
 
 // An information box of the dialog: OK only, no icon.
-static void Inform(const char *text)
+static void Inform(const char16_t *text)
 {
     ShowMessageBox(MainWindow, text, MessageCaption, MB_OK);
 }
 
-// The image's own folder; a folder whose name the code page cannot write,
-// even in its short form, cannot be extracted to.
-static const char *ImageFolder()
+// The image's own folder; one whose path is too long for the path buffer
+// cannot be extracted to.
+static const char16_t *ImageFolder()
 {
     if (!ImageDir[0])
         FatalString(IDS_FOLDER_UNUSABLE);
@@ -30,12 +30,12 @@ static void Initialise(WindowHandle dialog)
 {
     MessageCaption = CopyWindowTitle(dialog);
     if (!MessageCaption)
-        MessageCaption = "";
-    SetControlText(dialog, IDC_DESCRIPTION, ConfigString(CFG_DESCRIPTION));
+        MessageCaption = u"";
+    SetControlText(dialog, IDC_DESCRIPTION, ConfigText(CFG_DESCRIPTION));
 
     Box slot;
     ControlBox(dialog, IDC_PROGRESS_SLOT, &slot);
-    ProgressWindow = CreateChildWindow(PROGRESS_CLASS, "X", dialog, &slot);
+    ProgressWindow = CreateChildWindow(PROGRESS_CLASS, u"X", dialog, &slot);
     ProgressShowHook = ShowProgressWindow;
     ProgressRefreshHook = RefreshProgressInTime;
     BeforeBoxHook = CatchUpProgress;
@@ -43,7 +43,7 @@ static void Initialise(WindowHandle dialog)
     // Neither control exists in the installer form: both calls then do nothing.
     if (SfxConfig->Flags & SFX_OVERWRITE)
         SetCheckBox(dialog, IDC_OVERWRITE, true);
-    char folder[PATH_CHARS];
+    char16_t folder[PATH_CHARS];
     switch (SfxConfig->DestKind) {
     case DEST_TEMP:
         if (GetTempFolder(folder))
@@ -53,7 +53,7 @@ static void Initialise(WindowHandle dialog)
         SetControlText(dialog, IDC_DEST_DIR, ImageFolder());
         break;
     case DEST_FIXED:
-        SetControlText(dialog, IDC_DEST_DIR, ConfigString(CFG_FIXED_DIR));
+        SetControlText(dialog, IDC_DEST_DIR, ConfigText(CFG_FIXED_DIR));
         break;
     }
 
@@ -67,23 +67,24 @@ static void Initialise(WindowHandle dialog)
 
     // Shown before the dialog itself is on screen; the start message posted
     // earlier may come while this box is open.
-    const char *init = ConfigString(CFG_INIT_MESSAGE);
+    const char16_t *init = ConfigText(CFG_INIT_MESSAGE);
     if (*init)
         Inform(init);
 }
 
 // Copies text into a PATH_CHARS buffer; false when it does not fit.
-static bool CopyPath(char *to, const char *text)
+static bool CopyPath(char16_t *to, const char16_t *text)
 {
-    if (StringLength(text) >= PATH_CHARS)
+    uint32_t length = TextLength(text);
+    if (length >= PATH_CHARS)
         return false;
-    CopyBytes(to, text, StringLength(text) + 1);
+    CopyBytes(to, text, (length + 1) * 2);
     return true;
 }
 
 // A folder that this run makes for itself; a platform without a usable
 // temporary folder leaves no sound place to extract to.
-static void MakeOwnFolder(char *destination)
+static void MakeOwnFolder(char16_t *destination)
 {
     if (!MakeUniqueTempDir(destination))
         FatalString(IDS_INSTALL_FAILED);
@@ -93,7 +94,7 @@ static void MakeOwnFolder(char *destination)
 // this run made it. A kind outside the four, or a fixed folder longer than
 // the path buffer, names no place to extract to: both are damaged
 // configurations.
-static bool InstallerDestination(char *destination)
+static bool InstallerDestination(char16_t *destination)
 {
     switch (SfxConfig->DestKind) {
     case DEST_TEMP:
@@ -107,7 +108,7 @@ static bool InstallerDestination(char *destination)
         MakeOwnFolder(destination);
         return true;
     case DEST_FIXED:
-        if (!CopyPath(destination, ConfigString(CFG_FIXED_DIR)))
+        if (!CopyPath(destination, ConfigText(CFG_FIXED_DIR)))
             ShowFatal(InternalErrorText);
         return false;
     }
@@ -117,7 +118,8 @@ static bool InstallerDestination(char *destination)
 // The destination of the extractor form: the field as typed (cut to the
 // buffer); when emptied, a folder of this run's own for DEST_UNIQUE_TEMP,
 // else the current folder. True when this run made it.
-static bool ExtractorDestination(WindowHandle dialog, char *destination, const char *current)
+static bool ExtractorDestination(WindowHandle dialog, char16_t *destination,
+                                 const char16_t *current)
 {
     GetControlText(dialog, IDC_DEST_DIR, destination, PATH_CHARS);
     if (destination[0])
@@ -132,11 +134,11 @@ static bool ExtractorDestination(WindowHandle dialog, char *destination, const c
 
 static void Start(WindowHandle dialog)
 {
-    char current[PATH_CHARS];
+    char16_t current[PATH_CHARS];
     current[0] = 0;
     GetCurrentFolder(current);
 
-    char destination[PATH_CHARS];
+    char16_t destination[PATH_CHARS];
     destination[0] = 0;
     uint32_t flags = SfxConfig->Flags;
     bool made;
@@ -150,9 +152,9 @@ static void Start(WindowHandle dialog)
     }
 
     ExtractAll(destination, overwrite);
-    const char *command = ConfigString(CFG_RUN_COMMAND);
+    const char16_t *command = ConfigText(CFG_RUN_COMMAND);
     if (*command)
-        RunAndWait(command, ConfigString(CFG_WAIT_FILE), destination);
+        RunAndWait(command, ConfigText(CFG_WAIT_FILE), destination);
     SetCurrentFolder(current);
     if (made && (flags & SFX_DELETE_AFTER))
         DeleteTree(destination);
@@ -171,7 +173,7 @@ intptr_t MainDlgProc(WindowHandle dialog, unsigned message, uintptr_t wParam, in
         return true;
 
     case WM_SFX_START: {
-        const char *start = ConfigString(CFG_START_MESSAGE);
+        const char16_t *start = ConfigText(CFG_START_MESSAGE);
         if (*start)
             Inform(start);
         if (SfxConfig->Flags & SFX_AUTOSTART)
@@ -188,7 +190,7 @@ intptr_t MainDlgProc(WindowHandle dialog, unsigned message, uintptr_t wParam, in
             Start(dialog);
             return true;
         case IDC_ABOUT:
-            Inform(ConfigString(CFG_ABOUT_TEXT));
+            Inform(ConfigText(CFG_ABOUT_TEXT));
             return true;
         case IDC_LINK:
             LinkCommand(dialog, (unsigned)(wParam >> 16) & 0xFFFF);

@@ -26,9 +26,9 @@ static intptr_t LinkWndProc(WindowHandle window, unsigned message, uintptr_t wPa
 void StartLink(WindowHandle dialog)
 {
     WindowHandle link = DialogControl(dialog, IDC_LINK);
-    ModuleHandle shell = LoadSystemLibrary("shell32.dll");
+    ModuleHandle shell = LoadSystemLibrary(u"shell32.dll");
     if (shell)
-        ShellExecuteEntry = FindEntry(shell, "ShellExecuteA");
+        ShellExecuteEntry = FindEntry(shell, "ShellExecuteW");
     // The library stays loaded for the whole run.
     if (ShellExecuteEntry)
         LinkOldProc = SubclassControl(link, LinkWndProc);
@@ -45,9 +45,9 @@ intptr_t LinkColours(WindowHandle dialog, CanvasHandle canvas, WindowHandle cont
     return TransparentText(canvas, LINK_COLOR);
 }
 
-bool OpenLink(const char *text)
+bool OpenLink(const char16_t *text)
 {
-    if (ShellOpen(ShellExecuteEntry, "open", text))
+    if (ShellOpen(ShellExecuteEntry, u"open", text))
         return true;
     Beep();
     return false;
@@ -58,7 +58,7 @@ void LinkCommand(WindowHandle dialog, unsigned notification)
     // A double click (1) and every other notification are ignored.
     if (!ShellExecuteEntry || notification != CLICKED)
         return;
-    char text[LINK_TEXT_CHARS];
+    char16_t text[LINK_TEXT_CHARS];
     GetControlText(dialog, IDC_LINK, text, LINK_TEXT_CHARS);
     OpenLink(text);
 }

@@ -18,8 +18,8 @@ static const Box RefreshBox = {0, 0, 5000, 5000};
 // (each
 // repaint is a round trip to the display; a large entry flushes thousands
 // of times while the bar moves a few hundred pixels).
-static char PaintedName[PATH_CHARS];
-static int32_t PaintedFill = -1;
+static char16_t PaintedName[PATH_CHARS];
+static int32_t PaintedFill;  // 0: none yet (a fill lies inside the frame, never at 0)
 
 // The extraction's refreshes are coalesced by time: a large entry flushes
 // its window hundreds of times a second and small entries start thousands
@@ -87,7 +87,7 @@ static int32_t FillOf(const Box *r)
     return r->left + (int32_t)Divide((uint64_t)(uint32_t)(r->right - r->left) * done, total);
 }
 
-static bool SameName(const char *name)
+static bool SameName(const char16_t *name)
 {
     uint32_t i = 0;
     for (; name[i] && i < PATH_CHARS - 1; i++)
@@ -96,7 +96,7 @@ static bool SameName(const char *name)
     return name[i] == PaintedName[i];
 }
 
-static void RememberPainted(const char *name, int32_t fill)
+static void RememberPainted(const char16_t *name, int32_t fill)
 {
     uint32_t i = 0;
     for (; name[i] && i < PATH_CHARS - 1; i++)
@@ -123,8 +123,8 @@ static void PaintProgress(WindowHandle window)
 
     // Loaded anew on every paint: the language may differ per user, and the
     // name changes per entry. Without memory, the bar is drawn without text.
-    char *text = FormatResString(IDS_UNZIPPING, CurrentName);
-    uint32_t length = text ? StringLength(text) : 0;
+    char16_t *text = FormatResString(IDS_UNZIPPING, CurrentName);
+    uint32_t length = text ? TextLength(text) : 0;
 
     FontHandle font = WindowFont(MainWindow), old = nullptr;
     if (font)
@@ -134,7 +134,7 @@ static void PaintProgress(WindowHandle window)
     AlignTextCentreTop(canvas);
     int32_t fill = FillOf(&r);
     RememberPainted(CurrentName, fill);
-    int32_t th = TextHeight(canvas, text ? text : "", length);
+    int32_t th = TextHeight(canvas, text ? text : u"", length);
     int32_t x = r.left + w / 2, y = r.top + (h - th) / 2;
 
     Box donePart = {r.left, r.top, fill, r.bottom};

@@ -4,7 +4,7 @@
 
 #include "../platform/window.h"
 
-#define PROGRESS_CLASS "PROGRESS"
+#define PROGRESS_CLASS u"PROGRESS"
 
 // The one progress control, created hidden over the dialog's placeholder;
 // null until then.
@@ -32,7 +32,7 @@ void DrawFrame(CanvasHandle canvas, const Box *box, StockBrush first, StockBrush
 // configuration selects.
 intptr_t MainDlgProc(WindowHandle dialog, unsigned message, uintptr_t wParam, intptr_t lParam);
 
-// The web link. The shell's ShellExecuteA, null when the shell or the
+// The web link. The shell's ShellExecuteW, null when the shell or the
 // function is missing (the link is then a plain static).
 extern void *ShellExecuteEntry;
 // Finds the shell and, with it, subclasses the dialog's link control.
@@ -44,7 +44,7 @@ intptr_t LinkColours(WindowHandle dialog, CanvasHandle canvas, WindowHandle cont
 // A notification from the link: a single click opens its text.
 void LinkCommand(WindowHandle dialog, unsigned notification);
 // Asks the shell to open text; true on success, a beep on failure.
-bool OpenLink(const char *text);
+bool OpenLink(const char16_t *text);
 
 // The 3D-controls library, started before and stopped after the dialog when
 // the configuration asks for it; notified of system colour changes.

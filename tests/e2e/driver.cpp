@@ -455,13 +455,18 @@ int main() {
             GetClientRect(window, &client);
             POINT origin = {0, 0};
             ClientToScreen(window, &origin);
-            Emit("{\"event\":\"dialog\",\"title\":" + Json(TextOf(window)) +
+            std::string report = "{\"event\":\"dialog\",\"title\":" + Json(TextOf(window)) +
                  ",\"owner\":" + OwnerJson(window) +
                  ",\"style\":" + std::to_string((unsigned long)GetWindowLongW(window, GWL_STYLE)) +
                  ",\"rect\":" + RectJson(frame) + ",\"client\":[" + std::to_string(origin.x) + "," +
                  std::to_string(origin.y) + "," + std::to_string(client.right) + "," +
                  std::to_string(client.bottom) + "],\"controls\":" +
-                 ControlsJson(window, children) + "}");
+                 ControlsJson(window, children) + "}";
+            // A dialog that is being destroyed was visible when the windows
+            // were listed but answers with empty texts and hidden controls:
+            // it is no dialog on screen.
+            if (!IsWindowVisible(window)) continue;
+            Emit(report);
             for (const std::wstring &action : options.actions)
                 if (!Apply(window, action)) {
                     Emit("{\"event\":\"error\",\"message\":" +

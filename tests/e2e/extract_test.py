@@ -64,7 +64,8 @@ def read(path):
 
 
 def unzip_tree(archive, into):
-    env = dict(os.environ, TZ=TZ)
+    # unzip writes bit-11 names as UTF-8 only in a UTF-8 locale.
+    env = dict(os.environ, TZ=TZ, LC_ALL="C.UTF-8")
     subprocess.run(["unzip", "-qq", "-o", archive, "-d", into], env=env, check=True)
     return tree(into)
 
@@ -186,8 +187,10 @@ class ExtractTest(unittest.TestCase):
             z.writestr("crc.txt", "content whose CRC is damaged")
             z.writestr("after.txt", "extracted after the prompts")
         data = bytearray(read(archive))
-        at = data.index(b"crc.txt") - 30 + 14  # the local header's CRC-32
-        data[at] ^= 0xFF
+        local = data.index(b"crc.txt") - 30
+        record = data.index(b"crc.txt", local + 37) - 46
+        data[local + 14] ^= 0xFF  # the CRC-32, in the local header and in its record alike
+        data[record + 16] ^= 0xFF
         with open(archive, "wb") as f:
             f.write(bytes(data))
         os.makedirs(os.path.join(dest, "sub"))

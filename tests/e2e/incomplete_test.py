@@ -1,7 +1,8 @@
-"""Runs that cannot extract everything say so: a cut or damaged archive, names
-Windows would not create as themselves, a full disk. Exit code 0 means every
-entry is on disk and verified, 2 that some could not be created, written or
-verified (after the user was told), 1 a fatal report. And an image in a folder
+"""Runs that cannot extract everything say so: a cut or damaged archive (of
+which nothing is written), names Windows would not create as themselves, a
+full disk. Exit code 0 means every entry is on disk and verified, 2 that some
+could not be created, written or verified (after the user was told), 1 a
+fatal report. And an image in a folder
 whose name the code page cannot write still opens itself."""
 
 import os
@@ -22,8 +23,9 @@ WRITE_FAILED = ("Couldn't write %s. The disk may be full. "
 
 
 def zip_of(path, entries):
-    """A deflated archive of (name, bytes) entries; a name given as bytes is
-    stored as exactly those bytes (a placeholder of its length is patched)."""
+    """A deflated archive of (name, bytes) entries, folders stored; a name given
+    as bytes is stored as exactly those bytes (a placeholder of its length is
+    patched)."""
     patches = []
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
         for i, (name, data) in enumerate(entries):
@@ -31,7 +33,8 @@ def zip_of(path, entries):
                 placeholder = ("%c" % (ord("A") + i)) * len(name)
                 patches.append((placeholder.encode(), name))
                 name = placeholder
-            z.writestr(name, data)
+            # A folder entry stored, as ZIP tools write it: no data at all.
+            z.writestr(name, data, zipfile.ZIP_STORED if name.endswith("/") else None)
     archive = read(path)
     for placeholder, name in patches:
         archive = archive.replace(placeholder, name)
@@ -59,44 +62,56 @@ class IncompleteTest(unittest.TestCase):
             dest = win_path(dest)
         return self.images.around(label + ".exe", archive, "--autostart", "--dest", "fixed:" + dest)
 
-    def test_an_archive_cut_or_damaged_extracts_everything_or_says_so(self):
+    def test_an_archive_cut_or_damaged_writes_nothing_and_says_so(self):
         whole = zip_of(os.path.join(self.work, "three.zip"),
                        [("one.txt", b"1" * 5000), ("two.txt", os.urandom(3000)),
                         ("three.txt", b"3" * 7000)])
         second = whole.index(b"PK\x03\x04", 1)
-        third = whole.index(b"PK\x03\x04", second + 1)
         directory = whole.index(b"PK\x01\x02")
-        damaged = bytearray(whole)
-        damaged[second + 18] ^= 0x10  # the second entry's compressed size
-        all_three, first_one = ["one.txt", "three.txt", "two.txt"], ["one.txt"]
+
+        def changed(at, value):
+            damaged = bytearray(whole)
+            damaged[at] = value
+            return bytes(damaged)
+
         cases = [
-            ("inside the central directory", whole[:directory + 20], [], all_three, 0),
-            ("before a header", whole[:second], [READ_ERROR], first_one, 1),
-            ("inside a header", whole[:second + 12], [READ_ERROR], first_one, 1),
-            ("inside the data", whole[:third - 100], [READ_ERROR], first_one + ["two.txt"], 1),
-            ("before the central directory", whole[:directory], [READ_ERROR], all_three, 1),
-            ("a damaged size", bytes(damaged), ["Couldn't verify two.txt.", READ_ERROR],
-             first_one + ["two.txt"], 1),
+            ("inside the central directory", whole[:directory + 20]),
+            ("inside the end record", whole[:-10]),
+            ("before a header", whole[:second]),
+            ("before the central directory", whole[:directory]),
+            ("a damaged size", changed(second + 18, whole[second + 18] ^ 0x10)),
+            ("a local signature made the directory's", changed(second + 3, 2)),
+            ("a byte of a local name", changed(second + 30, ord("T"))),
+            ("1,000 bytes after the end record", whole + b"g" * 1000),
         ]
-        for label, archive, boxes, files, code in cases:
+        for label, archive in cases:
             with self.subTest(label):
                 dest = self.fresh("out-cut")
+                os.rmdir(dest)  # not even the destination is made
                 result = run_stub(self.image_of("cut", archive, dest))
                 self.assertEqual(result.errors, [], result)
-                self.assertEqual([b.text for b in result.boxes], boxes)
-                self.assertEqual(result.exit_code, code)
-                self.assertEqual(sorted(os.listdir(dest)), files)
+                self.assertEqual([b.text for b in result.boxes], [READ_ERROR])
+                self.assertEqual(result.exit_code, 1)
+                self.assertFalse(os.path.exists(dest))
+        dest = self.fresh("out-cut")
+        result = run_stub(self.image_of("whole", whole, dest))
+        self.assertEqual((result.errors, result.boxes, result.exit_code), ([], [], 0), result)
+        self.assertEqual(sorted(os.listdir(dest)), ["one.txt", "three.txt", "two.txt"])
 
     def test_names_windows_would_not_create_as_themselves_prompt_and_exit_2(self):
         dest = self.fresh("out-names")
         names = ["nul.txt", "COM1", "aux.c", "dot.", "dirdot./x", "space "]
+        # A file where this run made a folder, and a folder where it made a file.
+        clashes = [("made/", b""), ("made", b"a file"), ("kept.txt/", b"")]
         archive = zip_of(os.path.join(self.work, "names.zip"),
-                         [(n, b"never written") for n in names] + [("kept.txt", b"kept")])
+                         [(n, b"never written") for n in names] + [("kept.txt", b"kept")] + clashes)
         result = run_stub(self.image_of("names", archive, dest))
         self.assertEqual(result.errors, [], result)
-        self.assertEqual([b.text for b in result.boxes], [CREATE_FAILED % n for n in names])
+        self.assertEqual([b.text for b in result.boxes],
+                         [CREATE_FAILED % n for n in names + ["made", "kept.txt/"]])
         self.assertEqual(result.exit_code, 2)
-        self.assertEqual(os.listdir(dest), ["kept.txt"])
+        self.assertEqual(sorted(os.listdir(dest)), ["kept.txt", "made"])
+        self.assertTrue(os.path.isdir(os.path.join(dest, "made")))
 
     def test_japanese_names_with_a_lone_or_misplaced_lead_byte(self):
         dest = self.fresh("out-lead")

@@ -14,10 +14,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     CreateProgramHeap();
     ModuleInstance = instance;
+    MessageCaption = u"";  // as start-up sets it, before the dialog gives its title
     if (__argc < 2)
         return 100;
     const char *what = __argv[1];
-    const char *name = __argc > 2 ? __argv[2] : nullptr;
+    // The name as the prompts take it: UTF-16, from the command line's code page.
+    static char16_t wide[1000];
+    const char16_t *name = nullptr;
+    if (__argc > 2 && MultiByteToWideChar(CP_ACP, 0, __argv[2], -1, (LPWSTR)wide, 1000))
+        name = wide;
     if (!lstrcmpA(what, "replace"))
         return AskReplace(name) ? 10 : 11;
     if (!lstrcmpA(what, "create")) {

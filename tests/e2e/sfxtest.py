@@ -62,6 +62,15 @@ def work_dir(name):
     return path
 
 
+def write_files(root, files):
+    """Writes {relative name: bytes} below root, making the folders."""
+    for name, data in files.items():
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+
 def prefix():
     """The Wine prefix's folder."""
     return subprocess.run([WINE_BED, "prefix"], stdout=subprocess.PIPE,

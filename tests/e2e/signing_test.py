@@ -33,11 +33,7 @@ class SigningTest(unittest.TestCase):
     def setUpClass(cls):
         cls.work = work_dir("signing")
         cls.source = os.path.join(cls.work, "source")
-        for name, data in FILES.items():
-            path = os.path.join(cls.source, name)
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, "wb") as f:
-                f.write(data)
+        sfxtest.write_files(cls.source, FILES)
 
     def pack(self, name, *options):
         dest = os.path.join(self.work, "out-" + name)

@@ -1,4 +1,5 @@
-// The signature scan and the walk over ZIP local headers.
+// The signature scan, the walk over ZIP local headers and the check of the
+// archive against its central directory.
 #include <gtest/gtest.h>
 
 #include "archive/archive.h"
@@ -145,13 +146,6 @@ void AddEntry(std::vector<uint8_t> &image, const std::string &name, uint32_t unc
     image.insert(image.end(), dataSize, 0x33);
 }
 
-void AddCentralDirectory(std::vector<uint8_t> &image)
-{
-    const char sig[] = "PK\1\2";
-    image.insert(image.end(), sig, sig + 4);
-    image.insert(image.end(), 42, 0);
-}
-
 TEST(LocalHeader, FieldsAreReadLittleEndian)
 {
     std::vector<uint8_t> image = Filler(64);
@@ -169,67 +163,69 @@ TEST(LocalHeader, FieldsAreReadLittleEndian)
     EXPECT_EQ(h.ExtraLength, 5);
     EXPECT_EQ(NextHeaderOffset(64, &h), 64u + 30 + 15 + 5 + 77);
     EXPECT_EQ(ReadLocalHeader(65, &h), WALK_BROKEN);
+    h.CompressedSize = 0u - (64 + 30 + 15 + 5);  // leads back to offset 0
+    EXPECT_EQ(NextHeaderOffset(64, &h), 0u);
 }
 
-TEST(CountTotalSize, SumsEveryEntryUpToTheCentralDirectory)
+TEST(CheckArchive, SumsEveryEntryAndFindsTheDirectory)
 {
     std::vector<uint8_t> image = Filler(10);
     AddEntry(image, "a.txt", 100, 40);
     AddEntry(image, "docs/", 0, 0);
     AddEntry(image, "docs/b.bin", 5000, 300, 9);  // extra field stepped over
-    AddCentralDirectory(image);
+    uint32_t directory = (uint32_t)image.size();
+    AppendDirectory(image, 10);
     TempImage file(image);
-    EXPECT_EQ(CountTotalSize(10), 5100u);
+    ArchiveSummary archive;
+    ASSERT_EQ(CheckArchive(&archive), ARCHIVE_OK);
+    EXPECT_EQ(archive.First, 10u);
+    EXPECT_EQ(archive.Directory, directory);
+    EXPECT_EQ(archive.Entries, 3u);
+    EXPECT_EQ(archive.TotalSize, 5100u);
 }
 
-TEST(CountTotalSize, TheLastEntryMayEndTheImage)
+// What each kind of failure is called (--describe names it); the entries
+// that agreed before it are counted.
+TEST(CheckArchive, TellsWhatFails)
 {
-    std::vector<uint8_t> withDirectory, bare;
-    AddEntry(withDirectory, "only.txt", 1234, 10);
-    AddEntry(bare, "only.txt", 1234, 10);
-    AddCentralDirectory(withDirectory);
-    {
-        TempImage file(withDirectory);
-        EXPECT_EQ(CountTotalSize(0), 1234u);
+    std::vector<uint8_t> good;
+    AddEntry(good, "one", 7, 1);
+    AddEntry(good, "two", 9, 1);
+    AddEntry(good, std::string(250, 'n'), 10, 3);
+    AppendDirectory(good, 0);
+    const size_t end = good.size() - 22, directory = Get32At(good, end + 16);
+    const size_t second = directory + 46 + 3;
+    auto with = [&](size_t at, uint8_t value) {
+        std::vector<uint8_t> image = good;
+        image[at] = value;
+        return image;
+    };
+    std::vector<uint8_t> longName, described = with(second + 8, 8), zip64 = good;
+    std::fill(zip64.begin() + (long)second + 24, zip64.begin() + (long)second + 28, 0xFF);
+    AddEntry(longName, std::string(251, 'n'), 10, 3);
+    AppendDirectory(longName, 0);
+    struct Case {
+        std::vector<uint8_t> image;
+        ArchiveCheck result;
+        uint32_t entries;
+    } cases[] = {
+        {good, ARCHIVE_OK, 3},
+        {Filler(100), ARCHIVE_NO_ENTRIES, 0},
+        {std::vector<uint8_t>(good.begin(), good.end() - 1), ARCHIVE_NO_END_RECORD, 0},
+        {with(end + 4, 1), ARCHIVE_ZIP64, 0},            // another disk
+        {zip64, ARCHIVE_ZIP64, 1},                       // a size of 0xFFFFFFFF
+        {described, ARCHIVE_DATA_DESCRIPTOR, 1},
+        {with(second, 'Q'), ARCHIVE_BAD_DIRECTORY, 1},
+        {with(second + 46, 'T'), ARCHIVE_DISAGREES, 1},  // a name byte
+        {longName, ARCHIVE_DISAGREES, 0},                // 251 bytes
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(&c - cases);
+        TempImage file(c.image);
+        ArchiveSummary archive;
+        EXPECT_EQ(CheckArchive(&archive), c.result);
+        EXPECT_EQ(archive.Entries, c.entries);
     }
-    {
-        TempImage file(bare);
-        EXPECT_EQ(CountTotalSize(0), 1234u);
-    }
-    std::vector<uint8_t> cut;
-    AddEntry(cut, "one.txt", 7, 1);
-    AddEntry(cut, "two.txt", 9, 1);
-    cut.resize(cut.size() - 20);  // the second header cannot be read whole
-    TempImage file(cut);
-    EXPECT_EQ(CountTotalSize(0), 7u);
-}
-
-TEST(CountTotalSize, ANameOf250BytesIsWalkedAnd251StopsTheWalk)
-{
-    std::vector<uint8_t> image;
-    AddEntry(image, std::string(250, 'n'), 10, 3);
-    AddEntry(image, "after.txt", 20, 3);
-    AddEntry(image, std::string(251, 'n'), 40, 3);
-    AddEntry(image, "never.txt", 80, 3);
-    TempImage file(image);
-    EXPECT_EQ(CountTotalSize(0), 30u);
-}
-
-TEST(CountTotalSize, ASizeThatWrapsAroundEndsTheWalk)
-{
-    // The second entry's size leads back to the first header: without a
-    // guard the walk would go round for ever.
-    std::vector<uint8_t> image;
-    AddEntry(image, "a", 5, 0);
-    uint32_t second = (uint32_t)image.size();
-    AddEntry(image, "b", 6, 0);
-    uint32_t back = (uint32_t)(0u - (second + 30 + 1));  // second + 31 + back == 0
-    image[second + 18] = (uint8_t)back;
-    image[second + 19] = (uint8_t)(back >> 8);
-    image[second + 20] = (uint8_t)(back >> 16);
-    image[second + 21] = (uint8_t)(back >> 24);
-    TempImage file(image);
-    EXPECT_EQ(CountTotalSize(0), 11u);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include "inflate/inflate.h"
 #include "messages/messages.h"
 #include "pack_test_util.h"
-#include "platform/host/host_testing.h"
+#include "host_testing.h"
 #include "test_image.h"
 
 using namespace packtest;
@@ -27,7 +27,6 @@ protected:
         HostThrowOnExit();
         HostResetBoxes();
         InputBudget = 0;  // as start-up leaves it
-        MemorySinkNext = nullptr;
         SfxConfig = nullptr;
         ConfigSize = 0;
     }
@@ -83,7 +82,6 @@ protected:
         EXPECT_EQ(SfxConfig->DestKind, settings.destKind);
         for (int slot = 0; slot < 7; slot++)
             EXPECT_STREQ(ConfigString(slot), settings.texts[slot].c_str()) << slot;
-        EXPECT_EQ(MemorySinkNext, nullptr);
         EXPECT_TRUE(HostBoxes.empty());
     }
 };
@@ -164,6 +162,24 @@ TEST_F(LoadConfigTest, FlagBitsAboveBitFourAreKept)
     settings.flags = 0xFFFFFFE0 | SFX_EXTRACTOR_UI;
     EXPECT_EQ(Load(ImageAround(pack::BuildConfigBlock(settings))), -1);
     EXPECT_EQ(SfxConfig->Flags, settings.flags);
+}
+
+// The texts as the dialog shows them: UTF-8 under SFX_UTF8_TEXTS, with
+// U+FFFD for each byte that is not; else in the code page (Latin-1 here).
+TEST_F(LoadConfigTest, TextsAreDecodedAsUtf8UnderItsFlagElseInTheCodePage)
+{
+    pack::ConfigSettings settings = Settings();
+    settings.texts[CFG_DESCRIPTION] = "\xCE\x95\xCE\xBB \xE6\x97\xA5 \xF0\x9F\x98\x80";
+    settings.texts[CFG_ABOUT_TEXT] = "bad \xFF\xC3 end";
+    settings.flags |= SFX_UTF8_TEXTS;
+    ASSERT_EQ(Load(ImageAround(pack::BuildConfigBlock(settings))), -1);
+    EXPECT_EQ(ConfigText(CFG_DESCRIPTION), std::u16string(u"\u0395\u03BB \u65E5 \U0001F600"));
+    EXPECT_EQ(ConfigText(CFG_ABOUT_TEXT), std::u16string(u"bad \uFFFD\uFFFD end"));
+    EXPECT_EQ(ConfigText(CFG_RUN_COMMAND), std::u16string(u"setup.exe /q"));
+
+    settings.flags &= ~SFX_UTF8_TEXTS;
+    ASSERT_EQ(Load(ImageAround(pack::BuildConfigBlock(settings))), -1);
+    EXPECT_EQ(ConfigText(CFG_ABOUT_TEXT), std::u16string(u"bad \u00FF\u00C3 end"));
 }
 
 TEST_F(LoadConfigTest, AFixedFolderOf259CharactersFits)
@@ -333,11 +349,21 @@ TEST_F(LoadConfigTest, TheIconSlotNeedsNoTerminator)
     EXPECT_EQ(Load(ImageAround(pack::BuildConfigBlock(settings))), -1);
 }
 
-TEST_F(LoadConfigTest, AFixedFolderOf260CharactersIsRejected)
+TEST_F(LoadConfigTest, AFixedFolderOf260UnitsIsRejectedWhateverItsBytes)
 {
     pack::ConfigSettings settings = Settings();
     settings.texts[CFG_FIXED_DIR] = "C:\\" + std::string(257, 'd');
     ExpectInternalError(ImageAround(pack::BuildConfigBlock(settings)));
+
+    // 3 + 100 UTF-16 units in 303 bytes of UTF-8: a path buffer holds it.
+    std::string folder = "C:\\";
+    for (int i = 0; i < 100; i++)
+        folder += "\xE6\xBC\xA2";  // U+6F22
+    settings.flags |= SFX_UTF8_TEXTS;
+    settings.texts[CFG_FIXED_DIR] = folder;
+    HostBoxes.clear();
+    ASSERT_EQ(Load(ImageAround(pack::BuildConfigBlock(settings))), -1);
+    EXPECT_EQ(HostUtf8(ConfigText(CFG_FIXED_DIR)), folder);
 }
 
 }  // namespace

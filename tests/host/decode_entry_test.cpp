@@ -12,23 +12,18 @@ protected:
     // Decodes the first dataSize bytes of image as an entry's data of that
     // compressed size, into memory of expectedSize bytes.
     DecodeResult Decode(const Bytes &image, uint32_t dataSize, uint32_t expectedSize,
-                        const Bytes &expected)
+                        const Bytes &expected, uint16_t method = 8)
     {
         TempImage file(image);
         LocalHeader header = {};
-        header.Method = 8;
+        header.Method = method;
         header.CompressedSize = dataSize;
         header.UncompressedSize = expectedSize;
         header.Crc32 = Crc32Of(expected);
         Bytes out(expectedSize + 1);
-        DecodeResult result;
-        try {
-            result = DecodeEntry(&header, dataSize + BUDGET_SLACK, out.data());
-        } catch (const HostExit &) {
-            result = DECODE_BAD_DATA;  // the sink overflowed
-        }
-        MemorySinkNext = nullptr;
-        return result;
+        MemorySink sink;
+        MakeMemorySink(&sink, out.data(), expectedSize);
+        return DecodeEntry(&header, dataSize + BUDGET_SLACK, &ImageSource, &sink);
     }
 };
 
@@ -67,9 +62,10 @@ TEST_F(DecodeEntryTest, EveryCutOfAValidStreamFollowedByTheCentralDirectoryIsBad
         for (size_t cut = 1; cut < stream.size(); cut++) {
             Bytes image(stream.begin(), stream.begin() + cut);
             image.insert(image.end(), tail.begin(), tail.end());
-            EXPECT_EQ(Decode(image, (uint32_t)cut, (uint32_t)expected.size(), expected),
-                      DECODE_BAD_DATA)
-                << cut << " of " << stream.size();
+            // Bad data, or more output than the block holds.
+            DecodeResult result = Decode(image, (uint32_t)cut, (uint32_t)expected.size(), expected);
+            EXPECT_TRUE(result == DECODE_BAD_DATA || result == DECODE_WRITE_FAILED)
+                << cut << " of " << stream.size() << ": " << result;
         }
     }
 }
@@ -108,6 +104,38 @@ TEST_F(DecodeEntryTest, AStoredBlockEndingExactlyAtTheEntrysEndIsGood)
     Bytes tail = CentralDirectory();
     image.insert(image.end(), tail.begin(), tail.end());
     EXPECT_EQ(Decode(image, dataSize, 2, Bytes{'A', 'B'}), DECODE_OK);
+}
+
+TEST_F(DecodeEntryTest, AnImageEndingInsideTheDataIsAReadErrorAndMoreOutputThanTheSinkHoldsItsFailure)
+{
+    Bytes data = Text();
+    Bytes stream = ZlibDeflate(data, 6, 15, Z_DEFAULT_STRATEGY);
+    Bytes cut(stream.begin(), stream.begin() + stream.size() / 2);
+    EXPECT_EQ(Decode(cut, (uint32_t)stream.size(), (uint32_t)data.size(), data), DECODE_READ_ERROR);
+    Bytes storedCut(data.begin(), data.begin() + 1000);
+    EXPECT_EQ(Decode(storedCut, (uint32_t)data.size(), (uint32_t)data.size(), data, 0),
+              DECODE_READ_ERROR);
+    // A memory sink one byte short: the sink fails, before the size check.
+    Bytes whole = stream;
+    whole.push_back(0);
+    EXPECT_EQ(Decode(whole, (uint32_t)stream.size(), (uint32_t)data.size() - 1, data),
+              DECODE_WRITE_FAILED);
+    EXPECT_TRUE(HostBoxes.empty());
+
+    // A failed read outweighs a failed write before it: the stub then ends.
+    Bytes big(50000, 'x');
+    TempImage file(Bytes(big.begin(), big.begin() + 40000));
+    TempOutput output;
+    FileSink &sink = output.sink();
+    FileHandle kept = sink.File;
+    sink.File = (FileHandle)(intptr_t)open("/dev/full", O_WRONLY);
+    LocalHeader header = {};
+    header.CompressedSize = header.UncompressedSize = (uint32_t)big.size();
+    header.Crc32 = Crc32Of(big);
+    EXPECT_EQ(DecodeEntry(&header, EntryBudget(&header), &ImageSource, &sink), DECODE_READ_ERROR);
+    EXPECT_TRUE(sink.Failed);  // the first window could not be written
+    close((int)(intptr_t)sink.File);
+    sink.File = kept;
 }
 
 }  // namespace

@@ -7,11 +7,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
+#include "archive/names.h"
 #include "extract/extract.h"
 #include "inflate/inflate.h"
 #include "messages/messages.h"
-#include "platform/host/host_testing.h"
+#include "host_testing.h"
 #include "inflate_support.h"
 #include "test_image.h"
 
@@ -28,6 +30,7 @@ struct Entry {
     bool badCrc = false;
     uint32_t claimedSize = 0;  // the uncompressed size stored; 0: the real one
     uint32_t claimedCompressed = 0;  // the compressed size stored; 0: the real one
+    uint16_t flags = 0;              // the general-purpose flags (ZIP_FLAG_UTF8)
 };
 
 std::vector<uint8_t> Deflate(const std::string &data)
@@ -36,9 +39,8 @@ std::vector<uint8_t> Deflate(const std::string &data)
                                      Z_DEFAULT_STRATEGY);
 }
 
-// A stub's worth of filler, then the local entries, then a central
-// directory signature where the walk ends.
-std::vector<uint8_t> Image(const std::vector<Entry> &entries)
+// A stub's worth of filler, then the local entries.
+std::vector<uint8_t> Locals(const std::vector<Entry> &entries)
 {
     std::vector<uint8_t> out(512, 'x');
     for (const Entry &e : entries) {
@@ -48,7 +50,7 @@ std::vector<uint8_t> Image(const std::vector<Entry> &entries)
         uint32_t crc = (uint32_t)crc32(0, (const Bytef *)e.content.data(), (uInt)e.content.size());
         Put32(out, 0x04034B50);
         Put16(out, 20);
-        Put16(out, 0);
+        Put16(out, e.flags);
         Put16(out, e.method);
         Put16(out, e.time);
         Put16(out, e.date);
@@ -60,8 +62,25 @@ std::vector<uint8_t> Image(const std::vector<Entry> &entries)
         out.insert(out.end(), e.name.begin(), e.name.end());
         out.insert(out.end(), data.begin(), data.end());
     }
-    Put32(out, 0x02014B50);
     return out;
+}
+
+// The local entries, their central directory and the end record.
+std::vector<uint8_t> Image(const std::vector<Entry> &entries)
+{
+    std::vector<uint8_t> out = Locals(entries);
+    AppendDirectory(out, 512);
+    return out;
+}
+
+// Stored bytes as the host's code page reads them (Latin-1, or its
+// stand-in for 932 with HostDoubleByte), in UTF-8: how prompts and files
+// on the host show a name without bit 11.
+std::string AsShown(const std::string &bytes)
+{
+    std::vector<char16_t> wide(bytes.size() + 1);
+    DecodeStored(bytes.c_str(), (uint32_t)bytes.size(), false, false, wide.data());
+    return HostUtf8(wide.data());
 }
 
 std::string ReadFile(const fs::path &path)
@@ -102,7 +121,7 @@ protected:
         MakeCrcTable();
         InternalErrorText = LoadResString(IDS_INTERNAL_ERROR);
         MainWindow = nullptr;
-        MessageCaption = "";
+        MessageCaption = u"";
     }
     void TearDown() override
     {
@@ -113,14 +132,39 @@ protected:
         fs::remove_all(root_);
     }
 
-    // Extracts the image into destination; the buffer as ExtractAll left it.
+    // Checks and extracts the image into destination, as start-up and the
+    // dialog do; the buffer as ExtractAll left it.
     std::string Run(const std::vector<Entry> &entries, const char *destination = "C:\\dest",
                     int overwrite = 0)
     {
         TempImage image(Image(entries));
-        strcpy(path_, destination);
+        SetPath(destination);
+        CheckImageArchive();
         ExtractAll(path_, overwrite);
-        return path_;
+        return HostUtf8(path_);
+    }
+    // The same for an image's bytes, into C:\dest made afresh, replacing
+    // without asking; the exit code, 0 when the run returned.
+    int RunImage(const std::vector<uint8_t> &image)
+    {
+        fs::remove_all(Dest());
+        fs::create_directories(Dest());
+        HostResetBoxes();
+        TempImage file(image);
+        SetPath("C:\\dest");
+        try {
+            CheckImageArchive();
+            ExtractAll(path_, 1);
+        } catch (const HostExit &e) {
+            return (int)e.code;
+        }
+        return 0;
+    }
+    // The destination buffer holding a UTF-8 path.
+    void SetPath(const std::string &path)
+    {
+        std::u16string wide = HostUtf16(path);
+        memcpy(path_, wide.c_str(), (wide.size() + 1) * 2);
     }
     fs::path Dest() const { return root_ / "C" / "dest"; }
     std::vector<std::string> BoxTexts() const
@@ -132,7 +176,7 @@ protected:
     }
 
     fs::path root_;
-    char path_[PATH_CHARS];
+    char16_t path_[PATH_CHARS];
     // Static: the decoder keeps pointing at them after the test, as later
     // tests in the same process may rely on.
     static inline uint8_t window_[WINDOW_SIZE];
@@ -144,7 +188,7 @@ TEST_F(Extract, WritesTheTreeAndLeavesTheDestinationWithItsBackslash)
     std::string big(200000, 0);
     for (size_t i = 0; i < big.size(); i++)
         big[i] = (char)("abcdefgh"[i % 8] + (i / 1000) % 7);
-    std::string left = Run({{"docs/", ""},
+    std::string left = Run({{"docs/", "", 0},
                             {"a/b/c.txt", "deep"},
                             {"a/b/d.txt", "next"},   // its folders made already
                             {"a/e/f.txt", "other"},  // a folder as long as the last
@@ -170,55 +214,180 @@ TEST_F(Extract, WritesTheTreeAndLeavesTheDestinationWithItsBackslash)
     EXPECT_FALSE(ExtractionIncomplete);
 }
 
-// The walk ends only at the central directory or the end record. Anywhere
-// else entries are missing: those before are extracted, then the damaged
-// archive is reported and the run ends with exit code 1.
-TEST_F(Extract, AWalkThatDoesNotReachTheCentralDirectoryIsAReadError)
+// The archive with the directory of another: the local entries of locals,
+// then the records and end record of directory, whose end record is made to
+// say where its directory now lies.
+std::vector<uint8_t> WithDirectoryOf(const std::vector<uint8_t> &locals,
+                                     const std::vector<uint8_t> &directory)
 {
-    std::vector<uint8_t> whole = Image({{"first", "1"}, {"second", "22"}});
-    size_t second = 512 + 30 + 5 + Deflate("1").size();
-    size_t directory = whole.size() - 4;
-    std::vector<uint8_t> endRecordOnly = whole;
-    endRecordOnly[directory + 2] = 5;
-    endRecordOnly[directory + 3] = 6;
-    std::vector<uint8_t> longName = Image({{"first", "1"}, {std::string(251, 'n'), "2"}});
-    std::vector<uint8_t> badSize = whole;
-    badSize[512 + 18] += 3;  // the first entry's compressed size
+    size_t localEnd = Get32At(locals, locals.size() - 6);
+    size_t from = Get32At(directory, directory.size() - 6);
+    std::vector<uint8_t> out(locals.begin(), locals.begin() + localEnd);
+    out.insert(out.end(), directory.begin() + from, directory.end());
+    size_t offset = out.size() - 6;
+    out.resize(offset);
+    Put32(out, (uint32_t)localEnd);
+    Put16(out, 0);
+    return out;
+}
+
+void Poke16(std::vector<uint8_t> &image, size_t at, uint16_t v)
+{
+    image[at] = (uint8_t)v;
+    image[at + 1] = (uint8_t)(v >> 8);
+}
+
+void Poke32(std::vector<uint8_t> &image, size_t at, uint32_t v)
+{
+    Poke16(image, at, (uint16_t)v);
+    Poke16(image, at + 2, (uint16_t)(v >> 16));
+}
+
+// The archive is checked whole against its central directory before
+// anything is created: every kind of damage, a download cut anywhere, and
+// what the directory does not vouch for end the run with exit code 1 and
+// nothing written.
+TEST_F(Extract, AnArchiveThatDisagreesWithItsDirectoryWritesNothing)
+{
+    const std::vector<Entry> three = {{"first", "1"}, {"second", "22"}, {"third", "333", 0}};
+    const std::vector<uint8_t> whole = Image(three);
+    const size_t second = 512 + 30 + 5 + Deflate("1").size();
+    const size_t end = whole.size() - 22;  // the end record
+    const size_t directory = Get32At(whole, end + 16);
+    const size_t secondRecord = directory + 46 + 5;
+    auto changed = [&](std::function<void(std::vector<uint8_t> &)> change) {
+        std::vector<uint8_t> image = whole;
+        change(image);
+        return image;
+    };
+    auto cut = [&](size_t size) { return std::vector<uint8_t>(whole.begin(), whole.begin() + size); };
+
+    // Data that holds "PK\1\2", the local sizes and CRC-32 cut to the bytes
+    // before it: the walk would take the rest for the directory.
+    std::string held = std::string("kept") + "PK\1\2" + std::string(40, 'd');
+    std::vector<uint8_t> fakeEnd = Image({{"held.bin", held, 0}, {"after", "a"}});
+    Poke32(fakeEnd, 512 + 14, (uint32_t)crc32(0, (const Bytef *)"kept", 4));
+    Poke32(fakeEnd, 512 + 18, 4);
+    Poke32(fakeEnd, 512 + 22, 4);
+    Entry described{"described", "with a data descriptor"};
+    described.flags = 8;
+    Entry huge{"huge.bin", "only this", 0};  // both sizes far beyond the image
+    huge.claimedCompressed = 0xFFFFFFFFu;
+    huge.claimedSize = 0x20000000u;
+    std::vector<uint8_t> twoEnds = whole;
+    twoEnds.insert(twoEnds.end(), whole.end() - 22, whole.end());
+    std::vector<uint8_t> between = whole;  // bytes between the directory and the end record
+    between.insert(between.begin() + (long)end, 5, 'b');
+    Poke32(between, between.size() - 10, (uint32_t)(end - directory + 5));
 
     struct Case {
         const char *what;
         std::vector<uint8_t> image;
-        std::vector<std::string> boxes;
-        std::vector<std::string> tree;
     };
-    const std::vector<std::string> both = {"first", "second"}, one = {"first"};
-    const std::string readError = "Error reading from archive.";
     std::vector<Case> cases = {
-        {"at the end record", endRecordOnly, {}, both},
-        {"before the central directory", {whole.begin(), whole.begin() + directory}, {readError}, both},
-        {"inside the signature", {whole.begin(), whole.begin() + directory + 2}, {readError}, both},
-        {"before a header", {whole.begin(), whole.begin() + second}, {readError}, one},
-        {"inside a header", {whole.begin(), whole.begin() + second + 17}, {readError}, one},
-        {"a name over 250 bytes", longName, {readError}, one},
-        {"a damaged size", badSize, {"Couldn't verify first.", readError}, one},
+        {"a local signature made the directory's", changed([&](auto &i) { i[second + 2] = 1, i[second + 3] = 2; })},
+        {"a local signature made the end record's", changed([&](auto &i) { i[second + 2] = 5, i[second + 3] = 6; })},
+        {"data that holds the directory's signature", fakeEnd},
+        {"a byte of a local name", changed([&](auto &i) { i[512 + 30] ^= 1; })},
+        {"bit 11 in a local header", changed([&](auto &i) { i[second + 7] ^= 8; })},
+        {"the method in a local header", changed([&](auto &i) { i[512 + 8] = 0; })},
+        {"the CRC-32 in a record", changed([&](auto &i) { i[secondRecord + 16] ^= 1; })},
+        {"the compressed size in a local header", changed([&](auto &i) { i[512 + 18] += 3; })},
+        {"the size in a record", changed([&](auto &i) { i[secondRecord + 24] ^= 1; })},
+        {"a record's offset", changed([&](auto &i) { i[secondRecord + 42] ^= 1; })},
+        {"a record whose local entry is gone", WithDirectoryOf(Image({three[0], three[1]}), whole)},
+        {"a local entry that no record lists", WithDirectoryOf(whole, Image({three[0], three[1]}))},
+        {"a name over 250 bytes", Image({{"first", "1"}, {std::string(251, 'n'), "2"}})},
+        {"a data descriptor", Image({{"plain", "p"}, described})},
+        {"a ZIP64 size", Image({huge})},
+        {"a ZIP64 disk", changed([&](auto &i) { Poke16(i, end + 6, 0xFFFF); })},
+        {"a count of 0xFFFF", changed([&](auto &i) { Poke16(i, end + 8, 0xFFFF), Poke16(i, end + 10, 0xFFFF); })},
+        {"a count of 0", changed([&](auto &i) { Poke16(i, end + 8, 0), Poke16(i, end + 10, 0); })},
+        {"a directory offset inside the configuration", changed([&](auto &i) { Poke32(i, end + 16, 100); })},
+        {"a record's signature", changed([&](auto &i) { i[secondRecord + 3] = 9; })},
+        {"bytes between the directory and the end record", between},
+        {"the end record's signature", changed([&](auto &i) { i[end + 3] = 7; })},
+        {"a comment that runs past the end", changed([&](auto &i) { i[end + 20] = 1; })},
+        {"1,000 bytes after the end record", [&] { auto i = whole; i.resize(i.size() + 1000, 'g'); return i; }()},
+        {"a second end record behind the first", twoEnds},
+        {"cut before the end record", cut(end)},
+        {"cut inside the end record", cut(end + 12)},
+        {"cut inside the directory", cut(directory + 20)},
+        {"cut before the directory", cut(directory)},
+        {"cut inside a header", cut(second + 17)},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        fs::remove_all(Dest());
-        fs::create_directories(Dest());
-        HostResetBoxes();
-        TempImage file(c.image);
-        strcpy(path_, "C:\\dest");
-        int code = 0;
-        try {
-            ExtractAll(path_, 1);
-        } catch (const HostExit &e) {
-            code = (int)e.code;
-        }
-        EXPECT_EQ(code, c.boxes.empty() ? 0 : 1);
-        EXPECT_EQ(BoxTexts(), c.boxes);
-        EXPECT_EQ(Tree(Dest()), c.tree);
+        EXPECT_EQ(RunImage(c.image), 1);
+        EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Error reading from archive."});
+        EXPECT_EQ(Tree(Dest()), std::vector<std::string>{});
     }
+    EXPECT_EQ(RunImage(whole), 0);
+    EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{"first", "second", "third"}));
+}
+
+// What the directory vouches for extracts: offsets counted from the
+// archive's own start, a comment (holding an end record's bytes), an end
+// record inside an entry's data.
+TEST_F(Extract, ArchivesThatAgreeWithTheirDirectoryExtract)
+{
+    const std::vector<Entry> two = {{"one.txt", "1"}, {"two.txt", "22", 0}};
+    std::vector<uint8_t> fromItsStart = Locals(two);
+    AppendDirectory(fromItsStart, 512, 512);
+    std::vector<uint8_t> commented = Image(two);
+    std::vector<uint8_t> comment = {'P', 'K', 5, 6};
+    comment.resize(22, 0);
+    comment.insert(comment.end(), {'e', 'n', 'd'});
+    commented.insert(commented.end(), comment.begin(), comment.end());
+    Poke16(commented, commented.size() - comment.size() - 2, (uint16_t)comment.size());
+    std::vector<uint8_t> inner = Image({{"inner", "i", 0}});
+    std::vector<uint8_t> nested =
+        Image({{"inner.zip", std::string(inner.begin() + 512, inner.end()), 0}, {"last", "l"}});
+
+    for (const auto &image : {fromItsStart, commented}) {
+        EXPECT_EQ(RunImage(image), 0);
+        EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{"one.txt", "two.txt"}));
+        EXPECT_EQ(ReadFile(Dest() / "two.txt"), "22");
+    }
+    EXPECT_EQ(RunImage(nested), 0);
+    EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{"inner.zip", "last"}));
+    EXPECT_TRUE(HostBoxes.empty());
+}
+
+// A signed image: the archive ends where the certificate table begins,
+// after signing's padding of up to 7 bytes; a table that lies outside the
+// file is none.
+TEST_F(Extract, ASignedImagesArchiveEndsAtItsCertificateTable)
+{
+    // MZ, the PE header at 64, SizeOfHeaders 512, 16 data directories.
+    std::vector<uint8_t> pe(512, 0);
+    pe[0] = 'M', pe[1] = 'Z', pe[0x3C] = 64;
+    pe[64] = 'P', pe[65] = 'E';
+    Poke16(pe, 88, 0x10B);
+    Poke32(pe, 64 + 84, 512);
+    Poke32(pe, 88 + 92, 16);
+    auto image = [&](size_t padding, uint32_t table) {
+        std::vector<uint8_t> out = Image({{"signed.txt", "sealed"}});
+        std::copy(pe.begin(), pe.end(), out.begin());
+        out.resize(out.size() + padding, 0);
+        Poke32(out, 88 + 96 + 32, table ? table : (uint32_t)out.size());
+        Poke32(out, 88 + 96 + 36, 100);
+        out.resize(out.size() + 100, 0x30);  // the certificate table
+        return out;
+    };
+    for (size_t padding : {0, 3, 7}) {
+        SCOPED_TRACE(padding);
+        EXPECT_EQ(RunImage(image(padding, 0)), 0);
+        EXPECT_EQ(ReadFile(Dest() / "signed.txt"), "sealed");
+    }
+    EXPECT_EQ(RunImage(image(8, 0)), 1);  // more than signing adds
+    std::vector<uint8_t> unsigned_ = Image({{"plain.txt", "p"}});
+    std::copy(pe.begin(), pe.end(), unsigned_.begin());
+    Poke32(unsigned_, 88 + 96 + 32, 0x04034B50);  // "PK\3\4", far beyond the file
+    Poke32(unsigned_, 88 + 96 + 36, 1024);
+    EXPECT_EQ(RunImage(unsigned_), 0);
+    EXPECT_EQ(RunImage(image(0, 0x7FFFFFFF)), 1);  // the table's bytes then follow the end record
+    EXPECT_EQ(Tree(Dest()), std::vector<std::string>{});
 }
 
 // Stamped after the data is written, so that the write does not move the
@@ -274,13 +443,12 @@ TEST_F(Extract, ReportsBadEntriesAndGoesOn)
     // A stored entry that claims a gigabyte but holds five bytes.
     Entry claims{"claims.bin", "small", 0};
     claims.claimedSize = 1u << 30;
-    std::vector<uint8_t> image = Image({badCrc, garbage, claims, {"next.txt", "x"}});
+    std::vector<uint8_t> image = Locals({badCrc, garbage, claims, {"next.txt", "x"}});
     // Relabel the second entry's method: its stored bytes go to the inflater.
     size_t second = 512 + 30 + badCrc.name.size() + Deflate(badCrc.content).size();
     image[second + 8] = 8;
-    TempImage file(image);
-    strcpy(path_, "C:\\dest");
-    ExtractAll(path_, 0);
+    AppendDirectory(image, 512);
+    EXPECT_EQ(RunImage(image), 0);
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Couldn't verify crc.txt.",
                                                     "Couldn't verify garbage.bin.",
                                                     "Couldn't verify claims.bin."}));
@@ -288,70 +456,48 @@ TEST_F(Extract, ReportsBadEntriesAndGoesOn)
     EXPECT_EQ(ReadFile(Dest() / "next.txt"), "x");
 }
 
-// A file whose data did not reach the disk is no good entry.
-TEST_F(Extract, AStoredEntryClaimingNearly4GiBReadsToTheImagesEndNotBeyond)
-{
-    // Both sizes far beyond the image (as the ZIP64 marker 0xFFFFFFFF): the
-    // copy takes what the image holds and then meets its end.
-    Entry huge{"huge.bin", "only this", 0};
-    huge.claimedCompressed = 0xFFFFFFFFu;
-    huge.claimedSize = 0x20000000u;
-    TempImage file(Image({huge}));
-    strcpy(path_, "C:\\dest");
-    int code = -1;
-    try {
-        ExtractAll(path_, 0);
-    } catch (const HostExit &e) {
-        code = (int)e.code;
-    }
-    EXPECT_EQ(code, 1);
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Error reading from archive."});
-    EXPECT_LT(fs::file_size(Dest() / "huge.bin"), 64u * 1024);
-}
-
-// Every cut and every damaged header byte of a small archive: a run that
-// ends without a fatal report and without a failed entry has written every
-// entry whole.
+// Every cut and every damaged header byte of a small archive, local or
+// central: a cut archive and a run that ends with a fatal report write
+// nothing, and a run that ends without one and without a failed entry has
+// written every entry whole.
 TEST_F(Extract, NoCutOrDamagedHeaderPassesForACompleteRun)
 {
     const std::vector<Entry> entries = {
         {"one.txt", std::string(3000, '1')}, {"sub/two.bin", "stored bytes", 0}, {"three", "3"}};
     const std::vector<uint8_t> whole = Image(entries);
-    std::vector<std::vector<uint8_t>> images;
-    for (size_t cut = 512; cut < whole.size(); cut++)
-        images.emplace_back(whole.begin(), whole.begin() + cut);
-    for (size_t at = 512; at < whole.size();) {
-        for (size_t field = 4; field < 30; field++) {  // every header byte but the signature
-            images.push_back(whole);
-            images.back()[at + field] ^= 0x5A;
-        }
-        uint32_t nameLength = whole[at + 26] | whole[at + 27] << 8;
-        at += 30 + nameLength + (whole[at + 18] | whole[at + 19] << 8);
-        if (whole[at + 2] != 3)
-            break;
+    const size_t directory = Get32At(whole, whole.size() - 6);
+    for (size_t cut = 512; cut < whole.size(); cut++) {
+        ASSERT_EQ(RunImage(std::vector<uint8_t>(whole.begin(), whole.begin() + cut)), 1) << cut;
+        ASSERT_EQ(Tree(Dest()), std::vector<std::string>{}) << cut;
     }
+    std::vector<size_t> damaged;
+    for (size_t at = 512; at < directory;) {
+        for (size_t field = 4; field < 30; field++)  // every header byte but the signature
+            damaged.push_back(at + field);
+        uint32_t nameLength = whole[at + 26] | whole[at + 27] << 8;
+        at += 30 + nameLength + Get32At(whole, at + 18);
+    }
+    for (size_t at = directory; at < whole.size(); at++)
+        damaged.push_back(at);
     int complete = 0;
-    for (const std::vector<uint8_t> &image : images) {
-        fs::remove_all(Dest());
-        fs::create_directories(Dest());
-        HostResetBoxes();
-        TempImage file(image);
-        strcpy(path_, "C:\\dest");
-        try {
-            ExtractAll(path_, 1);
-        } catch (const HostExit &) {
+    for (size_t at : damaged) {
+        std::vector<uint8_t> image = whole;
+        image[at] ^= 0x5A;
+        if (RunImage(image) != 0) {
+            ASSERT_EQ(Tree(Dest()), std::vector<std::string>{}) << at;
             continue;
         }
         if (ExtractionIncomplete)
             continue;
         complete++;
         for (const Entry &e : entries)
-            ASSERT_EQ(ReadFile(Dest() / e.name), e.content) << e.name << ", image " << &image - &images[0];
+            ASSERT_EQ(ReadFile(Dest() / e.name), e.content) << e.name << ", byte " << at;
     }
     EXPECT_GT(complete, 0);  // the damaged times, for one, still extract everything
 }
 
-// A full disk is named as such, with the choice to go on or stop.
+// A file whose data did not reach the disk is no good entry: a full disk is
+// named as such, with the choice to go on or stop.
 TEST_F(Extract, ReportsAFailedWriteAsAFullDisk)
 {
     HostWritesUntilFailure = 0;
@@ -386,12 +532,82 @@ TEST_F(Extract, RefusesNamesThatWindowsWouldNotCreateAsThemselves)
     Run(entries);
     std::vector<std::string> expected;
     for (const std::string &name : escapes)
-        expected.push_back("Couldn't create " + name +
+        expected.push_back("Couldn't create " + AsShown(name) +
                            ". Click OK to continue, or Cancel to exit immediately.");
     EXPECT_EQ(BoxTexts(), expected);
     EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{".profile", "COM10", "LPT0", "a..b.txt",
                                                       "console.txt", "nul_"}));
     EXPECT_EQ(Tree(root_ / "C").size(), 8u);  // dest/, temp/ and the six
+    EXPECT_TRUE(ExtractionIncomplete);
+}
+
+// Bit 11: the name is UTF-8, created exactly whatever the code page; bytes
+// that are not UTF-8 (as a lax decoder would read them, "../" among them)
+// refuse the name, shown with U+FFFD for each bad byte.
+TEST_F(Extract, Utf8NamesAreCreatedExactlyAndAnythingElseIsRefused)
+{
+    // 390 bytes in 130 units: within the path (in two parts, each within
+    // the host's 255 bytes a name).
+    std::string part;
+    for (int i = 0; i < 64; i++)
+        part += "\xE5\xAD\x97";
+    std::string cjk = part + "\xE5\xAD\x97/" + part + "\xE5\xAD\x97";
+    const std::vector<std::string> good = {
+        "\xE6\x97\xA5\xE6\x9C\xAC/\xE8\xAA\xAC\xE6\x98\x8E.txt",    // Japanese, in a folder
+        "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD.txt",              // Greek
+        "R\xC3\xA9sum\xC3\xA9.txt", "\xF0\x9F\x98\x80.txt",          // accents, an emoji
+        "\xEF\xBC\xA3\xEF\xBC\xAF\xEF\xBC\xAE",                      // fullwidth CON: no device
+        "\xE2\x80\xAEtxt.exe", "plain.txt", cjk};
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"\xC0\xAE\xC0\xAE/up.txt", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD/up.txt"},
+        {"\xE0\x80\xAE", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"\xED\xA0\x80.txt", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD.txt"},
+        {"\xF4\x90\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {std::string("nul\0byte.txt", 12), "nul?byte.txt"},
+        {"cut\xE6\x97", "cut\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"cr\r\nlf.txt", "cr??lf.txt"}, {"esc\x1B.txt", "esc?.txt"},
+        {"made/a<b", "made/a<b"}, {"made/q?.txt", "made/q?.txt"}};
+    std::vector<Entry> entries;
+    for (const std::string &name : good) {
+        entries.push_back({name, "good " + name});
+        entries.back().flags = ZIP_FLAG_UTF8;
+    }
+    for (const auto &[name, shown] : bad) {
+        entries.push_back({name, "bad"});
+        entries.back().flags = ZIP_FLAG_UTF8;
+    }
+    Run(entries);
+    std::vector<std::string> expected;
+    for (const auto &[name, shown] : bad)
+        expected.push_back("Couldn't create " + shown +
+                           ". Click OK to continue, or Cancel to exit immediately.");
+    EXPECT_EQ(BoxTexts(), expected);
+    for (const std::string &name : good)
+        EXPECT_EQ(ReadFile(Dest() / name), "good " + name) << name;
+    EXPECT_EQ(Tree(Dest()).size(), good.size() + 2);  // and two folders
+    EXPECT_EQ(Tree(root_ / "C").size(), good.size() + 2 + 2);  // dest/ and temp/
+    EXPECT_TRUE(ExtractionIncomplete);
+}
+
+// A folder entry is checked like a file, and holds no data; a name that is
+// refused leaves none of its folders behind; an empty name names nothing; a
+// file cannot be where this run made a folder, nor a folder where it made a
+// file.
+TEST_F(Extract, FolderEntriesAndEmptyNamesAreCheckedLikeFiles)
+{
+    const std::vector<std::string> refused = {"../escdir/", "CON/", "dot./", "LPT\xB3/", "data/",
+                                              "x/", "", "made/aux", "C:/x/", "ok", "x/in.txt"};
+    Run({{"ok/", "", 0}, {"../escdir/", "", 0}, {"CON/", "", 0}, {"dot./", "", 0},
+         {"LPT\xB3/", "", 0}, {"data/", "carried", 0}, {"x", "a file"}, {"x/", "", 0},
+         {"", "no name", 0}, {"made/aux", "device"}, {"C:/x/", "", 0}, {"ok/in.txt", "in"},
+         {"ok", "a file where a folder is"}, {"x/in.txt", "below a file"}});
+    std::vector<std::string> expected;
+    for (const std::string &name : refused)
+        expected.push_back("Couldn't create " + AsShown(name) +
+                           ". Click OK to continue, or Cancel to exit immediately.");
+    EXPECT_EQ(BoxTexts(), expected);
+    EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{"ok/", "ok/in.txt", "x"}));
+    EXPECT_EQ(Tree(root_ / "C").size(), 5u);  // dest/, temp/ and the three
     EXPECT_TRUE(ExtractionIncomplete);
 }
 
@@ -423,36 +639,37 @@ TEST_F(Extract, StepsThroughDoubleByteNamesByCharacter)
     static std::vector<std::string> shown;
     shown.clear();
     ProgressRefreshHook = [] {
-        if (CurrentName && (shown.empty() || shown.back() != CurrentName))
-            shown.push_back(CurrentName);
+        if (CurrentName && (shown.empty() || shown.back() != HostUtf8(CurrentName)))
+            shown.push_back(HostUtf8(CurrentName));
     };
     // A lone lead byte at the end, or one before a byte that cannot follow
     // it ('/'), forms no character: refused, and shown with a '?' for it.
     Run({{hyo + "/" + so + ".txt", "kanji"}, {so + "..b", "dots"}, {"end\x83", "lone"},
          {"a\x83/../x", "misplaced"}});
     ProgressRefreshHook = nullptr;
-    EXPECT_EQ(shown, (std::vector<std::string>{so + ".txt", so + "..b", "end?", "x"}));
+    EXPECT_EQ(shown, (std::vector<std::string>{AsShown(so + ".txt"), AsShown(so + "..b"), "end?", "x"}));
     const std::string failed = ". Click OK to continue, or Cancel to exit immediately.";
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Couldn't create end?" + failed,
                                                     "Couldn't create a?/../x" + failed}));
-    EXPECT_EQ(ReadFile(Dest() / hyo / (so + ".txt")), "kanji");
-    EXPECT_EQ(ReadFile(Dest() / (so + "..b")), "dots");
-    EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{so + "..b", hyo + "/", hyo + "/" + so + ".txt"}));
+    EXPECT_EQ(ReadFile(Dest() / AsShown(hyo) / AsShown(so + ".txt")), "kanji");
+    EXPECT_EQ(ReadFile(Dest() / AsShown(so + "..b")), "dots");
+    EXPECT_EQ(Tree(Dest()), (std::vector<std::string>{AsShown(so + "..b"), AsShown(hyo) + "/",
+                                                      AsShown(hyo + "/" + so + ".txt")}));
     HostResetBoxes();
 
     // A destination ending in such a character still gets its backslash.
-    fs::create_directories(Dest() / hyo);
-    std::string dest = "C:\\dest\\" + hyo;
+    fs::create_directories(Dest() / "\xE8\xA1\xA8");
+    std::string dest = "C:\\dest\\\xE8\xA1\xA8";
     EXPECT_EQ(Run({{"in.txt", "x"}}, dest.c_str()), dest + "\\");
-    EXPECT_EQ(ReadFile(Dest() / hyo / "in.txt"), "x");
+    EXPECT_EQ(ReadFile(Dest() / "\xE8\xA1\xA8" / "in.txt"), "x");
 }
 
 TEST(MakeDirs, MakesEveryFolderBeforeABackslashAndRestoresThePath)
 {
     HostMadeFolders.clear();
-    char path[] = "C:\\x\\y\\file";
+    char16_t path[] = u"C:\\x\\y\\file";
     MakeDirs(path);
-    EXPECT_STREQ(path, "C:\\x\\y\\file");
+    EXPECT_EQ(HostUtf8(path), "C:\\x\\y\\file");
     EXPECT_EQ(HostMadeFolders, (std::vector<std::string>{"C:", "C:\\x", "C:\\x\\y"}));
 }
 
@@ -462,9 +679,9 @@ TEST_F(Folders, UniqueTempDirTakesTheFirstFreeNumberUpTo99)
 {
     for (int n = 1; n <= 4; n++)
         fs::create_directory(root_ / "C" / "temp" / ("PH0000" + std::to_string(n)));
-    char buffer[PATH_CHARS];
+    char16_t buffer[PATH_CHARS];
     ASSERT_TRUE(MakeUniqueTempDir(buffer));
-    EXPECT_STREQ(buffer, "C:\\temp\\PH00005");
+    EXPECT_EQ(HostUtf8(buffer), "C:\\temp\\PH00005");
     EXPECT_TRUE(fs::is_directory(root_ / "C" / "temp" / "PH00005"));
 
     for (int n = 6; n <= 99; n++) {
@@ -473,13 +690,13 @@ TEST_F(Folders, UniqueTempDirTakesTheFirstFreeNumberUpTo99)
         fs::create_directory(root_ / "C" / "temp" / name);
     }
     EXPECT_FALSE(MakeUniqueTempDir(buffer));
-    EXPECT_STREQ(buffer, "C:\\temp\\PH00100");
+    EXPECT_EQ(HostUtf8(buffer), "C:\\temp\\PH00100");
     EXPECT_FALSE(fs::exists(root_ / "C" / "temp" / "PH00100"));
 
     HostTempFolder = "C:\\temp";  // no trailing backslash: exactly one is added
     fs::remove(root_ / "C" / "temp" / "PH00042");
     ASSERT_TRUE(MakeUniqueTempDir(buffer));
-    EXPECT_STREQ(buffer, "C:\\temp\\PH00042");
+    EXPECT_EQ(HostUtf8(buffer), "C:\\temp\\PH00042");
 }
 
 TEST_F(Folders, DeleteTreeRemovesLinksButNotWhatTheyPointTo)
@@ -494,9 +711,9 @@ TEST_F(Folders, DeleteTreeRemovesLinksButNotWhatTheyPointTo)
     fs::create_directory_symlink(outside, tree / "one" / "link");
     fs::create_symlink(outside / "precious.txt", tree / "filelink");
 
-    char buffer[PATH_CHARS] = "C:\\temp\\PH00001\\";
+    char16_t buffer[PATH_CHARS] = u"C:\\temp\\PH00001\\";
     DeleteTree(buffer);
-    EXPECT_STREQ(buffer, "C:\\temp\\PH00001");
+    EXPECT_EQ(HostUtf8(buffer), "C:\\temp\\PH00001");
     EXPECT_FALSE(fs::exists(fs::symlink_status(tree)));
     EXPECT_TRUE(fs::exists(outside / "precious.txt"));
 }
@@ -509,21 +726,21 @@ TEST_F(Folders, DeleteTreeLeavesAReadOnlyFileAndTheFoldersAboveIt)
     std::ofstream(tree / "sub" / "free.txt") << "x";
     std::ofstream(tree / "other.txt") << "x";
     chmod((tree / "sub" / "locked.txt").c_str(), 0444);
-    char buffer[PATH_CHARS] = "C:\\temp\\t";
+    char16_t buffer[PATH_CHARS] = u"C:\\temp\\t";
     DeleteTree(buffer);
     EXPECT_EQ(Tree(tree), (std::vector<std::string>{"sub/", "sub/locked.txt"}));
 }
 
 TEST(JoinPath, PutsOneBackslashBetweenAndRefusesWhatDoesNotFit)
 {
-    char out[PATH_CHARS];
-    ASSERT_TRUE(JoinPath(out, "C:\\dir\\", "f.txt"));
-    EXPECT_STREQ(out, "C:\\dir\\f.txt");
-    ASSERT_TRUE(JoinPath(out, "C:\\dir", "f.txt"));
-    EXPECT_STREQ(out, "C:\\dir\\f.txt");
-    std::string folder(250, 'd');
-    EXPECT_FALSE(JoinPath(out, folder.c_str(), "0123456789"));
-    EXPECT_STREQ(out, "");
+    char16_t out[PATH_CHARS];
+    ASSERT_TRUE(JoinPath(out, u"C:\\dir\\", u"f.txt"));
+    EXPECT_EQ(HostUtf8(out), "C:\\dir\\f.txt");
+    ASSERT_TRUE(JoinPath(out, u"C:\\dir", u"f.txt"));
+    EXPECT_EQ(HostUtf8(out), "C:\\dir\\f.txt");
+    std::u16string folder(250, 'd');
+    EXPECT_FALSE(JoinPath(out, folder.c_str(), u"0123456789"));
+    EXPECT_EQ(out[0], 0);
 }
 
 }  // namespace
@@ -551,7 +768,8 @@ protected:
     int Run(const char *command, const char *waitFile, const char *destination)
     {
         try {
-            RunAndWait(command, waitFile, destination);
+            RunAndWait(HostUtf16(command).c_str(), HostUtf16(waitFile).c_str(),
+                       HostUtf16(destination).c_str());
         } catch (const HostExit &e) {
             return (int)e.code;
         }

@@ -1,5 +1,5 @@
 // The inflater's edges with the outside: bytes taken from the image under the
-// budget, fatal reads, the memory and file sinks, the flush order, failed
+// budget, failed reads, the memory and file sinks, the flush order, failed
 // writes, and stored entries.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -79,26 +79,50 @@ TEST_F(InflaterIo, AValidStreamPassesUnderTheEntryBudget)
     EXPECT_EQ(f.output, (Bytes{'b', 'u', 'd', 'g', 'e', 't'}));
 }
 
-TEST_F(InflaterIo, AStreamRunningOffTheImageIsTheFatalReadError)
+TEST_F(InflaterIo, AStreamRunningOffTheImageIsAFailedReadAfterWhichNothingIsFlushed)
 {
+    // The stored bytes end early, in a stored block (its copy stops at the
+    // failed read), a stored entry and a fixed block; the decoder reports
+    // and ends nothing.
     BitWriter w;
-    StoredBlock(w, true, Bytes(100, 1));
-    Bytes image = w.bytes();
-    image.resize(50);  // the stored bytes end early
-    TempImage file(image);
+    StoredBlock(w, false, Bytes(40000, 1));
+    Bytes stored = w.bytes();
+    stored.resize(40000);
+    Bytes data(100000);
+    uint32_t noise = 1;
+    for (uint8_t &b : data)
+        b = (uint8_t)((noise = noise * 1103515245 + 12345) >> 16);
+    Bytes fixed = ZlibDeflate(data, 6, 15, Z_FIXED);
+    fixed.resize(fixed.size() / 2);
+    for (const Bytes &image : {stored, fixed}) {
+        TempImage file(image);
+        TempOutput output;
+        EXPECT_NE(InflateStream(), INFLATE_OK);
+        EXPECT_TRUE(InputFailed);
+        EXPECT_EQ(output.Contents().size(), 32768u);  // the one full window before the end
+        EXPECT_EQ(output.sink().Count, 32768u);
+        EXPECT_FALSE(output.sink().Failed);
+    }
+    TempImage file(Bytes(100, 1));
     TempOutput output;
-    EXPECT_EQ(ExitCodeOf([] { InflateStream(); }), 1);
-    ASSERT_EQ(HostBoxes.size(), 1u);
-    EXPECT_EQ(HostBoxes[0].text, "Error reading from archive.");
-    EXPECT_EQ(HostBoxes[0].type, (unsigned)(MB_OK | MB_ICONWARNING));
+    EXPECT_EQ(CopyStoredEntry(200), INFLATE_BAD_DATA);
+    EXPECT_TRUE(InputFailed);
+    EXPECT_TRUE(output.Contents().empty());
+    EXPECT_TRUE(HostBoxes.empty());
+
+    // The next stream starts with a clean record.
+    SeekTo(ImageFile, 0);
+    EXPECT_EQ(CopyStoredEntry(100), INFLATE_OK);
+    EXPECT_FALSE(InputFailed);
 }
 
-TEST_F(InflaterIo, AnUnusableImageHandleIsTheFatalReadError)
+TEST_F(InflaterIo, AnUnusableImageHandleIsAFailedRead)
 {
     ImageFile = INVALID_FILE;
-    EXPECT_EQ(ExitCodeOf([] { InflateStream(); }), 1);
-    ASSERT_EQ(HostBoxes.size(), 1u);
-    EXPECT_EQ(HostBoxes[0].text, "Error reading from archive.");
+    TempOutput output;
+    EXPECT_NE(InflateStream(), INFLATE_OK);
+    EXPECT_TRUE(InputFailed);
+    EXPECT_TRUE(HostBoxes.empty());
 }
 
 TEST_F(InflaterIo, AMemorySinkExactlyAsLongAsTheOutputIsFilledToTheLastByte)
@@ -110,22 +134,29 @@ TEST_F(InflaterIo, AMemorySinkExactlyAsLongAsTheOutputIsFilledToTheLastByte)
     EXPECT_EQ(m.output, Bytes(40000, 7));
 }
 
-TEST_F(InflaterIo, OutputBeyondTheMemorySinkIsFatalBeforeAnyByteIsCopied)
+TEST_F(InflaterIo, OutputBeyondTheMemorySinkFailsItBeforeAnyByteIsCopiedAndEndsTheStream)
 {
+    // Two stored blocks of 40,000 bytes, and then bytes that are no deflate
+    // data: the stream stops taking input at the flush that does not fit.
     BitWriter w;
-    StoredBlock(w, true, Bytes(40000, 7));
-    TempImage file(Padded(w.bytes()));
-    Bytes sink(40000 + 16, 0xEE);
-    MemorySinkNext = sink.data();
-    MemorySinkEnd = sink.data() + 39999;
-    EXPECT_EQ(ExitCodeOf([] { InflateStream(); }), 1);
-    ASSERT_EQ(HostBoxes.size(), 1u);
-    EXPECT_EQ(HostBoxes[0].text, "Internal error. Bad download?");
-    // The first window went in; none of the final 7232 bytes did.
-    EXPECT_EQ(MemorySinkNext, sink.data() + 32768);
-    for (size_t i = 32768; i < sink.size(); i++)
-        ASSERT_EQ(sink[i], 0xEE) << i;
-    MemorySinkNext = nullptr;
+    StoredBlock(w, false, Bytes(40000, 7));
+    StoredBlock(w, true, Bytes(40000, 8));
+    Bytes image = w.bytes();
+    TempImage file(image);
+    Bytes block(80000 + 16, 0xEE);
+    MemorySink sink;
+    MakeMemorySink(&sink, block.data(), 39999);
+    StreamSink = &sink;
+    EXPECT_NE(InflateStream(), INFLATE_OK);
+    EXPECT_TRUE(sink.Failed);
+    EXPECT_FALSE(InputFailed);
+    EXPECT_TRUE(HostBoxes.empty());
+    // The first window went in; nothing of the second did, and no byte was
+    // taken past the first block and the bytes already buffered.
+    EXPECT_EQ(sink.Next, block.data() + 32768);
+    for (size_t i = 32768; i < block.size(); i++)
+        ASSERT_EQ(block[i], 0xEE) << i;
+    EXPECT_EQ(sink.Count, 65536u);
 }
 
 struct FlushRecord {
@@ -137,7 +168,7 @@ std::vector<FlushRecord> Flushes;
 void RecordFlush()
 {
     struct stat st;
-    fstat((int)(intptr_t)OutputFile, &st);
+    fstat((int)(intptr_t)((FileSink *)StreamSink)->File, &st);
     Flushes.push_back({ProgressDone, st.st_size});
 }
 
@@ -180,25 +211,29 @@ TEST_F(InflaterIo, AFailedWriteIsRecordedForTheStream)
     BitWriter w;
     StoredBlock(w, true, Bytes(100, 3));
     TempImage file(Padded(w.bytes()));
-    OutputFile = (FileHandle)(intptr_t)open("/dev/full", O_WRONLY);
-    ASSERT_NE((intptr_t)OutputFile, -1);
+    TempOutput good;
+    FileSink &sink = good.sink();
+    FileHandle goodFile = sink.File;
+    sink.File = (FileHandle)(intptr_t)open("/dev/full", O_WRONLY);
+    ASSERT_NE((intptr_t)sink.File, -1);
     InputBudget = 0;
     EXPECT_EQ(InflateStream(), INFLATE_OK);
-    EXPECT_TRUE(OutputWriteFailed);
-    close((int)(intptr_t)OutputFile);
+    EXPECT_TRUE(sink.Failed);
+    close((int)(intptr_t)sink.File);
 
     // A read-only handle refuses the write as well; the next stream starts
     // with a clean record.
     SeekTo(ImageFile, 0);
-    OutputFile = (FileHandle)(intptr_t)open("/dev/null", O_RDONLY);
+    sink.File = (FileHandle)(intptr_t)open("/dev/null", O_RDONLY);
     EXPECT_EQ(InflateStream(), INFLATE_OK);
-    EXPECT_TRUE(OutputWriteFailed);
-    close((int)(intptr_t)OutputFile);
+    EXPECT_TRUE(sink.Failed);
+    close((int)(intptr_t)sink.File);
 
     SeekTo(ImageFile, 0);
-    TempOutput good;
+    sink.File = goodFile;
     EXPECT_EQ(InflateStream(), INFLATE_OK);
-    EXPECT_FALSE(OutputWriteFailed);
+    EXPECT_FALSE(sink.Failed);
+    EXPECT_EQ(good.Contents(), Bytes(100, 3));
 }
 
 TEST_F(InflaterIo, AnEmptyStoredEntryTakesNoByteAndMakesOneEmptyFlush)

@@ -1,9 +1,10 @@
 // A second inflater, written apart from the one under test from RFC 1951 and
-// the decoder's contract, through the public headers only: ImageFile read
-// from where it stands in reads of INPUT_SIZE bytes, none beyond what the
-// budget allows, each byte charged to InputBudget before it is taken; a window of its own, flushed when full and
-// at the end to the caller's sink (CRC, progress, write); the results of
-// inflate.h. It decodes as puff does, a bit at a time, counting the codes of
+// the decoder's contract, through the public headers only: StreamSource
+// read from where it stands in reads of INPUT_SIZE bytes, none beyond what
+// the budget allows, each byte charged to InputBudget before it is taken, and
+// nothing taken after a read that yields none; a window of its own, flushed
+// when full and at the end to StreamSink (CRC, count, the sink's Take, which
+// may end the stream); the results of inflate.h. It decodes as puff does, a bit at a time, counting the codes of
 // each length. Include it in one source file of a program.
 //
 // Format notes: when bytes are taken.
@@ -21,7 +22,6 @@
 #include <string.h>
 
 #include "inflate/inflate.h"
-#include "messages/messages.h"
 
 namespace inflate_reference {
 
@@ -32,7 +32,8 @@ static const uint8_t *next;   // unread bytes of input
 static uint32_t left;
 static uint32_t bitbuf;       // bits taken and not used; zero above bitcnt
 static unsigned bitcnt;
-static bool spent;            // the budget refused a byte
+static bool spent;            // the budget refused a byte, a read failed, or the sink
+bool failed;                  // a read yielded nothing
 static unsigned pos;          // bytes in the window since the last flush
 
 // Holds at least n bits; false when the budget refuses a byte.
@@ -44,10 +45,13 @@ static bool need(unsigned n)
             return false;
         }
         if (left == 0) {
-            left = ReadBytes(ImageFile, input, InputBudget < INPUT_SIZE ? InputBudget : INPUT_SIZE);
-            if (left == 0)
-                FatalString(IDS_READ_ERROR);  // the image ends
+            left = StreamSource->Read(StreamSource, input,
+                                      InputBudget < INPUT_SIZE ? InputBudget : INPUT_SIZE);
             next = input;
+            if (left == 0) {
+                failed = spent = true;  // the source ends
+                return false;
+            }
         }
         bitbuf |= (uint32_t)*next++ << bitcnt;
         left--;
@@ -78,17 +82,9 @@ static void flush()
         for (int k = 0; k < 8; k++)
             RunningCrc = (RunningCrc >> 1) ^ (RunningCrc & 1 ? 0xEDB88320u : 0);
     }
-    if (MemorySinkNext) {
-        if (pos > (size_t)(MemorySinkEnd - MemorySinkNext))
-            ShowFatal(InternalErrorText);  // more output than the block holds
-        memcpy(MemorySinkNext, Window, pos);
-        MemorySinkNext += pos;
-        return;
-    }
-    ProgressDone += pos;
-    if (ProgressRefreshHook)
-        ProgressRefreshHook();
-    WriteBytes(OutputFile, Window, pos);  // a failed write is not modelled
+    StreamSink->Count += pos;
+    if (!StreamSink->Take(StreamSink, Window, pos))
+        spent = true;  // the sink takes nothing more
 }
 
 static void put(unsigned byte)
@@ -241,8 +237,12 @@ static uint16_t stored()
     unsigned len = bits(16);
     if (len != (~bits(16) & 0xFFFF))
         return INFLATE_BAD_DATA;  // the lengths are not complements
-    while (len--)
-        put(bits(8));
+    while (len--) {
+        unsigned byte = bits(8);
+        if (failed)
+            return INFLATE_BAD_DATA;  // nothing after a failed read
+        put(byte);
+    }
     return INFLATE_OK;
 }
 
@@ -294,7 +294,9 @@ static uint16_t dynamic()
 uint16_t Inflate()
 {
     bitbuf = bitcnt = left = 0;
-    spent = false;
+    spent = failed = false;
+    StreamSink->Count = 0;
+    StreamSink->Failed = false;
     pos = 0;
     RunningCrc = 0xFFFFFFFF;
     static uint16_t (*const block[3])() = {stored, fixed, dynamic};

@@ -21,8 +21,8 @@ namespace {
 
 // ---- One run, as seen from outside ------------------------------------------
 struct Seen {
-    long exitCode;         // -1: the stream returned
     uint16_t result;
+    bool readFailed;       // a read yielded nothing
     bool spent;            // the budget refused a byte
     uint32_t crc;
     Bytes output;          // the memory sink's bytes, or the file's
@@ -30,7 +30,7 @@ struct Seen {
     std::vector<std::pair<uint32_t, off_t>> flushes;  // progress and image position
     bool operator==(const Seen &o) const
     {
-        return exitCode == o.exitCode && result == o.result && spent == o.spent &&
+        return readFailed == o.readFailed && result == o.result && spent == o.spent &&
                crc == o.crc && output == o.output && imageEnd == o.imageEnd &&
                flushes == o.flushes;
     }
@@ -62,21 +62,22 @@ Seen Observe(uint16_t (*inflate)(), const Bytes &image, uint32_t budget, bool to
         output.reset(new TempOutput);
         ProgressDone = 0;
         ProgressRefreshHook = LogFlush;
-    } else {
-        MemorySinkNext = sink.data();
-        MemorySinkEnd = sink.data() + sink.size();
     }
+    MemorySink memory;
+    MakeMemorySink(&memory, sink.data(), (uint32_t)sink.size());
+    if (!toFile)
+        StreamSink = &memory;
     InputBudget = budget;
-    seen.result = 0xFFFF;
-    seen.exitCode = ExitCodeOf([&] { seen.result = inflate(); });
+    seen.result = inflate();
+    seen.readFailed = inflate == inflate_reference::Inflate ? inflate_reference::failed : InputFailed;
     seen.spent = InputBudget == 0;  // only a refused byte leaves it at zero
     seen.crc = RunningCrc;
     seen.imageEnd = ImagePosition();
     if (toFile)
         seen.output = output->Contents();
     else
-        seen.output.assign(sink.data(), MemorySinkNext);
-    MemorySinkNext = nullptr;
+        seen.output.assign(sink.data(), memory.Next);
+    StreamSink = NoOutput();
     ProgressRefreshHook = nullptr;
     HostResetBoxes();
     return seen;
@@ -95,8 +96,8 @@ protected:
                 ASSERT_TRUE(ours == ref)
                     << what << ", budget " << budget << (toFile ? ", file" : ", memory")
                     << (inflate == InflateStream ? "" : ", 32-bit word") << ", skip " << skip
-                    << ": result " << ours.result << " / " << ref.result << ", exit "
-                    << ours.exitCode << " / " << ref.exitCode << ", output "
+                    << ": result " << ours.result << " / " << ref.result << ", read failed "
+                    << ours.readFailed << " / " << ref.readFailed << ", output "
                     << ours.output.size() << " / " << ref.output.size() << ", image at "
                     << ours.imageEnd << " / " << ref.imageEnd << ", flushes "
                     << ours.flushes.size() << " / " << ref.flushes.size();

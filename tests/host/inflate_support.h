@@ -13,14 +13,24 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive.h"
 #include "inflate/inflate_internal.h"
 #include "messages/messages.h"
-#include "platform/host/host_testing.h"
+#include "host_testing.h"
 #include "test_image.h"
 
 namespace inflate_test {
 
 typedef std::vector<uint8_t> Bytes;
+
+// The sink between a test's streams, which takes nothing: every stream has
+// a sink.
+inline OutputSink *NoOutput()
+{
+    static MemorySink none;
+    MakeMemorySink(&none, nullptr, 0);
+    return &none;
+}
 
 // The buffers that start-up allocates for the run; static here, so that the
 // heap counts of the tests see only the decoding tables.
@@ -33,8 +43,8 @@ inline void PrepareDecoder()
     MakeCrcTable();
     if (!InternalErrorText)
         InternalErrorText = LoadResString(IDS_INTERNAL_ERROR);
-    MemorySinkNext = nullptr;
-    MemorySinkEnd = nullptr;
+    StreamSource = &ImageSource;
+    StreamSink = NoOutput();
     InputBudget = 0;
     ProgressRefreshHook = nullptr;
     HostThrowOnExit();
@@ -53,7 +63,7 @@ protected:
     {
         HostAllocsUntilFailure = -1;
         ProgressRefreshHook = nullptr;
-        MemorySinkNext = nullptr;
+        StreamSink = NoOutput();
         InputBudget = 0;
     }
     // Every decoding table made since SetUp has been freed.
@@ -91,6 +101,7 @@ struct Outcome {
     uint16_t result;
     Bytes output;
     uint32_t crc;  // RunningCrc afterwards
+    bool sinkFailed = false;
 };
 
 // Inflates image (from its first byte) into a memory sink of sinkSize bytes;
@@ -99,15 +110,17 @@ inline Outcome InflateToMemory(const Bytes &image, size_t sinkSize, uint32_t bud
                                uint16_t (*inflate)() = InflateStream)
 {
     TempImage file(image);
-    Bytes sink(sinkSize + 1);
-    MemorySinkNext = sink.data();
-    MemorySinkEnd = sink.data() + sinkSize;
+    Bytes block(sinkSize + 1);
+    MemorySink sink;
+    MakeMemorySink(&sink, block.data(), (uint32_t)sinkSize);
+    StreamSink = &sink;
     InputBudget = budget;
     Outcome out;
     out.result = inflate();
-    out.output.assign(sink.data(), MemorySinkNext);
+    out.output.assign(block.data(), sink.Next);
     out.crc = RunningCrc;
-    MemorySinkNext = nullptr;
+    out.sinkFailed = sink.Failed;
+    StreamSink = NoOutput();
     return out;
 }
 
@@ -119,14 +132,16 @@ public:
         char name[] = "/tmp/brevant-out-XXXXXX";
         int fd = mkstemp(name);
         path_ = name;
-        OutputFile = (FileHandle)(intptr_t)fd;
+        MakeFileSink(&sink_, (FileHandle)(intptr_t)fd);
+        StreamSink = &sink_;
     }
     ~TempOutput()
     {
-        close((int)(intptr_t)OutputFile);
-        OutputFile = nullptr;
+        close((int)(intptr_t)sink_.File);
+        StreamSink = NoOutput();
         unlink(path_.c_str());
     }
+    FileSink &sink() { return sink_; }
     Bytes Contents() const
     {
         Bytes data;
@@ -141,6 +156,7 @@ public:
 
 private:
     std::string path_;
+    FileSink sink_;
 };
 
 // Inflates image into a file; budget as the extraction loop sets it.
@@ -153,6 +169,7 @@ inline Outcome InflateToFile(const Bytes &image, uint32_t budget)
     out.result = InflateStream();
     out.crc = RunningCrc;
     out.output = output.Contents();
+    out.sinkFailed = output.sink().Failed;
     return out;
 }
 

@@ -26,6 +26,25 @@ protected:
         ExpectNoTablesLive();
         InflateTest::TearDown();
     }
+    // The entry of the next symbol as the symbol loop walks the table (its
+    // entry layout, inflate_internal.h), its code's bits consumed; null for
+    // a code without a symbol (no bits consumed at that level).
+    static const CodeEntry *Walk(uint16_t width, const CodeEntry *table)
+    {
+        unsigned n = width;
+        for (;;) {
+            if (BitCount < n)
+                FillBits(n);
+            const CodeEntry *entry = &table[BitBuffer & BitMask(n)];
+            if (entry->op == OP_INVALID)
+                return nullptr;
+            DropBits(entry->bits);
+            if (entry->op <= OP_LITERAL)
+                return entry;
+            n = entry->op - OP_LINK;
+            table = entry->table;
+        }
+    }
     // Decodes the code (length bits, first bit first) through the table, with
     // nothing after it in the input: the symbol entry, or null.
     const CodeEntry *DecodeCode(uint32_t code, unsigned length)
@@ -37,7 +56,7 @@ protected:
         image_.reset(new TempImage(w.bytes()));
         ResetDecoder();
         InputBudget = 0;
-        const CodeEntry *e = DecodeSymbol(width_, root_);
+        const CodeEntry *e = Walk(width_, root_);
         consumed_ = (unsigned)((w.bytes().size() - InputLeft) * 8 - BitCount);
         return e;
     }

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "messages/messages.h"
-#include "platform/host/host_testing.h"
+#include "host_testing.h"
 
 namespace {
 
@@ -13,12 +13,12 @@ protected:
         HostThrowOnExit();
         HostResetBoxes();
         MainWindow = nullptr;
-        MessageCaption = "";
+        MessageCaption = u"";
     }
     void TearDown() override
     {
         MainWindow = nullptr;
-        MessageCaption = "";
+        MessageCaption = u"";
     }
 };
 
@@ -35,7 +35,7 @@ template <class F> long ExitCodeOf(F f)
 
 TEST_F(Messages, AFatalReportShowsOneWarningBoxThenExitsWithOne)
 {
-    EXPECT_EQ(ExitCodeOf([] { ShowFatal("Internal error. Bad download?"); }), 1);
+    EXPECT_EQ(ExitCodeOf([] { ShowFatal(u"Internal error. Bad download?"); }), 1);
     ASSERT_EQ(HostBoxes.size(), 1u);
     EXPECT_EQ(HostBoxes[0].text, "Internal error. Bad download?");
     EXPECT_EQ(HostBoxes[0].caption, "");
@@ -60,8 +60,8 @@ TEST_F(Messages, BoxesAreOwnedByTheDialogAndCarryItsTitleOnceItExists)
 {
     int dialog;
     MainWindow = &dialog;
-    MessageCaption = "Brevant Installer";
-    ReportBadEntry("a.txt");
+    MessageCaption = u"Brevant Installer";
+    ReportBadEntry(u"a.txt");
     ASSERT_EQ(HostBoxes.size(), 1u);
     EXPECT_EQ(HostBoxes[0].owner, &dialog);
     EXPECT_EQ(HostBoxes[0].caption, "Brevant Installer");
@@ -74,7 +74,7 @@ TEST_F(Messages, ReplacePromptNamesTheEntryAsStoredAndRepaintsTheDialog)
     int dialog;
     MainWindow = &dialog;
     HostBoxAnswers = {IDYES};
-    EXPECT_TRUE(AskReplace("docs/readme.txt"));
+    EXPECT_TRUE(AskReplace(u"docs/readme.txt"));
     ASSERT_EQ(HostBoxes.size(), 1u);
     EXPECT_EQ(HostBoxes[0].text, "docs/readme.txt exists. Replace?");
     EXPECT_EQ(HostBoxes[0].type, 0x33u);
@@ -85,32 +85,32 @@ TEST_F(Messages, ReplacePromptNamesTheEntryAsStoredAndRepaintsTheDialog)
 TEST_F(Messages, ReplacePromptAnswers)
 {
     HostBoxAnswers = {IDNO, IDYES, 0};
-    EXPECT_FALSE(AskReplace("a"));  // keep the file
-    EXPECT_TRUE(AskReplace("a"));
-    EXPECT_TRUE(AskReplace("a"));   // a box that could not be shown replaces
+    EXPECT_FALSE(AskReplace(u"a"));  // keep the file
+    EXPECT_TRUE(AskReplace(u"a"));
+    EXPECT_TRUE(AskReplace(u"a"));   // a box that could not be shown replaces
     HostBoxAnswers = {IDCANCEL};
-    EXPECT_EQ(ExitCodeOf([] { AskReplace("a"); }), 1);
+    EXPECT_EQ(ExitCodeOf([] { AskReplace(u"a"); }), 1);
     EXPECT_EQ(HostBoxes.size(), 4u);  // Cancel shows no further box
 }
 
 TEST_F(Messages, CreateFailurePromptContinuesOnOkAndExitsOnCancel)
 {
     HostBoxAnswers = {IDOK};
-    AskCreateFailed("bin/tool.exe");
+    AskCreateFailed(u"bin/tool.exe");
     ASSERT_EQ(HostBoxes.size(), 1u);
     EXPECT_EQ(HostBoxes[0].text,
               "Couldn't create bin/tool.exe. Click OK to continue, or Cancel to exit immediately.");
     EXPECT_EQ(HostBoxes[0].type, 0x31u);
     EXPECT_TRUE(HostRepaints.empty());
     HostBoxAnswers = {IDCANCEL};
-    EXPECT_EQ(ExitCodeOf([] { AskCreateFailed("x"); }), 1);
+    EXPECT_EQ(ExitCodeOf([] { AskCreateFailed(u"x"); }), 1);
     EXPECT_EQ(HostBoxes.size(), 2u);
 }
 
 TEST_F(Messages, FormattedTextsReplaceOnlyTheTemplatesInsert)
 {
-    char *text = FormatResString(IDS_UNZIPPING, "50%1.txt");
-    EXPECT_STREQ(text, "Unzipping 50%1.txt");
+    char16_t *text = FormatResString(IDS_UNZIPPING, u"50%1.txt");
+    EXPECT_EQ(HostUtf8(text), "Unzipping 50%1.txt");
     HeapFreeBlock(text);
 }
 
@@ -118,9 +118,9 @@ TEST_F(Messages, PromptsReleaseTheirTexts)
 {
     long before = HostLiveBlocks;
     HostBoxAnswers = {IDNO, IDOK};
-    AskReplace("a");
-    AskCreateFailed("b");
-    ReportBadEntry("c");
+    AskReplace(u"a");
+    AskCreateFailed(u"b");
+    ReportBadEntry(u"c");
     EXPECT_EQ(HostLiveBlocks, before);
 }
 

@@ -11,15 +11,8 @@ using namespace packtest;
 
 namespace {
 
-// A stub with a PE header for machine (0x014C i386, 0x8664 x64).
-Bytes PeStub(uint16_t machine)
-{
-    Bytes stub = FakeStub(8192);
-    stub[0x3C] = 0x80;
-    stub[0x80] = 'P', stub[0x81] = 'E', stub[0x82] = 0, stub[0x83] = 0;
-    stub[0x84] = (uint8_t)machine, stub[0x85] = (uint8_t)(machine >> 8);
-    return stub;
-}
+// A stub with PE headers for machine (0x014C i386, 0x8664 x64).
+Bytes PeStub(uint16_t machine) { return FakePeStub(machine, 8192); }
 
 int PackCommand(const std::vector<std::string> &args, std::string *out, std::string *err)
 {

@@ -78,12 +78,13 @@ TEST(PackCommand, ExitCodesTellRefusalsUsageAndIoFailuresApart)
 
 // Options from a response file, one a line (blank ones and a byte-order
 // mark skipped); a text that begins with "@" is
-// written "@@"; a text option's @FILE is read as the text.
+// written "@@"; a text option's @FILE is read as the text (without its
+// byte-order mark).
 TEST(PackCommand, OptionsComeFromResponseFiles)
 {
     TempDir dir;
     std::string stub = dir.Write("stub.exe", FakeStub());
-    std::string about = dir.Write("about.txt", "About from a file\n");
+    std::string about = dir.Write("about.txt", "\xEF\xBB\xBF" "About from a file\n");
     // A UTF-8 byte-order mark and a line of spaces are no arguments.
     std::string options = dir.Write("options.rsp", "\xEF\xBB\xBF--extractor\r\n\n  \t\n--description\n@@home\n--about\n@" +
                                                        about + "\n");

@@ -36,6 +36,35 @@ TEST(PeHeaders, AnImageWhoseHeaderFieldsSpellBothSignaturesStillChecks)
     EXPECT_NE(described.out.find("3 entries"), std::string::npos) << described.out;
 }
 
+// --describe refuses a program Windows would not start as itself: PE
+// headers that the DOS header names but that are gone, and a resource
+// directory in no section.
+TEST(PeHeaders, DescribeRefusesDamagedHeadersAndResourcesOutsideTheSections)
+{
+    TempDir dir;
+    std::string stub = dir.Write("stub.exe", FakePeStub());
+    dir.Write("app/a.txt", "a");
+    ASSERT_EQ(Pack({"-o", dir / "out.exe", "--stub", stub, dir / "app"}).code, 0);
+    const Bytes image = pack::ReadWholeFile(dir / "out.exe");
+    ASSERT_EQ(Pack({"--describe", dir / "out.exe"}).code, 0);
+
+    Bytes damaged = image;
+    PutAt(damaged, 0x80, "XXXX");  // where "PE\0\0" stood
+    Result described = Pack({"--describe", dir.Write("headers.exe", damaged)});
+    EXPECT_EQ(described.code, 1);
+    EXPECT_NE(described.out.find("refused: the program in front of the archive: its PE headers are damaged"),
+              std::string::npos) << described.out;
+
+    damaged = image;
+    size_t resources = 0x98 + 96 + 8 * 2;  // the PE32 optional header's resource directory
+    PutAt(damaged, resources, "\0\x10\0\0");
+    PutAt(damaged, resources + 4, "\x40\0\0\0");
+    described = Pack({"--describe", dir.Write("resources.exe", damaged)});
+    EXPECT_EQ(described.code, 1);
+    EXPECT_NE(described.out.find("its resource directory lies outside every section"), std::string::npos)
+        << described.out;
+}
+
 // The packer's placement rule looks where the stub's scans look: a stub
 // whose headers hold a signature is no stub holding one.
 TEST(PeHeaders, ASignatureInTheHeadersDoesNotCountAsTheStubs)

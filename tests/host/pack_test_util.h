@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -187,6 +188,74 @@ inline int Shell(const std::string &command, std::string *output)
         output->append(buffer, n);
     int status = pclose(pipe);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A folder with a stub and a small payload, ready for the command line.
+class PackFolder : public TempDir {
+public:
+    PackFolder()
+    {
+        stub = Write("stub.exe", FakeStub(8192));
+        Write("app/readme.txt", std::string(2000, 'r'));
+        Write("app/bin/tool.dat", std::string("\x01\x02\x03", 3));
+        std::filesystem::create_directories(*this / "app/empty");
+        output = *this / "out.exe";
+    }
+    Result Run(std::vector<std::string> args) const
+    {
+        std::vector<std::string> full = {"-o", output, "--stub", stub};
+        full.insert(full.end(), args.begin(), args.end());
+        return Pack(full);
+    }
+    bool OutputExists() const { return std::filesystem::exists(output); }
+    // Nothing but the inputs: no output and no temporary file beside it.
+    bool OnlyInputsLeft() const
+    {
+        for (const std::string &name : List())
+            if (name != "stub.exe" && name != "app" && name.compare(0, 5, "input") != 0)
+                return false;
+        return true;
+    }
+    std::string stub, output;
+};
+
+// The entries of an image's central directory: name -> (method, local offset).
+struct CentralEntry {
+    std::string name;
+    uint16_t flags, method, time, date;
+    uint32_t crc, compressed, size, local, external;
+};
+inline std::vector<CentralEntry> CentralDirectory(const Bytes &image)
+{
+    size_t end = image.size() - 22;
+    EXPECT_EQ(Get32(image, end), 0x06054B50u);
+    uint32_t count = Get16(image, end + 10), at = Get32(image, end + 16);
+    std::vector<CentralEntry> entries;
+    for (uint32_t i = 0; i < count; i++) {
+        EXPECT_EQ(Get32(image, at), 0x02014B50u);
+        CentralEntry e;
+        e.flags = Get16(image, at + 8);
+        e.method = Get16(image, at + 10);
+        e.time = Get16(image, at + 12);
+        e.date = Get16(image, at + 14);
+        e.crc = Get32(image, at + 16);
+        e.compressed = Get32(image, at + 20);
+        e.size = Get32(image, at + 24);
+        uint16_t nameLength = Get16(image, at + 28), extra = Get16(image, at + 30), comment = Get16(image, at + 32);
+        e.external = Get32(image, at + 38);
+        e.local = Get32(image, at + 42);
+        e.name.assign(image.begin() + at + 46, image.begin() + at + 46 + nameLength);
+        entries.push_back(e);
+        at += 46 + nameLength + extra + comment;
+    }
+    return entries;
+}
+
+inline size_t Find(const Bytes &bytes, const std::string &what)
+{
+    Bytes pattern(what.begin(), what.end());  // as unsigned bytes
+    auto at = std::search(bytes.begin(), bytes.end(), pattern.begin(), pattern.end());
+    return at == bytes.end() ? std::string::npos : (size_t)(at - bytes.begin());
 }
 
 }  // namespace packtest

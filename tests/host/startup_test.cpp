@@ -8,7 +8,7 @@
 #include "archive/config.h"
 #include "inflate/inflate.h"
 #include "messages/messages.h"
-#include "platform/host/host_testing.h"
+#include "host_testing.h"
 #include "startup/startup.h"
 #include "test_image.h"
 
@@ -16,10 +16,9 @@ namespace {
 
 std::string Cut(const char *path)
 {
-    char buffer[PATH_CHARS];
-    strcpy(buffer, path);
-    CutAtLastBackslash(buffer);
-    return buffer;
+    std::u16string buffer = HostUtf16(path);
+    CutAtLastBackslash(&buffer[0]);
+    return HostUtf8(buffer.c_str());
 }
 
 TEST(ImageDir, IsThePathCutAtItsLastBackslash)
@@ -102,6 +101,17 @@ std::vector<uint8_t> ImageWithSmallestConfiguration()
     Put16(image, (uint16_t)block.size());
     Put16(image, (uint16_t)~block.size());
     image.insert(image.end(), block.begin(), block.end());
+    // One stored entry and the archive's directory.
+    uint32_t first = (uint32_t)image.size();
+    Put32(image, 0x04034B50);
+    for (uint16_t v : {10, 0, 0, 0, 0})  // version, flags, method, time, date
+        Put16(image, v);
+    for (uint32_t v : {0xE8B7BE43u, 1u, 1u})  // CRC-32 of "a", sizes
+        Put32(image, v);
+    Put16(image, 1);
+    Put16(image, 0);
+    image.insert(image.end(), {'a', 'a'});  // name and data
+    AppendDirectory(image, first);
     return image;
 }
 
@@ -114,14 +124,27 @@ TEST_F(StartUp, AUsableConfigurationIsLoadedWithoutAnyBox)
     EXPECT_EQ(ConfigSize, 41u);
     EXPECT_EQ(SfxConfig->DestKind, (uint32_t)DEST_TEMP);
     EXPECT_STREQ(ConfigString(CFG_RUN_COMMAND), "");
-    EXPECT_STREQ(MessageCaption, "");
-    EXPECT_STREQ(InternalErrorText, "Internal error. Bad download?");
+    EXPECT_EQ(HostUtf8(MessageCaption), "");
+    EXPECT_EQ(HostUtf8(InternalErrorText), "Internal error. Bad download?");
     // No SFX_EXTRACTOR_UI: the installer form.
     EXPECT_EQ(HostDialogs, std::vector<uint16_t>{IDD_INSTALLER});
     // The window holds the configuration and zeros after it, which is what
     // a distance before the first entry's start copies.
     EXPECT_EQ(std::count(OutputWindow + ConfigSize, OutputWindow + WINDOW_SIZE, 0),
               (long)(WINDOW_SIZE - ConfigSize));
+}
+
+// The archive is checked before the dialog: a damaged download shows
+// nothing but the report.
+TEST_F(StartUp, ADamagedArchiveEndsTheRunBeforeTheDialog)
+{
+    std::vector<uint8_t> image = ImageWithSmallestConfiguration();
+    image.back() = 1;  // the end record's comment runs past the end
+    TempImage file(image);
+    EXPECT_EQ(Run(file.path()), 1);
+    EXPECT_TRUE(HostDialogs.empty());
+    ASSERT_EQ(HostBoxes.size(), 1u);
+    EXPECT_EQ(HostBoxes[0].text, "Error reading from archive.");
 }
 
 }  // namespace

@@ -51,12 +51,22 @@ class WindowsPacker(unittest.TestCase):
             "japan/日本/ソフト.txt": b"so",
             "japan/日本/データ.txt": b"\xe3\x83\x87\n" * 5000,
             "japan/ｶﾅ.bin": os.urandom(70000),
-            "japan/empty/.keep": b""})
+            "japan/empty/.keep": b"",
+            "unicode/日本語フォルダ/説明書.txt": "説明".encode() * 1000,
+            "unicode/Ελληνικά.txt": b"g",
+            "unicode/Résumé.txt": b"r",
+            "unicode/🎉 party.txt": b"e"})
+        with open(os.path.join(self.work, "about.txt"), "wb") as f:
+            f.write("Über 🎉\n".encode())
         sample = os.path.join(sfxtest.ROOT, "demo", "sample")
         dest = os.path.join(self.work, "extracted")
         japan = ["--codepage", "932", "--arch", "x64", "--autostart", "--dest", "fixed:" + sfxtest.win_path(dest) + "\\",
                  "japan"]
-        for name, args in [("sample", [sample]), ("latin", ["--codepage", "1252", "latin"]), ("japan", japan)]:
+        # UTF-8, the default: texts from the command line (UTF-16 on Windows) and from a file.
+        unicode = ["--arch", "x64", "--autostart", "--overwrite", "--description", "Ελληνικά 日本語 🎉", "--about", "@about.txt",
+                   "--dest", "fixed:" + sfxtest.win_path(dest) + "\\", "unicode"]
+        for name, args in [("sample", [sample]), ("latin", ["--codepage", "1252", "latin"]), ("japan", japan),
+                           ("unicode", unicode)]:
             with self.subTest(name):
                 ours, theirs = name + "-win.exe", name + "-linux.exe"
                 w = windows("--mtime", MTIME, "-o", ours, *args, cwd=self.work)
@@ -78,14 +88,31 @@ class WindowsPacker(unittest.TestCase):
         with open(os.path.join(dest, "japan", "日本", "データ.txt"), "rb") as f:
             self.assertEqual(f.read(), b"\xe3\x83\x87\n" * 5000)
         self.assertTrue(os.path.isfile(os.path.join(dest, "japan", "日本", "ソフト.txt")))
+        # The UTF-8 one in an English and in a Japanese locale: every name exact.
+        for lang in ["en", "ja"]:
+            shutil.rmtree(os.path.join(dest, "unicode"), ignore_errors=True)
+            run = sfxtest.run_stub(os.path.join(self.work, "unicode-win.exe"), lang=lang)
+            self.assertEqual((run.errors, run.exit_code), ([], 0), run)
+            found = sorted(os.path.relpath(os.path.join(top, name), os.path.join(dest, "unicode"))
+                           for top, _, names in os.walk(os.path.join(dest, "unicode")) for name in names)
+            self.assertEqual(found, sorted(["日本語フォルダ/説明書.txt", "Ελληνικά.txt", "Résumé.txt", "🎉 party.txt"]),
+                             lang)
+            with open(os.path.join(dest, "unicode", "日本語フォルダ", "説明書.txt"), "rb") as f:
+                self.assertEqual(f.read(), "説明".encode() * 1000)
 
     def test_the_same_refusals_as_on_linux(self):
         files(self.work, {"app/CON": b"a", "yen/a\u00a5b.txt": b"b", "han/\u65e5.txt": b"c", "c1/a\u0081b.txt": b"d",
                           "sample/x.txt": b"x", "old.exe": b"keep"})
+        outputs = ["nul", "con", "COM1.exe", "CONOUT$", "out.exe.", "out.exe ", "sample/x.txt::$DATA", "o.exe:s",
+                   "sample/", "sample"]
         for args in [["-o", "d.exe", "app"], ["--codepage", "932", "-o", "y.exe", "yen"],
                      ["--codepage", "1252", "-o", "h.exe", "han"], ["--codepage", "1252", "-o", "c.exe", "c1"],
                      ["-o", "old.exe", "sample"],
-                     ["--codepage", "1", "-o", "n.exe", "sample"]]:
+                     ["-o", "m.exe", "missing", "sample", "gone"],
+                     ["--file-version", "", "-o", "v.exe", "sample"]] + [
+                     ["--codepage", str(c), "-o", "n.exe", "sample"] for c in [1, 37, 10000, 20127, 20932, 28591,
+                                                                              65000, 65001]] + [
+                     ["--force", "-o", o, "sample"] for o in outputs]:
             with self.subTest(" ".join(args)):
                 w, l = windows(*args, cwd=self.work), linux(*args, cwd=self.work)
                 self.assertNotEqual(l.returncode, 0)
@@ -93,6 +120,25 @@ class WindowsPacker(unittest.TestCase):
                 self.assertEqual(sorted(os.listdir(self.work)), ["app", "c1", "han", "old.exe", "sample", "yen"])
         with open(os.path.join(self.work, "old.exe"), "rb") as f:
             self.assertEqual(f.read(), b"keep")
+
+    def test_only_its_own_stale_temporary_files_are_removed(self):
+        # Beside the output: an image's beginning under the temporary name of
+        # a process that is gone goes once the output is written; the same
+        # under process id 1 or 0, which Windows has no process of, and an
+        # earlier packer's NAME.tmp- name are kept.
+        files(self.work, {"sample/x.txt": b"x"})
+        l = linux("--mtime", MTIME, "-o", "image.exe", "sample", cwd=self.work)
+        self.assertEqual(l.returncode, 0, l.stderr)
+        with open(os.path.join(self.work, "image.exe"), "rb") as f:
+            image = f.read()
+        stale = "s.exe.brevant-tmp-99999-a1B2c3"
+        kept = ["s.exe.brevant-tmp-1-b1B2c3", "s.exe.brevant-tmp-0-c1B2c3", "s.exe.tmp-backup"]
+        for name in [stale] + kept:
+            with open(os.path.join(self.work, name), "wb") as f:
+                f.write(image)
+        w = windows("-o", "s.exe", "sample", cwd=self.work)
+        self.assertEqual(w.returncode, 0, w.stderr)
+        self.assertEqual(sorted(os.listdir(self.work)), sorted(["image.exe", "s.exe", "sample"] + kept))
 
     def test_ctrl_c_leaves_no_temporary_file(self):
         files(self.work, {"big/a.bin": os.urandom(1 << 20) * 150})
@@ -113,6 +159,7 @@ class WindowsPacker(unittest.TestCase):
             if packer.poll() is None:
                 packer.kill()
         self.assertEqual(sorted(os.listdir(self.work)), ["big"])
+        self.assertEqual(packer.returncode, 130, "the exit code of Ctrl+C, as on Linux")
         shutil.rmtree(self.work)  # 150 MB
 
 

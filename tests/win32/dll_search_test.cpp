@@ -47,6 +47,9 @@ bool SameFolder(const std::wstring &a, const std::wstring &b)
 }
 
 // In the child: mode is how to load, name the DLL's name.
+// An ASCII name as the platform layer takes it.
+std::u16string Wide(const char *name) { return std::u16string(name, name + strlen(name)); }
+
 int Child(const std::string &mode, const char *name)
 {
     HMODULE module;
@@ -56,10 +59,10 @@ int Child(const std::string &mode, const char *name)
         RestrictDllSearch();
         module = LoadLibraryA(name);
     } else if (mode == "system") {
-        module = (HMODULE)LoadSystemLibrary(name);
+        module = (HMODULE)LoadSystemLibrary(Wide(name).c_str());
     } else if (mode == "restricted-system") {
         RestrictDllSearch();
-        module = (HMODULE)LoadSystemLibrary(name);
+        module = (HMODULE)LoadSystemLibrary(Wide(name).c_str());
     } else {
         return BadUse;
     }

@@ -9,28 +9,29 @@
 
 namespace {
 
-std::string TempPath(const char *name)
+// A path as the platform layer takes it.
+std::u16string TempPath(const char16_t *name)
 {
-    char folder[MAX_PATH];
-    GetTempPathA(MAX_PATH, folder);
-    return std::string(folder) + name;
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    return std::u16string((const char16_t *)folder) + name;
 }
 
-HANDLE Hold(const std::string &path, DWORD sharing)
+HANDLE Hold(const std::u16string &path, DWORD sharing)
 {
-    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, sharing, nullptr, OPEN_ALWAYS,
+    return CreateFileW((LPCWSTR)path.c_str(), GENERIC_READ | GENERIC_WRITE, sharing, nullptr, OPEN_ALWAYS,
                        0, nullptr);
 }
 
 TEST(IsFileFree, AbsentFilesAndFoldersAreFree)
 {
-    EXPECT_TRUE(IsFileFree(TempPath("brevant-never-made.txt").c_str()));
-    EXPECT_TRUE(IsFileFree(TempPath("brevant-no-folder\\x.txt").c_str()));
+    EXPECT_TRUE(IsFileFree(TempPath(u"brevant-never-made.txt").c_str()));
+    EXPECT_TRUE(IsFileFree(TempPath(u"brevant-no-folder\\x.txt").c_str()));
 }
 
 TEST(IsFileFree, AFileHeldWithoutWriteSharingIsBusyUntilReleased)
 {
-    std::string path = TempPath("brevant-held.txt");
+    std::u16string path = TempPath(u"brevant-held.txt");
     for (DWORD sharing : {(DWORD)0, (DWORD)FILE_SHARE_READ}) {
         HANDLE held = Hold(path, sharing);
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -40,7 +41,7 @@ TEST(IsFileFree, AFileHeldWithoutWriteSharingIsBusyUntilReleased)
         CloseHandle(held);
         EXPECT_TRUE(IsFileFree(path.c_str()));
     }
-    DeleteFileA(path.c_str());
+    DeleteFileW((LPCWSTR)path.c_str());
 }
 
 }  // namespace

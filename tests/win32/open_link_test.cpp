@@ -1,4 +1,4 @@
-// OpenLink through a stand-in for the shell's ShellExecuteA: what reaches the
+// OpenLink through a stand-in for the shell's ShellExecuteW: what reaches the
 // shell, and the shell's result read as the platform defines it (above 32 is
 // success; at or below, a failure, answered with a beep).
 #include <windows.h>
@@ -12,12 +12,12 @@
 
 namespace {
 
-std::string Verb, File;
+std::wstring Verb, File;
 int Show;
 INT_PTR Answer;
 
-HINSTANCE WINAPI FakeShellExecute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
-                                  LPCSTR folder, INT show)
+HINSTANCE WINAPI FakeShellExecute(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
+                                  LPCWSTR folder, INT show)
 {
     EXPECT_EQ(owner, nullptr);
     EXPECT_EQ(parameters, nullptr);
@@ -30,17 +30,17 @@ TEST(OpenLink, AsksTheShellToOpenTheTextAndReadsItsAnswer)
 {
     ShellExecuteEntry = (void *)FakeShellExecute;
     Answer = 42;
-    EXPECT_TRUE(OpenLink("https://brevant.example/"));
-    EXPECT_EQ(Verb, "open");
-    EXPECT_EQ(File, "https://brevant.example/");
+    EXPECT_TRUE(OpenLink(u"https://brevant.example/"));
+    EXPECT_EQ(Verb, L"open");
+    EXPECT_EQ(File, L"https://brevant.example/");
     EXPECT_EQ(Show, SW_SHOWNORMAL);
     Answer = 33;
-    EXPECT_TRUE(OpenLink("x"));
+    EXPECT_TRUE(OpenLink(u"x"));
     // SE_ERR_NOASSOC, and 32 itself: failures.
     Answer = 31;
-    EXPECT_FALSE(OpenLink("x"));
+    EXPECT_FALSE(OpenLink(u"x"));
     Answer = 32;
-    EXPECT_FALSE(OpenLink("x"));
+    EXPECT_FALSE(OpenLink(u"x"));
     ShellExecuteEntry = nullptr;
 }
 

@@ -31,7 +31,7 @@ protected:
         ASSERT_NE(parent, nullptr);
         MainWindow = parent;
         Box box = {10, 10, 10 + Width, 10 + Height};
-        ProgressWindow = CreateChildWindow(PROGRESS_CLASS, "X", parent, &box);
+        ProgressWindow = CreateChildWindow(PROGRESS_CLASS, u"X", parent, &box);
         ASSERT_NE(ProgressWindow, nullptr);
         highlight = GetSysColor(COLOR_HIGHLIGHT);
         highlightText = GetSysColor(COLOR_HIGHLIGHTTEXT);
@@ -47,7 +47,7 @@ protected:
 
     // Shows the control as the extraction loop does, lets the first paint
     // and erase happen, then refreshes it with the given record.
-    void Paint(uint32_t done, uint32_t total, const char *name)
+    void Paint(uint32_t done, uint32_t total, const char16_t *name)
     {
         ProgressDone = done, ProgressTotal = total, CurrentName = name;
         ShowProgressWindow(true);
@@ -89,7 +89,7 @@ protected:
 
 TEST_F(Progress, FrameRingsAndTheSplitAtTheComputedFill)
 {
-    Paint(250, 1000, "file.txt");
+    Paint(250, 1000, u"file.txt");
     const COLORREF black = RGB(0, 0, 0), white = RGB(255, 255, 255);
     // The stock dark-grey and light-grey brushes.
     const COLORREF dark = RGB(64, 64, 64), light = RGB(192, 192, 192);
@@ -131,7 +131,7 @@ TEST_F(Progress, FrameRingsAndTheSplitAtTheComputedFill)
 
 TEST_F(Progress, TextIsCentredVerticallyInTheMainWindowsFont)
 {
-    Paint(0, 1000, "a.txt");
+    Paint(0, 1000, u"a.txt");
     // Nothing done: the whole inner rectangle is the rest, the text in H.
     EXPECT_TRUE(ColumnsWith(highlight, 2, Width - 2).size() > 5);
     EXPECT_EQ(At(2, 2), highlightText);
@@ -154,24 +154,24 @@ TEST_F(Progress, TextIsCentredVerticallyInTheMainWindowsFont)
 
 TEST_F(Progress, AllDoneAnEmptyTotalAndMoreThanTheTotal)
 {
-    Paint(1000, 1000, "z");
+    Paint(1000, 1000, u"z");
     EXPECT_EQ(At(2, 2), highlight);
     EXPECT_EQ(At(Width - 3, Height - 3), highlight);
     EXPECT_TRUE(ColumnsWith(highlightText, 2, Width - 2).size() > 0);
 
     // No bytes at all: drawn as nothing done.
-    Paint(0, 0, "z");
+    Paint(0, 0, u"z");
     EXPECT_EQ(At(2, 2), highlightText);
     EXPECT_EQ(At(Width - 3, 2), highlightText);
 
     // Entry sizes that disagree: more done than the total shows a full bar.
-    Paint(3000000000u, 1000, "z");
+    Paint(3000000000u, 1000, u"z");
     EXPECT_EQ(At(Width - 3, 2), highlight);
 }
 
 TEST_F(Progress, ARefreshRepaintsWhatWasCoveredEvenWithNothingChanged)
 {
-    Paint(500, 1000, "same.txt");
+    Paint(500, 1000, u"same.txt");
     ASSERT_EQ(At(2, 2), highlight);
     // Something drew over the control and the system marked it for painting,
     // as when a window over it goes away; the progress record is unchanged.
@@ -188,7 +188,7 @@ TEST_F(Progress, ARefreshRepaintsWhatWasCoveredEvenWithNothingChanged)
 
 TEST_F(Progress, ARefreshSoonAfterAnotherWaitsForTheCatchUp)
 {
-    Paint(0, 1000, "first.txt");
+    Paint(0, 1000, u"first.txt");
     ASSERT_EQ(At(2, 2), highlightText);
     RefreshProgress();  // the last refresh: now
     ProgressDone = 1000;

@@ -1,7 +1,6 @@
 // Deflate streams for the configuration block and the entries, each checked
 // by the stub's own decoder before it is used.
 #include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
@@ -15,7 +14,6 @@
 #include "archive/archive.h"
 #include "inflate/inflate.h"
 #include "messages/messages.h"
-#include "platform/host/host_platform.h"
 #include "platform/platform.h"
 #include "resources/resource.h"
 
@@ -148,25 +146,31 @@ int FirstBlockType(const Bytes &stream) { return stream.empty() ? -1 : (stream[0
 
 // ---- The stub's decoder --------------------------------------------------------
 
-// The decoder reads from a file, as it does in the stub. Streams are written
-// to one scratch file, followed by a few bytes of slack: in the image the
-// next entry follows, and the decoder may look one byte past a stream's end.
 namespace {
 
-struct Scratch {
-    std::string path;
-    int fd = -1;
-    ~Scratch()
-    {
-        if (fd >= 0) {
-            close(fd);
-            RemoveFile(path);
-            ForgetOnSignal(path);
-        }
-    }
+// A stream in memory as it stands in an image: the next entry follows it,
+// and the decoder may look a byte or so past its end, so a few zeros follow.
+constexpr size_t kSlack = 8;
+
+struct MemorySource : InputSource {
+    const uint8_t *next;
+    uint32_t left;
 };
 
-constexpr size_t kSlack = 8;
+// The decoder hands its source back as given: a MemorySource of the caller's,
+// which moves on as it is read.
+uint32_t ReadMemory(const InputSource *source, uint8_t *buffer, uint32_t count)
+{
+    MemorySource *memory = (MemorySource *)source;
+    uint32_t n = std::min(count, memory->left);
+    memcpy(buffer, memory->next, n);
+    memory->next += n;
+    memory->left -= n;
+    return n;
+}
+
+// Output that is counted and checked, and goes nowhere.
+bool Discard(OutputSink *, const uint8_t *, uint32_t) { return true; }
 
 }  // namespace
 
@@ -185,98 +189,42 @@ void PrepareStubDecoder()
     ready = true;
 }
 
-namespace {
-
-Scratch &TheScratch()
+DecodeResult DecodeInMemory(const uint8_t *bytes, size_t available, uint32_t budget, const LocalHeader &header,
+                            uint8_t *out)
 {
-    static Scratch scratch;
-    if (scratch.fd < 0) {
-        std::string name = TemporaryFolder() + "/brevant-pack-XXXXXX";
-        scratch.fd = CreateTemporary(name);
-        if (scratch.fd < 0)
-            throw PackError("can't create a scratch file in " + name, Failure::Io);
-        scratch.path = name;
-    }
-    return scratch;
+    PrepareStubDecoder();
+    MemorySource source;
+    source.Read = ReadMemory;
+    source.next = bytes;
+    source.left = (uint32_t)std::min<size_t>(available, 0xFFFFFFFFu);
+    MemorySink sink;
+    MakeMemorySink(&sink, out, header.UncompressedSize);
+    return DecodeEntry(&header, budget, &source, &sink);
 }
-
-bool WriteScratch(const Bytes &stream)
-{
-    int fd = TheScratch().fd;
-    Bytes bytes(stream);
-    bytes.resize(bytes.size() + kSlack, 0);
-    return TruncateFile(fd, 0) && WriteAt(fd, bytes.data(), bytes.size(), 0);
-}
-
-}  // namespace
 
 bool StubDecodes(const Bytes &stream, const Bytes &data)
 {
-    PrepareStubDecoder();
-    if (!WriteScratch(stream))
-        throw PackError("can't write the scratch file");
-
-    FileHandle savedImage = ImageFile;
-    void (*savedHook)(unsigned) = HostExitHook;
-    size_t savedBoxes = HostBoxes.size();
-    ImageFile = OpenReadShared(TheScratch().path.c_str());
-    if (ImageFile == INVALID_FILE) {
-        ImageFile = savedImage;
-        throw PackError("can't read the scratch file");
-    }
-
-    // A fatal report inside the decoder (a read past the end, a sink overrun)
-    // would end the stub; here it only rejects the stream.
-    HostThrowOnExit();
+    Bytes image(stream);
+    image.resize(image.size() + kSlack, 0);
     Bytes out(data.size() + 1);
-    bool good = false;
-    try {
-        SeekTo(ImageFile, 0);
-        LocalHeader header = {};
-        header.Method = 8;
-        header.Crc32 = (uint32_t)crc32(0, data.data(), (uInt)data.size());
-        header.CompressedSize = (uint32_t)stream.size();
-        header.UncompressedSize = (uint32_t)data.size();
-        good = DecodeEntry(&header, header.CompressedSize + BUDGET_SLACK, out.data()) == DECODE_OK &&
-               memcmp(out.data(), data.data(), data.size()) == 0;
-    } catch (const HostExit &) {
-        good = false;
-    }
-    MemorySinkNext = nullptr;
-    CloseFile(ImageFile);
-    ImageFile = savedImage;
-    HostExitHook = savedHook;
-    HostBoxes.resize(savedBoxes);
-    return good;
+    LocalHeader header = {};
+    header.Method = 8;
+    header.Crc32 = (uint32_t)crc32(0, data.data(), (uInt)data.size());
+    header.CompressedSize = (uint32_t)stream.size();
+    header.UncompressedSize = (uint32_t)data.size();
+    return DecodeInMemory(image.data(), image.size(), header.CompressedSize + BUDGET_SLACK, header, out.data()) ==
+               DECODE_OK &&
+           memcmp(out.data(), data.data(), data.size()) == 0;
 }
 
-int DecodeInPlace(uint32_t dataAt, const LocalHeader &header, std::string *stop)
+DecodeResult DecodeInPlace(FileHandle file, uint32_t dataAt, const LocalHeader &header)
 {
-    // The host platform's handles are descriptors; its own file calls take
-    // Windows-style paths, which the null device's is not.
-    static FileHandle nowhere = (FileHandle)(intptr_t)OpenNowhere();
-    if (nowhere == INVALID_FILE)
-        throw PackError("can't open the null device", Failure::Io);
     PrepareStubDecoder();
-    FileHandle savedOutput = OutputFile;
-    void (*savedHook)(unsigned) = HostExitHook;
-    size_t savedBoxes = HostBoxes.size();
-    OutputFile = nowhere;
-    HostThrowOnExit();
-    int result;
-    try {
-        SeekTo(ImageFile, dataAt);
-        result = DecodeEntry(&header, EntryBudget(&header), nullptr);
-    } catch (const HostExit &) {
-        result = -1;
-        if (stop)
-            *stop = HostBoxes.size() > savedBoxes ? HostBoxes.back().text : "";
-    }
-    MemorySinkNext = nullptr;
-    OutputFile = savedOutput;
-    HostExitHook = savedHook;
-    HostBoxes.resize(savedBoxes);
-    return result;
+    FileSource source;
+    MakeFileSource(&source, file);
+    OutputSink sink = {Discard, 0, false};
+    SeekTo(file, dataAt);
+    return DecodeEntry(&header, EntryBudget(&header), &source, &sink);
 }
 
 // ---- Entries -----------------------------------------------------------------------
@@ -326,12 +274,14 @@ ZipEntry MakeEntry(const std::string &name, const Bytes &content, uint32_t dosDa
     return entry;
 }
 
-// A name converted into a code page also goes into an Info-ZIP Unicode Path
-// field (0x7075) in UTF-8, so that ZIP tools show it right. The stub skips
-// extra fields.
+// A name beyond ASCII also goes into an Info-ZIP Unicode Path field
+// (0x7075) in UTF-8: a name converted into a code page, so that ZIP tools
+// show it right, and a UTF-8 name under bit 11 too, as Info-ZIP's unzip
+// takes the names of a Windows-made archive for the OEM code page whatever
+// bit 11 says, and reads this field instead. The stub skips extra fields.
 void AddUnicodePath(ZipEntry &entry, const std::string &utf8)
 {
-    if (entry.name == utf8)
+    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return (uint8_t)c < 0x80; }))
         return;
     uint32_t nameCrc = (uint32_t)crc32(0, (const uint8_t *)entry.name.data(), (uInt)entry.name.size());
     size_t size = 5 + utf8.size();

@@ -4,7 +4,6 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -17,7 +16,6 @@
 #include "archive/config.h"
 #include "inflate/inflate.h"
 #include "messages/messages.h"
-#include "platform/host/host_platform.h"
 #include "platform/platform.h"
 
 namespace pack {
@@ -59,13 +57,13 @@ size_t PrintableLength(const std::string &text, size_t at)
 }
 
 // The bytes of a text or name as UTF-8 between quotes: converted from the
-// code page when they are its text (codepage null: they are UTF-8), else
-// bytes beyond ASCII as \xNN; quotes, backslashes and control characters
-// escaped, for a terminal or for JSON.
+// code page when they are its text (codepage null: as they are when they are
+// UTF-8), else bytes beyond ASCII as \xNN; quotes, backslashes and control
+// characters escaped, for a terminal or for JSON.
 std::string Quote(const std::string &raw, const TextEncoder *codepage, bool json)
 {
     std::string utf8 = raw;
-    bool converted = !codepage || codepage->Decode(raw, &utf8);
+    bool converted = codepage ? codepage->Decode(raw, &utf8) : IsUtf8(raw);
     const std::string &text = converted ? utf8 : raw;
     std::string out = "\"";
     for (char ch : text) {
@@ -82,6 +80,23 @@ std::string Quote(const std::string &raw, const TextEncoder *codepage, bool json
             out += (char)c;
     }
     return out + "\"";
+}
+
+// One of the stub's own texts (UTF-16) as UTF-8; "" for none.
+std::string Utf8Of(const char16_t *text)
+{
+    std::string out;
+    for (const char16_t *p = text; p && *p; p++) {
+        uint32_t c = *p;
+        if (c >= 0xD800 && c < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (*++p - 0xDC00);
+        int trail = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        static const uint8_t lead[] = {0x00, 0xC0, 0xE0, 0xF0};
+        out += (char)(lead[trail] | c >> (6 * trail));
+        while (trail--)
+            out += (char)(0x80 | ((c >> (6 * trail)) & 0x3F));
+    }
+    return out;
 }
 
 }  // namespace
@@ -150,15 +165,15 @@ std::string CheckEntry(uint32_t dataAt, const LocalHeader &header)
         return "encrypted; the stub can't extract it";
     if (header.Method != 0 && header.Method != 8)
         return "method " + std::to_string(header.Method) + "; the stub skips it";
-    std::string stop;
-    switch (DecodeInPlace(dataAt, header, &stop)) {
+    switch (DecodeInPlace(ImageFile, dataAt, header)) {
     case DECODE_OK: return "";
     case DECODE_BAD_DATA: return "the stub's decoder fails";
     case DECODE_SHORT: return "yields fewer than " + std::to_string(header.UncompressedSize) + " bytes";
     case DECODE_CRC_MISMATCH: return "CRC-32 mismatch";
     case DECODE_WRITE_FAILED: return "can't be written";
+    case DECODE_READ_ERROR: return "the stub stops: " + Utf8Of(LoadResString(IDS_READ_ERROR));
     }
-    return stop.empty() ? "the stub stops" : "the stub stops: " + stop;
+    return "the stub stops";
 }
 
 // The UTF-8 name of an Info-ZIP Unicode Path field (0x7075) that belongs to
@@ -209,10 +224,12 @@ struct Report {
     uint64_t total = 0;
     uint32_t walkEnd = 0;
     std::string walkStop;  // why the walk ended early
+    std::vector<std::string> refusals;  // what the stub refuses before writing anything
     int failures = 0;
 };
 
-const char *const kFlagNames[] = {"autostart", "ctl3d", "overwrite", "delete-after", "extractor"};
+const char *const kFlagNames[] = {"autostart", "ctl3d", "overwrite", "delete-after", "extractor", "utf8-texts"};
+constexpr int kFlagBits = sizeof kFlagNames / sizeof kFlagNames[0];
 const char *const kDestNames[] = {"?", "temp", "image-dir", "unique-temp", "fixed"};
 const char *const kSlotNames[] = {"start message", "init message", "about", "description",
                                   "fixed folder", "run", "wait file"};
@@ -242,8 +259,12 @@ void Walk(Report &report, const TextEncoder &codepage, bool json)
         ReadBytes(ImageFile, extra.data(), header.ExtraLength);
         EntryReport entry;
         entry.header = header;
+        // Bit 11: the name is UTF-8, and a Unicode Path field has nothing to add.
         std::string utf8;
-        entry.name = UnicodePath(extra, name, &utf8) ? Quote(utf8, nullptr, json) : Quote(name, &codepage, json);
+        if (header.GeneralFlags & ZIP_FLAG_UTF8)
+            entry.name = Quote(name, nullptr, json);
+        else
+            entry.name = UnicodePath(extra, name, &utf8) ? Quote(utf8, nullptr, json) : Quote(name, &codepage, json);
         entry.problem = CheckEntry(h + LOCAL_HEADER_SIZE + header.NameLength + header.ExtraLength, header);
         if (!entry.problem.empty())
             report.failures++;
@@ -261,12 +282,25 @@ void Walk(Report &report, const TextEncoder &codepage, bool json)
         LocalHeader broken = {};
         ReadLocalHeader(h, &broken);
         report.walkStop = "at " + std::to_string(h) + ": " +
-                          (broken.NameLength > MAX_NAME_LENGTH
+                          (broken.NameLength > (broken.GeneralFlags & ZIP_FLAG_UTF8 ? MAX_UTF8_NAME_LENGTH
+                                                                                    : MAX_NAME_LENGTH)
                                ? "a name of " + std::to_string(broken.NameLength) + " bytes"
                                : std::string("no local header, central directory or end record")) +
                           "; the stub reports a damaged archive here";
         report.failures++;
     }
+}
+
+// What the stub refuses before it writes anything: an archive that does not
+// agree with its central directory (a missing first entry is the walk's).
+void Refusals(Report &report)
+{
+    ArchiveSummary archive;
+    ArchiveCheck result = CheckArchive(&archive);
+    if (result != ARCHIVE_OK && result != ARCHIVE_NO_ENTRIES)
+        report.refusals.push_back(ArchiveRefusal(result, archive) +
+                                  "; the stub stops with \"Error reading from archive.\" before writing anything");
+    report.failures += (int)report.refusals.size();
 }
 
 // Names in the table go without their quotes where nothing needed escaping.
@@ -305,18 +339,19 @@ void PrintText(const std::string &path, const Report &report, const TextEncoder 
         uint32_t flags = SfxConfig->Flags;
         out << "  form:          " << (flags & SFX_EXTRACTOR_UI ? "extractor" : "installer") << "\n";
         out << "  flags:        ";
-        for (int bit = 0; bit < 5; bit++)
+        for (int bit = 0; bit < kFlagBits; bit++)
             if (flags & (1u << bit))
                 out << " " << kFlagNames[bit];
-        if (flags >> 5)
-            out << " (unused bits 0x" << Hex(flags & ~0x1Fu) << ")";
+        if (flags >> kFlagBits)
+            out << " (unused bits 0x" << Hex(flags & ~((1u << kFlagBits) - 1)) << ")";
         out << (flags ? "" : " none") << "\n";
         uint32_t kind = SfxConfig->DestKind;
         out << "  destination:   " << (kind >= 1 && kind <= 4 ? kDestNames[kind] : "unknown") << " (" << kind << ")\n";
         for (int slot = 0; slot < 7; slot++) {
             std::string label = std::string(kSlotNames[slot]) + ":";
             label.resize(15, ' ');
-            out << "  " << label << Quote(ConfigString(slot), &codepage, false) << "\n";
+            out << "  " << label << Quote(ConfigString(slot), flags & SFX_UTF8_TEXTS ? nullptr : &codepage, false)
+                << "\n";
         }
         uint32_t iconLength = ConfigSize - SfxConfig->Offsets[CFG_ICON];
         IconInfo icon;
@@ -329,7 +364,7 @@ void PrintText(const std::string &path, const Report &report, const TextEncoder 
 
         if (report.first < 0) {
             out << "entries: no local header among the first " << kScanLimit << " bytes; the stub would stop with \""
-                << InternalErrorText << "\"\n";
+                << Utf8Of(InternalErrorText) << "\"\n";
         } else {
             if (report.firstInsideStream)
                 out << "  \"PK\\3\\4\" at offset " << report.first
@@ -351,6 +386,8 @@ void PrintText(const std::string &path, const Report &report, const TextEncoder 
             out << count << (count == 1 ? " entry, " : " entries, ") << report.total << " bytes; the walk ends at "
                 << report.walkEnd << "\n";
         }
+        for (const std::string &refusal : report.refusals)
+            out << "refused: " << refusal << "\n";
     }
     out << (report.failures ? "the image does NOT check: " + std::to_string(report.failures) + " problem(s)\n"
                             : std::string("the image checks: the stub reads every entry\n"));
@@ -380,7 +417,7 @@ void PrintJson(const std::string &path, const Report &report, const TextEncoder 
             << ", \"compressed\": " << report.streamLength << ", \"crc32\": \"" << Hex(report.configCrc) << "\",\n";
         out << "    \"form\": \"" << (flags & SFX_EXTRACTOR_UI ? "extractor" : "installer") << "\", \"flags\": [";
         const char *comma = "";
-        for (int bit = 0; bit < 5; bit++)
+        for (int bit = 0; bit < kFlagBits; bit++)
             if (flags & (1u << bit)) {
                 out << comma << "\"" << kFlagNames[bit] << "\"";
                 comma = ", ";
@@ -388,7 +425,8 @@ void PrintJson(const std::string &path, const Report &report, const TextEncoder 
         out << "], \"flag_bits\": " << flags << ",\n    \"destination\": \""
             << (kind >= 1 && kind <= 4 ? kDestNames[kind] : "unknown") << "\", \"destination_kind\": " << kind << ",\n";
         for (int slot = 0; slot < 7; slot++)
-            out << "    \"" << kSlotKeys[slot] << "\": " << Quote(ConfigString(slot), &codepage, true) << ",\n";
+            out << "    \"" << kSlotKeys[slot] << "\": "
+                << Quote(ConfigString(slot), flags & SFX_UTF8_TEXTS ? nullptr : &codepage, true) << ",\n";
         uint32_t iconLength = ConfigSize - SfxConfig->Offsets[CFG_ICON];
         IconInfo icon;
         if (ReadIconImage((const uint8_t *)ConfigString(CFG_ICON), iconLength, &icon))
@@ -410,7 +448,10 @@ void PrintJson(const std::string &path, const Report &report, const TextEncoder 
             comma = ",\n";
         }
         out << (report.entries.empty() ? "" : "\n  ") << "],\n  \"total\": " << report.total
-            << ",\n  \"walk_ends_at\": " << report.walkEnd << ",\n";
+            << ",\n  \"walk_ends_at\": " << report.walkEnd << ",\n  \"refusals\": [";
+        for (size_t i = 0; i < report.refusals.size(); i++)
+            out << (i ? ", " : "") << Quote(report.refusals[i], nullptr, true);
+        out << "],\n";
     }
     out << "  \"problems\": " << report.failures << ",\n  \"checks\": " << (report.failures ? "false" : "true")
         << "\n}\n";
@@ -434,47 +475,47 @@ int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err,
                 << "\n";
             Failure failure = fd >= 0 ? Failure::Refused : FailureOf(error);
             if (fd >= 0)
-                close(fd);
+                CloseDescriptor(fd);
             return (int)failure;
         }
         head.resize(2 * kScanLimit);
         long got = ReadUpTo(fd, head.data(), head.size());
         head.resize(got > 0 ? (size_t)got : 0);
         report.size = st.size;
-        close(fd);
+        CloseDescriptor(fd);
     }
+    // The archive's walk reads the program's own image: here the image
+    // described, for the rest of the run.
     PrepareStubDecoder();
-    FileHandle savedImage = ImageFile;
-    void (*savedHook)(unsigned) = HostExitHook;
     ImageFile = OpenReadShared(path.c_str());
-    HostThrowOnExit();
-    HostResetBoxes();
 
     report.configAt = FindSignature(CONFIG_SIG_LOW, CONFIG_SIG_HIGH);
-    try {
-        InputBudget = 0;  // as at the stub's start-up
-        MemorySinkNext = nullptr;
-        LoadConfig();
+    ConfigResult config = ReadConfig();
+    if (config == CONFIG_OK) {
         report.loaded = true;
-    } catch (const HostExit &exit) {
-        report.stop = !HostBoxes.empty() ? Quote(HostBoxes.back().text, nullptr, json) : json ? "null" : "no message";
-        report.exitCode = exit.code;
+    } else {
+        // What the stub's start-up shows before it ends with exit code 1.
+        const char16_t *text = config == CONFIG_READ_ERROR ? LoadResString(IDS_READ_ERROR) : InternalErrorText;
+        report.stop = Quote(Utf8Of(text), nullptr, json);
+        report.exitCode = 1;
         report.failures++;
     }
-    MemorySinkNext = nullptr;
     if (report.loaded) {
         size_t at = (size_t)report.configAt;
         report.streamLength = StreamLength(head, at + 12);
         report.configCrc = head[at + 4] | head[at + 5] << 8 | head[at + 6] << 16 | (uint32_t)head[at + 7] << 24;
         report.machine = StubMachine(head);
         head.resize(std::min(head.size(), (size_t)report.configAt));
+        std::string problem = ProgramHeadersProblem(head);
+        if (!problem.empty())
+            report.refusals.push_back("the program in front of the archive: " + problem);
         report.haveProgram = ReadProgramInfo(head, &report.program);
         Walk(report, encoder, json);
+        Refusals(report);
     }
     if (ImageFile != INVALID_FILE)
         CloseFile(ImageFile);
-    ImageFile = savedImage;
-    HostExitHook = savedHook;
+    ImageFile = INVALID_FILE;
     if (json)
         PrintJson(path, report, encoder, out);
     else

@@ -11,6 +11,7 @@
 // 4 bytes. That second form is exactly what the configuration block carries.
 #include <string.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "pack.h"
@@ -95,6 +96,7 @@ Bytes ExtractIcon(const Bytes &ico, const std::string &what, IconInfo *info)
             return a.bitCount > b.bitCount;
         return !a.png && b.png;
     };
+    uint64_t end = 6 + 16 * count;  // where the last image ends
     for (size_t i = 0; i < count; i++) {
         const uint8_t *entry = p + 6 + 16 * i;
         uint64_t length = Get32(entry + 8), offset = Get32(entry + 12);
@@ -104,11 +106,22 @@ Bytes ExtractIcon(const Bytes &ico, const std::string &what, IconInfo *info)
         if (!ReadIconImage(p + offset, (size_t)length, &image))
             throw PackError(what + ": icon image " + std::to_string(i + 1) +
                             " is neither a PNG nor an icon bitmap");
+        // The directory's size (0 for 256 or more) is what Explorer picks
+        // an image by; it must be the image's own, from its header.
+        int width = entry[0] ? entry[0] : 256, height = entry[1] ? entry[1] : 256;
+        if (width != std::min(image.width, 256) || height != std::min(image.height, 256))
+            throw PackError(what + ": icon image " + std::to_string(i + 1) + " is " + IconSize(image) +
+                            ", but the icon's directory says " + std::to_string(width) + "x" +
+                            std::to_string(height));
+        end = std::max(end, offset + length);
         if (best < 0 || better(image, bestInfo)) {
             best = (long)i;
             bestInfo = image;
         }
     }
+    if (end < ico.size())
+        throw PackError(what + ": " + std::to_string(ico.size() - end) +
+                        " bytes after the last icon image; not an icon file as written");
     const uint8_t *entry = p + 6 + 16 * best;
     size_t offset = Get32(entry + 12), length = Get32(entry + 8);
     if (info)

@@ -73,7 +73,9 @@ Bytes BuildConfigBlock(const ConfigSettings &settings, size_t padding)
 
 void CheckStub(const Bytes &stub)
 {
-    if (stub.size() < 64 || stub[0] != 'M' || stub[1] != 'Z')
+    PeLayout pe;
+    ReadPeLayout(stub, &pe);
+    if (!pe.dosHeader)
         throw PackError("the stub is not a Windows executable (no MZ header)");
     CheckUnsigned(stub);
     size_t at = Find(stub, kConfigSignature, stub.size());
@@ -92,15 +94,13 @@ void CheckStub(const Bytes &stub)
 
 std::string StubMachine(const Bytes &image)
 {
-    if (image.size() < 64 || image[0] != 'M' || image[1] != 'Z')
-        return "no Windows executable";
-    size_t pe = image[0x3C] | image[0x3D] << 8 | image[0x3E] << 16 | (size_t)image[0x3F] << 24;
-    if (pe > image.size() - 6 || memcmp(&image[pe], "PE\0\0", 4) != 0)
-        return "no PE executable";
-    unsigned machine = image[pe + 4] | image[pe + 5] << 8;
-    if (machine == 0x014C)  // IMAGE_FILE_MACHINE_I386
+    PeLayout pe;
+    if (!ReadPeLayout(image, &pe))
+        return pe.dosHeader ? "no PE executable" : "no Windows executable";
+    unsigned machine = Get16(image, pe.fileHeader + image_file_header::Machine);
+    if (machine == IMAGE_FILE_MACHINE_I386)
         return "x86";
-    if (machine == 0x8664)  // IMAGE_FILE_MACHINE_AMD64
+    if (machine == IMAGE_FILE_MACHINE_AMD64)
         return "x64";
     char text[32];
     snprintf(text, sizeof text, "machine 0x%04X", machine);
@@ -122,17 +122,18 @@ static void CheckEntries(const std::vector<ZipEntry> &entries)
 {
     uint64_t total = 0;
     for (const ZipEntry &entry : entries) {
-        if (entry.name.size() > kMaxNameLength)
-            throw PackError(entry.name + ": name longer than " + std::to_string(kMaxNameLength) + " bytes");
+        size_t longest = entry.flags & ZIP_FLAG_UTF8 ? MAX_UTF8_NAME_LENGTH : kMaxNameLength;
+        if (entry.name.size() > longest)
+            throw PackError(entry.name + ": name longer than " + std::to_string(longest) + " bytes");
         total += entry.uncompressedSize;
     }
     CheckCountAndTotal(entries.size(), total);
 }
 
-// The length of folder once the stub has given it its trailing backslash: a
-// backslash is added unless the last character already is one (in a
-// double-byte code page a trail byte 0x5C is none); an empty folder stays
-// empty.
+// The length of folder (TextEncoder::Units) once the stub has given it its
+// trailing backslash: a backslash is added unless the last character already
+// is one (in a double-byte code page a trail byte 0x5C is none; in UTF-8 no
+// byte of a longer character is); an empty folder stays empty.
 static size_t WithBackslash(const std::string &folder, const TextEncoder &encoder)
 {
     const char *last = nullptr;
@@ -141,37 +142,41 @@ static size_t WithBackslash(const std::string &folder, const TextEncoder &encode
         if (encoder.IsLeadByte((uint8_t)folder[at]))
             at++;
     }
-    return folder.size() + (last && *last != '\\' ? 1 : 0);
+    return encoder.Units(folder) + (last && *last != '\\' ? 1 : 0);
 }
 
 void CheckPathLimits(const ConfigSettings &config, const std::vector<InputItem> &items,
                      const TextEncoder &encoder)
 {
     const size_t most = kPathChars - 1;
-    auto tooLong = [&](const std::string &what, size_t length) {
-        return PackError(what + " " + std::to_string(length) + " bytes; the stub's path buffer holds " +
+    auto tooLong = [&](const std::string &what, size_t length, const char *unit) {
+        return PackError(what + " " + std::to_string(length) + " " + unit + "; the stub's path buffer holds " +
                          std::to_string(most));
     };
     bool fixed = config.destKind == DEST_FIXED;
     const std::string &folder = config.texts[CFG_FIXED_DIR];
-    if (fixed && folder.size() > most)
-        throw tooLong("--dest fixed: the folder is", folder.size());
+    if (fixed && encoder.Units(folder) > most)
+        throw tooLong("--dest fixed: the folder is", encoder.Units(folder), encoder.UnitName());
     size_t base = fixed ? WithBackslash(folder, encoder) : 0;
     const std::string &run = config.texts[CFG_RUN_COMMAND];
-    if (run.size() > most)
-        throw tooLong("--run: the command is", run.size());
+    if (encoder.Units(run) > most)
+        throw tooLong("--run: the command is", encoder.Units(run), encoder.UnitName());
     const std::string &wait = config.texts[CFG_WAIT_FILE];
-    if (!wait.empty() && base + wait.size() > most)
+    if (!wait.empty() && base + encoder.Units(wait) > most)
         throw tooLong(fixed ? "--wait-file: behind the fixed folder the file's path is" : "--wait-file: the name is",
-                      base + wait.size());
+                      base + encoder.Units(wait), encoder.UnitName());
     if (!fixed)
         return;
     const InputItem *longest = nullptr;
-    for (const InputItem &item : items)
-        if (!longest || item.name.size() > longest->name.size())
-            longest = &item;
-    if (longest && base + longest->name.size() > most)
-        throw tooLong("--dest fixed: " + longest->utf8 + " would be extracted to a path of", base + longest->name.size());
+    size_t longestUnits = 0;
+    for (const InputItem &item : items) {
+        size_t units = encoder.Units(item.name);
+        if (!longest || units > longestUnits)
+            longest = &item, longestUnits = units;
+    }
+    if (longest && base + longestUnits > most)
+        throw tooLong("--dest fixed: " + longest->utf8 + " would be extracted to a path of", base + longestUnits,
+                      encoder.UnitName());
 }
 
 // ---- The configuration stream and its placement -------------------------------------
@@ -188,6 +193,19 @@ static std::vector<Encoding> DefaultEncodings(int level)
     return list;
 }
 
+// The largest part of the configuration: "--about (40000 bytes)".
+static std::string LargestPart(const ConfigSettings &config)
+{
+    int largest = CFG_ICON;
+    size_t most = config.icon.size();
+    for (int slot = 0; slot < kTextSlots; slot++)
+        if (config.texts[slot].size() > most) {
+            largest = slot;
+            most = config.texts[slot].size();
+        }
+    return std::string(kSlotOptions[largest]) + " (" + std::to_string(most) + " bytes)";
+}
+
 // Finds a stream for the block that the stub decodes, that keeps the first
 // local header within the scan limit, and that puts no "PK\3\4" into the
 // bytes before it. If the header's own CRC-32 and size make the bytes, no
@@ -195,9 +213,6 @@ static std::vector<Encoding> DefaultEncodings(int level)
 static void PlaceConfig(const ImagePlan &plan, Bytes &prefix, BuiltImage &built)
 {
     CheckStub(plan.stub);
-    if (plan.config.destKind == DEST_FIXED && plan.config.texts[CFG_FIXED_DIR].size() >= kPathChars)
-        throw PackError("the fixed destination is " + std::to_string(plan.config.texts[CFG_FIXED_DIR].size()) +
-                        " bytes; the stub's path buffer holds at most " + std::to_string(kPathChars - 1));
     std::vector<Encoding> encodings =
         plan.configEncodings.empty() ? DefaultEncodings(plan.level) : plan.configEncodings;
     size_t smallest = SIZE_MAX;
@@ -231,8 +246,8 @@ static void PlaceConfig(const ImagePlan &plan, Bytes &prefix, BuiltImage &built)
             break;  // padding only makes it larger
     }
     if (smallest != SIZE_MAX && smallest > kLastSignatureOffset)
-        throw PackError("the stub and the configuration take " + std::to_string(smallest) +
-                        " bytes; the first archive entry must begin at offset " +
+        throw PackError(LargestPart(plan.config) + ": the stub and the configuration take " +
+                        std::to_string(smallest) + " bytes; the first archive entry must begin at offset " +
                         std::to_string(kLastSignatureOffset) +
                         " or less (shorten the texts or use a smaller icon)");
     if (smallest == SIZE_MAX)
@@ -247,7 +262,7 @@ static void PutLocalHeader(Bytes &out, const ZipEntry &entry)
     out.reserve(out.size() + LOCAL_HEADER_SIZE + entry.name.size() + entry.extra.size());
     out.insert(out.end(), kLocalSignature, kLocalSignature + 4);
     Put16(out, 20);  // version needed: 2.0 (deflate, folders)
-    Put16(out, 0);   // flags: sizes and CRC here, no data descriptor
+    Put16(out, entry.flags);  // sizes and CRC here, no data descriptor; bit 11 for a UTF-8 name
     Put16(out, entry.method);
     Put16(out, entry.time);
     Put16(out, entry.date);
@@ -265,7 +280,7 @@ static void PutCentralHeader(Bytes &out, const ZipEntry &entry, uint32_t localOf
     Put32(out, 0x02014B50);
     Put16(out, 20);  // made by: MS-DOS (FAT) attributes, version 2.0
     Put16(out, 20);
-    Put16(out, 0);
+    Put16(out, entry.flags);
     Put16(out, entry.method);
     Put16(out, entry.time);
     Put16(out, entry.date);

@@ -14,7 +14,9 @@
 
 #include "archive/archive.h"
 #include "archive/config.h"
+#include "archive/names.h"
 #include "platform/platform.h"
+#include "platform.h"
 
 #include <stdint.h>
 #include <time.h>
@@ -62,6 +64,9 @@ constexpr uint32_t kLastSignatureOffset = kScanLimit - 4;  // 59,996
 constexpr size_t kMaxNameLength = MAX_NAME_LENGTH;
 constexpr size_t kPathChars = PATH_CHARS;
 constexpr int kTextSlots = CFG_ICON;  // slots 0 to 6 hold texts, slot 7 the icon
+// The option that fills each slot of the configuration, by CFG_* number:
+// what messages about a slot name.
+extern const char *const kSlotOptions[CFG_ICON + 1];
 // Every signature must begin inside the scan: an image laid out to the
 // packer's limits is one the stub finds.
 static_assert(kLastSignatureOffset + 4 == SCAN_LIMIT, "a signature must end inside the scan");
@@ -93,27 +98,37 @@ void MakeNonFinal(Bytes &stream);
 // The block type (0 stored, 1 fixed, 2 dynamic) of a stream's first block.
 int FirstBlockType(const Bytes &stream);
 
-// Runs the stub's decoder over stream exactly as the stub would: from a file,
-// into a memory sink of data.size() bytes, with the input budget of a stream
-// of known size, which must end exactly at its last byte (an entry, and the
+// Runs the stub's decoder over stream exactly as the stub would: into a
+// memory sink of data.size() bytes, with the input budget of a stream of
+// known size, which must end exactly at its last byte (an entry, and the
 // configuration stream, which the first local header follows). True when it
 // yields INFLATE_OK, fills the sink exactly, and the output and its CRC-32
 // match data.
 bool StubDecodes(const Bytes &stream, const Bytes &data);
-// The stub's decoder on the entry data at dataAt of ImageFile, as the
-// extraction runs it (budget CompressedSize + 4, output counted and its
-// CRC-32 compared) with the output discarded: a DecodeResult, or -1 when
-// the stub would stop with a fatal message (its text in stop).
-int DecodeInPlace(uint32_t dataAt, const LocalHeader &header, std::string *stop = nullptr);
+// The stub's decoder on the raw deflate stream at bytes (available of them,
+// the rest of the file behind it), into out (header.UncompressedSize bytes),
+// under budget, checked against header.
+DecodeResult DecodeInMemory(const uint8_t *bytes, size_t available, uint32_t budget, const LocalHeader &header,
+                            uint8_t *out);
+// The stub's decoder on the entry data at dataAt of file, as the extraction
+// runs it (budget CompressedSize + 4, output counted and its CRC-32
+// compared) with the output discarded.
+DecodeResult DecodeInPlace(FileHandle file, uint32_t dataAt, const LocalHeader &header);
 // Sets up what the stub's start-up prepares for its decoder (CRC table,
 // window, input buffer, InternalErrorText); once per process.
 void PrepareStubDecoder();
+// What CheckArchive's result says of an archive, in words; empty for
+// ARCHIVE_OK.
+std::string ArchiveRefusal(ArchiveCheck result, const ArchiveSummary &archive);
+// The stub's check of the whole archive on the image written at path;
+// throws PackError saying what it would refuse.
+void CheckWrittenArchive(const std::string &path);
 
 // ---- Configuration block -------------------------------------------------------
 struct ConfigSettings {
     uint32_t flags = 0;
     uint32_t destKind = DEST_UNIQUE_TEMP;
-    std::string texts[kTextSlots]; // slots 0 to 6, already in the target code page
+    std::string texts[kTextSlots]; // slots 0 to 6, UTF-8 (SFX_UTF8_TEXTS) or already in the target code page
     Bytes icon;                    // slot 7: one icon image, or empty
 };
 // The uncompressed block: fixed part, strings, icon last. padding zero bytes
@@ -166,6 +181,11 @@ struct ProgramInfo {
     std::vector<std::string> icons;
 };
 bool ReadProgramInfo(const Bytes &image, ProgramInfo *info);
+// What keeps the program in image from starting as itself: PE headers that
+// its DOS header names but that do not read, or a resource directory within
+// no section; "" when nothing does (a stub without PE headers at all, as a
+// test's stand-in, names none).
+std::string ProgramHeadersProblem(const Bytes &image);
 // The stub with its resource section laid out anew: the icon group (RT_ICON
 // 1 to n, RT_GROUP_ICON 1), the version resource (RT_VERSION 1) and the
 // manifest's execution level; the sections after it (only relocations)
@@ -179,8 +199,22 @@ std::u16string Utf16(const std::string &utf8, const std::string &what);
 std::string IconSize(const IconInfo &info);  // "48x48", "256x256 PNG"
 
 // ---- Names and inputs ------------------------------------------------------------
-// Converts UTF-8 names and texts into the code page the stub passes to the
-// platform's ANSI calls. Code page 0: ASCII only.
+// Whether text is UTF-8 as the stub decodes a name with bit 11: strictly (no
+// overlong form, no surrogate, nothing above U+10FFFF), and without a NUL.
+bool IsUtf8(const std::string &text);
+// text in UTF-16 as the stub decodes a name with bit 11; false when it is
+// not UTF-8 (or holds a NUL).
+bool StrictWide(const std::string &text, std::u16string *wide);
+// The length of the UTF-8 sequence that starts with byte c (1 for a stray
+// continuation byte, which the conversion then refuses).
+size_t SequenceLength(uint8_t c);
+// The code point of the length-byte sequence at at.
+uint32_t CodePoint(const std::string &utf8, size_t at, size_t length);
+
+// How names and texts are written. Code page 0, the default: as UTF-8, which
+// the stub reads the same on every system (names with bit 11, texts under
+// SFX_UTF8_TEXTS). Any other: converted from UTF-8 into that ANSI code page,
+// which the stub reads in the system's own.
 class TextEncoder {
 public:
     explicit TextEncoder(int codepage = 0);
@@ -188,7 +222,13 @@ public:
     TextEncoder(const TextEncoder &) = delete;
     TextEncoder &operator=(const TextEncoder &) = delete;
     int codepage() const { return codepage_; }
-    // Throws PackError naming what when text can't be represented.
+    bool utf8() const { return codepage_ == 0; }
+    // The length the stub gives a written text or name in its path buffers:
+    // UTF-16 units for UTF-8 (two for a character beyond U+FFFF), else bytes.
+    size_t Units(const std::string &written) const;
+    const char *UnitName() const { return utf8() ? "UTF-16 units" : "bytes"; }
+    // Throws PackError naming what when text can't be represented (in UTF-8:
+    // when it is not UTF-8).
     std::string Encode(const std::string &utf8, const std::string &what) const;
     // A name: as Encode, and every character must read back as itself, so
     // that Windows creates the file the publisher named (code page 932 would
@@ -196,7 +236,8 @@ public:
     // PackError naming what and the character.
     std::string EncodeName(const std::string &utf8, const std::string &what) const;
     // bytes of the code page as UTF-8; false when they are not text of it
-    // (without a code page: when they are not ASCII).
+    // (code page 0, whose ANSI bytes are of no known code page: when they
+    // are not ASCII).
     bool Decode(const std::string &bytes, std::string *utf8) const;
     // Whether byte begins a double-byte character in the code page.
     bool IsLeadByte(uint8_t byte) const { return lead_[byte]; }
@@ -209,14 +250,17 @@ private:
 };
 
 struct InputItem {
-    std::string name;  // archive name, in the target code page, '/' separators
+    std::string name;  // archive name, UTF-8 or in the target code page, '/' separators
     std::string utf8;  // the same name as found on disk
+    uint16_t flags = 0;  // its entry's general-purpose flags: ZIP_FLAG_UTF8 for a UTF-8 name
     std::string path;  // where to read it
     bool folder = false;
     uint64_t size = 0;
     time_t mtime = 0;
     bool utc = false;  // mtime given by the publisher: its DOS time in UTC, the same in every zone
     std::string link;  // the link it was reached through, or empty
+    FileStatus file;   // what the walk found at path (for a link, what it leads to)
+    bool pathIsLink = false;  // path itself is a link, read through it
 };
 // Walks the inputs. A folder is packed below its own name, or with flat its
 // contents go to the top. Folders get their own entries (names ending '/').
@@ -238,7 +282,8 @@ bool IsTemporaryName(const std::string &name, long *pid = nullptr);
 // configuration header within the scan whose block checks.
 bool IsImage(const std::string &path);
 // Checks one archive name, converted (name) and as given (utf8), against
-// what Windows can create: at most 250 bytes; no control character or
+// what Windows can create: at most 250 bytes (UTF-8: 250 UTF-16 units, and
+// WideNameIsCreatable, the stub's own check, besides); no control character or
 // <>:"\|?*; no byte 0x5C outside a double-byte character of the encoder's
 // code page; no component "." or ".."; none ending in a dot or a space; no
 // device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, COM and LPT with the
@@ -267,6 +312,7 @@ time_t ParseTime(const std::string &text, const std::string &what);
 struct ZipEntry {
     std::string name;
     bool folder = false;
+    uint16_t flags = 0;  // general-purpose flags: ZIP_FLAG_UTF8 or none
     uint16_t method = 0;
     uint16_t time = 0, date = 0;
     uint32_t crc = 0;
@@ -314,7 +360,8 @@ struct BuiltImage {
 BuiltImage BuildImage(const ImagePlan &plan);
 // What the stub joins into its 260-character path buffers, within them: the
 // run command; the wait file, behind the fixed folder when there is one; the
-// fixed folder with every entry name behind it. Throws PackError.
+// fixed folder with every entry name behind it; each counted as the stub
+// counts it (TextEncoder::Units). Throws PackError.
 void CheckPathLimits(const ConfigSettings &config, const std::vector<InputItem> &items,
                      const TextEncoder &encoder);
 // The part of the image before the first entry (stub, configuration header
@@ -331,7 +378,10 @@ BuiltImage BuildProgramPrefix(ImagePlan &plan, const ProgramResources &program, 
 uint32_t HeadersEnd(const Bytes &image);
 // Where a PE image's headers lie (offsets into the file), as read by
 // ReadPeLayout; false when the image has no sound PE headers.
+// dosHeader is set whenever the image begins with an IMAGE_DOS_HEADER ("MZ"),
+// whatever follows it.
 struct PeLayout {
+    bool dosHeader = false;
     size_t fileHeader = 0;      // IMAGE_FILE_HEADER, after "PE\0\0"
     size_t optionalHeader = 0;  // IMAGE_OPTIONAL_HEADER32 or 64
     size_t directories = 0;     // the data directories
@@ -341,6 +391,25 @@ struct PeLayout {
     bool is64 = false;
 };
 bool ReadPeLayout(const Bytes &image, PeLayout *layout);
+// Offsets of the fields the packer reads and writes, within their structures,
+// named as Microsoft's winnt.h names them.
+namespace image_file_header {
+constexpr size_t Machine = 0, NumberOfSections = 2, SizeOfOptionalHeader = 16;
+}
+namespace image_optional_header {  // the same in IMAGE_OPTIONAL_HEADER32 and 64
+constexpr size_t Magic = 0, SizeOfInitializedData = 8, SectionAlignment = 32, FileAlignment = 36,
+                 SizeOfImage = 56, SizeOfHeaders = 60, CheckSum = 64;
+}
+namespace image_section_header {
+constexpr size_t VirtualSize = 8, VirtualAddress = 12, SizeOfRawData = 16, PointerToRawData = 20;
+}
+namespace image_data_directory {
+constexpr size_t VirtualAddress = 0, Size = 4;
+}
+constexpr uint16_t IMAGE_DOS_SIGNATURE = 0x5A4D;  // "MZ"
+constexpr uint32_t IMAGE_NT_SIGNATURE = 0x4550;   // "PE\0\0"
+constexpr uint16_t IMAGE_FILE_MACHINE_I386 = 0x014C;
+constexpr uint16_t IMAGE_FILE_MACHINE_AMD64 = 0x8664;
 constexpr uint32_t IMAGE_DIRECTORY_ENTRY_RESOURCE = 2;
 constexpr uint32_t IMAGE_DIRECTORY_ENTRY_SECURITY = 4;
 constexpr uint32_t IMAGE_DIRECTORY_ENTRY_BASERELOC = 5;
@@ -395,18 +464,15 @@ private:
     [[noreturn]] void Fail(const char *what) const;
     std::string path_, temp_;
     bool replace_;
-    int fd_ = -1;
+    File file_;
     uint64_t size_ = 0;
     bool committed_ = false;
 };
 // Removes the temporary files of path whose process is gone (one killed
-// outright, which had no chance to), and an earlier packer's
-// (NAME.tmp-XXXXXX, holding the beginning of an image).
+// outright, which had no chance to): only a regular file named exactly as
+// OutputImage names them, of a process id other than 0 and 1, that holds
+// the beginning of an image. Called once the new output is in place.
 void RemoveStaleTemporaries(const std::string &path);
-// mkstemp on pattern, the file then removed if SIGINT, SIGTERM or SIGHUP
-// ends the packer, until ForgetOnSignal; the descriptor, or -1 (errno set).
-int CreateTemporary(std::string &pattern);
-void ForgetOnSignal(const std::string &path);
 
 // The 30-byte local header with the entry's name and extra field, and the
 // central directory (headers and end record) of entries whose local headers
@@ -480,9 +546,10 @@ std::string FitFromEnd(const std::string &text, size_t columns);
 // ---- Describing an image -------------------------------------------------------
 // Prints an image's configuration and entries, reading it with the stub's own
 // routines, and checks every entry's stream; 0 when everything checks.
-// Texts and names are printed in UTF-8: names from their Unicode Path field,
-// otherwise converted from codepage (0: bytes beyond ASCII as \xNN). With
-// json, one JSON object instead of the table.
+// Texts and names are printed in UTF-8: names with bit 11 and texts under
+// SFX_UTF8_TEXTS as they are; other names from their Unicode Path field,
+// otherwise, as other texts, converted from codepage (0: bytes beyond ASCII
+// as \xNN). With json, one JSON object instead of the table.
 int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err, int codepage = 0,
                   bool json = false);
 

@@ -11,7 +11,6 @@
 // fifth, IMAGE_DIRECTORY_ENTRY_SECURITY, is the certificate table, whose
 // "address" is a file offset.
 #include <stdio.h>
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -20,31 +19,37 @@
 
 namespace pack {
 
-bool ReadPeLayout(const Bytes &image, PeLayout *layout)
+// The headers after the DOS header; false when they are not sound.
+static bool ReadNtHeaders(const Bytes &image, PeLayout &found)
 {
-    if (image.size() < DOS_HEADER_SIZE || Get16(image, 0) != 0x5A4D)
-        return false;
-    PeLayout found;
     found.fileHeader = (size_t)Get32(image, DOS_PE_OFFSET) + 4;
-    if (found.fileHeader + 20 + 2 > image.size() || Get32(image, found.fileHeader - 4) != 0x4550)
+    if (found.fileHeader + 20 + 2 > image.size() || Get32(image, found.fileHeader - 4) != IMAGE_NT_SIGNATURE)
         return false;
     found.optionalHeader = found.fileHeader + 20;
-    size_t optionalSize = Get16(image, found.fileHeader + 16);
-    uint32_t magic = Get16(image, found.optionalHeader);
+    size_t optionalSize = Get16(image, found.fileHeader + image_file_header::SizeOfOptionalHeader);
+    uint32_t magic = Get16(image, found.optionalHeader + image_optional_header::Magic);
     if (magic != 0x10B && magic != 0x20B)
         return false;
     found.is64 = magic == 0x20B;
     size_t fixed = found.is64 ? 112 : 96;
     found.sectionTable = found.optionalHeader + optionalSize;
-    found.sections = Get16(image, found.fileHeader + 2);
+    found.sections = Get16(image, found.fileHeader + image_file_header::NumberOfSections);
     if (optionalSize < fixed || found.sectionTable + 40 * found.sections > image.size())
         return false;
     found.directories = found.optionalHeader + fixed;
     found.directoryCount = std::min<uint32_t>(Get32(image, found.optionalHeader + fixed - 4),
                                               (uint32_t)(optionalSize - fixed) / 8);
-    if (layout)
-        *layout = found;
     return true;
+}
+
+bool ReadPeLayout(const Bytes &image, PeLayout *layout)
+{
+    PeLayout found;
+    found.dosHeader = image.size() >= DOS_HEADER_SIZE && Get16(image, 0) == IMAGE_DOS_SIGNATURE;
+    bool sound = found.dosHeader && ReadNtHeaders(image, found);
+    if (layout)
+        *layout = sound ? found : PeLayout{found.dosHeader};
+    return sound;
 }
 
 uint32_t PeDirectory(const Bytes &image, const PeLayout &layout, uint32_t index, uint32_t *size)
@@ -54,9 +59,10 @@ uint32_t PeDirectory(const Bytes &image, const PeLayout &layout, uint32_t index,
             *size = 0;
         return 0;
     }
+    size_t directory = layout.directories + 8 * index;
     if (size)
-        *size = Get32(image, layout.directories + 8 * index + 4);
-    return Get32(image, layout.directories + 8 * index);
+        *size = Get32(image, directory + image_data_directory::Size);
+    return Get32(image, directory + image_data_directory::VirtualAddress);
 }
 
 void CheckUnsigned(const Bytes &stub)
@@ -82,7 +88,7 @@ void WritePeChecksum(OutputImage &output, const Bytes &prefix)
     PeLayout pe;
     if (!ReadPeLayout(prefix, &pe))
         return;
-    size_t field = pe.optionalHeader + 64;
+    size_t field = pe.optionalHeader + image_optional_header::CheckSum;
     int fd = OpenForReading(output.temporaryPath());
     if (fd < 0)
         throw PackError("can't read back " + output.temporaryPath(), Failure::Io);
@@ -100,7 +106,7 @@ void WritePeChecksum(OutputImage &output, const Bytes &prefix)
             sum += piece[i] | piece[i + 1] << 8;
         at += got;
     }
-    close(fd);
+    CloseDescriptor(fd);
     if (n < 0)
         throw PackError("can't read back " + output.temporaryPath(), Failure::Io);
     while (sum >> 16)

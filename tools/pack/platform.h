@@ -24,9 +24,15 @@ struct FileStatus {
     enum Kind { Regular, Folder, Link, Other } kind = Other;  // Link: a symbolic link or a junction
     uint64_t size = 0;
     time_t mtime = 0;                  // last write, seconds since 1970 (UTC)
+    uint32_t mtimeNanos = 0;           // and the nanoseconds within that second, as the file system keeps them
     uint64_t device = 0, inode = 0;    // what makes the file itself
 };
 inline bool SameFile(const FileStatus &a, const FileStatus &b) { return a.device == b.device && a.inode == b.inode; }
+// Whether a file's size and last write are still what they were.
+inline bool SameContents(const FileStatus &a, const FileStatus &b)
+{
+    return a.size == b.size && a.mtime == b.mtime && a.mtimeNanos == b.mtimeNanos;
+}
 // What path is; a link as itself unless follow. 0, or an errno value.
 int StatusOf(const std::string &path, FileStatus *status, bool follow = true);
 // What an open descriptor is. 0, or an errno value.
@@ -38,15 +44,53 @@ int RealPath(const std::string &path, std::string *real);
 // The names in a folder, "." and ".." left out. 0, or an errno value.
 int ListFolder(const std::string &path, std::vector<std::string> *names);
 // Opens a file for reading (a FIFO without waiting for a writer); the
-// descriptor, or -1 with errno set. read, lseek to 0 and close take it.
-int OpenForReading(const std::string &path);
-// All count bytes at offset of an open descriptor; false (errno set) when
-// not all could be written.
+// descriptor, or -1 with errno set. Without follow a link at path is not
+// followed: the open fails with ELOOP, or (Windows) opens the link itself,
+// which StatusOf then says is a Link.
+int OpenForReading(const std::string &path, bool follow = true);
+// Closes a descriptor; false (errno set) when the system reports a failure.
+bool CloseDescriptor(int fd);
+// An open descriptor, closed when it goes.
+class File {
+public:
+    File() = default;
+    explicit File(int fd) : fd_(fd) {}
+    ~File() { Close(); }
+    File(File &&other) noexcept : fd_(other.Release()) {}
+    File &operator=(File &&other) noexcept
+    {
+        if (this != &other) {
+            Close();
+            fd_ = other.Release();
+        }
+        return *this;
+    }
+    File(const File &) = delete;
+    File &operator=(const File &) = delete;
+    int fd() const { return fd_; }
+    bool open() const { return fd_ >= 0; }
+    int Release()
+    {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    // True when there was nothing to close or it closed cleanly.
+    bool Close() { return fd_ < 0 || CloseDescriptor(Release()); }
+
+private:
+    int fd_ = -1;
+};
 // Up to count bytes from an open descriptor, fewer only at its end; -1
 // (errno set) when reading fails.
 long ReadUpTo(int fd, void *buffer, size_t count);
+// Back to the first byte of an open descriptor; false (errno set) when it
+// can't go there.
+bool Rewind(int fd);
 // A descriptor for writing whose bytes go nowhere; -1 when there is none.
 int OpenNowhere();
+// All count bytes at offset of an open descriptor; false (errno set) when
+// not all could be written.
 bool WriteAt(int fd, const void *bytes, size_t count, uint64_t offset);
 bool TruncateFile(int fd, uint64_t size);
 // A file the packer has written in full: runnable (within the umask) where
@@ -57,6 +101,13 @@ bool FinishFile(int fd);
 // errno value.
 int MoveInto(const std::string &temporary, const std::string &path, bool replace);
 bool RemoveFile(const std::string &path);
+// Creates the file that pattern names, its last six characters "XXXXXX"
+// replaced by letters and digits that make a new name, readable and
+// writable; the file is then removed if SIGINT, SIGTERM or SIGHUP (on
+// Windows: Ctrl+C, Ctrl+Break, the console's closing) ends the packer,
+// until ForgetOnSignal. The descriptor, or -1 (errno set).
+int CreateTemporary(std::string &pattern);
+void ForgetOnSignal(const std::string &path);
 // Where scratch files go (TMPDIR, the system's temporary folder), without a
 // trailing separator.
 std::string TemporaryFolder();
@@ -66,6 +117,8 @@ std::string ProgramFolder();
 
 // ---- Processes -------------------------------------------------------------------
 long ProcessId();
+// An environment variable's value (UTF-8); false when it is not set.
+bool EnvironmentVariable(const char *name, std::string *value);
 // True only when no process pid runs (a temporary file of it is stale).
 bool ProcessIsGone(long pid);
 

@@ -30,7 +30,8 @@ static void Fill(const struct stat &st, FileStatus *status)
                    : S_ISLNK(st.st_mode) ? FileStatus::Link
                                          : FileStatus::Other;
     status->size = (uint64_t)st.st_size;
-    status->mtime = st.st_mtime;
+    status->mtime = st.st_mtim.tv_sec;
+    status->mtimeNanos = (uint32_t)st.st_mtim.tv_nsec;
     status->device = (uint64_t)st.st_dev;
     status->inode = (uint64_t)st.st_ino;
 }
@@ -85,7 +86,14 @@ int ListFolder(const std::string &path, std::vector<std::string> *names)
     return 0;
 }
 
-int OpenForReading(const std::string &path) { return open(path.c_str(), O_RDONLY | O_NONBLOCK); }
+int OpenForReading(const std::string &path, bool follow)
+{
+    return open(path.c_str(), O_RDONLY | O_NONBLOCK | (follow ? 0 : O_NOFOLLOW));
+}
+
+bool CloseDescriptor(int fd) { return close(fd) == 0; }
+
+bool Rewind(int fd) { return lseek(fd, 0, SEEK_SET) == 0; }
 
 long ReadUpTo(int fd, void *buffer, size_t count)
 {
@@ -240,6 +248,15 @@ void ForgetOnSignal(const std::string &path)
 // ---- Processes -------------------------------------------------------------------
 
 long ProcessId() { return (long)getpid(); }
+
+bool EnvironmentVariable(const char *name, std::string *value)
+{
+    const char *text = getenv(name);
+    if (!text)
+        return false;
+    *value = text;
+    return true;
+}
 
 bool ProcessIsGone(long pid) { return pid > 0 && kill((pid_t)pid, 0) != 0 && errno == ESRCH; }
 

@@ -192,6 +192,13 @@ time_t Seconds(const FILETIME &t)
     return (time_t)(units >= 0 ? units / 10000000 : -((-units + 9999999) / 10000000));
 }
 
+// The 100 ns units within the second of a time, as nanoseconds.
+uint32_t Nanoseconds(const FILETIME &t)
+{
+    int64_t units = (int64_t)((uint64_t)t.dwHighDateTime << 32 | t.dwLowDateTime) - 116444736000000000LL;
+    return (uint32_t)((units - (int64_t)Seconds(t) * 10000000) * 100);
+}
+
 bool IsLinkTag(DWORD tag) { return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT; }
 
 int Fill(HANDLE handle, FileStatus *status)
@@ -212,6 +219,7 @@ int Fill(HANDLE handle, FileStatus *status)
                                                                       : FileStatus::Regular;
     status->size = (uint64_t)info.nFileSizeHigh << 32 | info.nFileSizeLow;
     status->mtime = Seconds(info.ftLastWriteTime);
+    status->mtimeNanos = Nanoseconds(info.ftLastWriteTime);
     status->device = info.dwVolumeSerialNumber;
     status->inode = (uint64_t)info.nFileIndexHigh << 32 | info.nFileIndexLow;
     return 0;
@@ -326,7 +334,33 @@ int ListFolder(const std::string &path, std::vector<std::string> *names)
     return error == ERROR_NO_MORE_FILES ? 0 : ErrnoOf(error);
 }
 
-int OpenForReading(const std::string &path) { return Descriptor(OpenHandle(path, GENERIC_READ, 0), _O_RDONLY); }
+int OpenForReading(const std::string &path, bool follow)
+{
+    HANDLE handle = OpenHandle(path, GENERIC_READ, follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!follow && handle != INVALID_HANDLE_VALUE &&
+        GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) &&
+        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !IsLinkTag(tag.ReparseTag)) {
+        // A reparse point that is no link (a placeholder, a deduplicated
+        // file) stands for its file: read through it.
+        CloseHandle(handle);
+        handle = OpenHandle(path, GENERIC_READ, 0);
+    }
+    return Descriptor(handle, _O_RDONLY);
+}
+
+bool CloseDescriptor(int fd) { return _close(fd) == 0; }
+
+bool Rewind(int fd)
+{
+    LARGE_INTEGER start;
+    start.QuadPart = 0;
+    if (!SetFilePointerEx(HandleOf(fd), start, nullptr, FILE_BEGIN)) {
+        errno = LastErrno();
+        return false;
+    }
+    return true;
+}
 
 long ReadUpTo(int fd, void *buffer, size_t count)
 {
@@ -440,15 +474,23 @@ constexpr int kSlots = 4;
 std::wstring SlotPath[kSlots];
 bool SlotUsed[kSlots];
 CRITICAL_SECTION SlotLock;
+UINT SavedOutputPage;  // the console's code page before the packer set UTF-8
 
-BOOL WINAPI RemoveAndEnd(DWORD)
+BOOL WINAPI RemoveAndEnd(DWORD event)
 {
     EnterCriticalSection(&SlotLock);
     // The packer's own handles share deletion: the file goes when they close.
     for (int i = 0; i < kSlots; i++)
         if (SlotUsed[i])
             DeleteFileW(SlotPath[i].c_str());
-    return FALSE;  // the next handler, the system's, ends the process
+    if (SavedOutputPage)
+        SetConsoleOutputCP(SavedOutputPage);
+    // The exit code a shell gives a packer that a signal ended on Linux:
+    // 130 for Ctrl+C and Ctrl+Break (SIGINT), 129 for the console's closing
+    // (SIGHUP). The system's own handler would end with 0 under Wine. The
+    // process ends here, at once: the main thread may be anywhere.
+    TerminateProcess(GetCurrentProcess(), event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 130 : 129);
+    return TRUE;
 }
 
 void InstallHandler()
@@ -516,6 +558,19 @@ void ForgetOnSignal(const std::string &path)
 // ---- Processes -------------------------------------------------------------------
 
 long ProcessId() { return (long)GetCurrentProcessId(); }
+
+bool EnvironmentVariable(const char *name, std::string *value)
+{
+    std::wstring wide = Wide(name);
+    DWORD n = GetEnvironmentVariableW(wide.c_str(), nullptr, 0);
+    if (n == 0)
+        return false;
+    std::wstring text(n, L'\0');
+    n = GetEnvironmentVariableW(wide.c_str(), &text[0], n);
+    text.resize(n);
+    *value = Narrow(text);
+    return true;
+}
 
 bool ProcessIsGone(long pid)
 {
@@ -696,8 +751,6 @@ bool IsLeadByte(void *conversion, uint8_t byte)
 
 namespace {
 
-UINT SavedOutputPage;
-
 void RestoreConsole() { SetConsoleOutputCP(SavedOutputPage); }
 
 }  // namespace
@@ -708,6 +761,7 @@ std::vector<std::string> ProgramArguments(int, char **)
     // Linux; a console shows them as UTF-8 while the packer runs.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
+    InstallHandler();  // Ctrl+C ends the packer alike before and after its output exists
     SavedOutputPage = GetConsoleOutputCP();
     if (SavedOutputPage && SetConsoleOutputCP(CP_UTF8))
         atexit(RestoreConsole);

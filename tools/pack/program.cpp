@@ -26,14 +26,18 @@ ProgramResources ProgramResourcesFrom(const std::map<std::string, std::string> &
     ProgramResources program;
     program.iconName = given.count("--exe-icon") ? value("--exe-icon") : icon;
     program.iconImplied = !given.count("--exe-icon");
-    if (!program.iconName.empty())
+    if (!program.iconName.empty()) {
         program.icon = ReadWholeFile(program.iconName);
+        ExtractIcon(program.icon, program.iconName);  // an empty or damaged file is refused, never "no icon"
+    }
+    bool fileVersion = given.count("--file-version"), productVersion = given.count("--product-version");
     program.fileVersionText = value("--file-version");
-    program.productVersionText = given.count("--product-version") ? value("--product-version") : program.fileVersionText;
-    if (!program.fileVersionText.empty())
+    program.productVersionText = productVersion ? value("--product-version") : program.fileVersionText;
+    if (fileVersion)
         ParseVersion(program.fileVersionText, "--file-version", program.fileVersion);
-    if (!program.productVersionText.empty())
-        ParseVersion(program.productVersionText, "--product-version", program.productVersion);
+    if (productVersion || fileVersion)
+        ParseVersion(program.productVersionText, productVersion ? "--product-version" : "--file-version",
+                     program.productVersion);
     program.product = value("--product");
     program.company = value("--company");
     program.copyright = value("--copyright");
@@ -76,14 +80,29 @@ BuiltImage BuildProgramPrefix(ImagePlan &plan, const ProgramResources &program, 
         for (const char *s : {"JAVA", "PK\3\4"})
             signature |= std::search(plan.stub.begin() + HeadersEnd(plan.stub), plan.stub.end(), s, s + 4) !=
                          plan.stub.end();
-        if (program.icon.empty() || plan.stub == stub || signature)
+        if (plan.stub == stub || signature)
             throw;
-        // Without the icon group the same error: the icon is not to blame.
-        ImagePlan without = plan;
+        // Without a resource the same error: that resource is not to blame.
+        auto fitsWithout = [&](const ProgramResources &less) {
+            ImagePlan without = plan;
+            without.stub = WithProgramResources(stub, less, err);
+            try {
+                BuildPrefix(without);
+                return true;
+            } catch (const PackError &) {
+                return false;
+            }
+        };
+        ProgramResources noVersion = program;
+        noVersion.version = false;
+        if (program.version && fitsWithout(noVersion))
+            throw PackError(resource::LongestVersionText(program) +
+                            ": the version resource's texts push the configuration past offset " +
+                            std::to_string(kLastSignatureOffset) + "; shorten them");
         ProgramResources noIcon = program;
         noIcon.icon.clear();
-        without.stub = WithProgramResources(stub, noIcon, err);
-        BuildPrefix(without);
+        if (program.icon.empty() || !fitsWithout(noIcon))
+            throw;
         std::string sizes;
         size_t count = Get16(program.icon, 4);
         for (size_t i = 0; i < count; i++) {

@@ -38,6 +38,16 @@ constexpr uint32_t kLangNeutral = 0;
 constexpr uint32_t kLangEnglishUs = 0x0409;
 constexpr uint32_t kHighBit = 0x80000000;
 constexpr size_t IMAGE_SIZEOF_SECTION_HEADER = 40;
+constexpr size_t IMAGE_SIZEOF_RESOURCE_DIRECTORY_ENTRY = 8;
+namespace image_resource_directory {
+constexpr size_t NumberOfNamedEntries = 12, NumberOfIdEntries = 14;
+}
+namespace image_resource_directory_entry {
+constexpr size_t Name = 0, OffsetToData = 4;
+}
+namespace image_resource_data_entry {
+constexpr size_t OffsetToData = 0, Size = 4, CodePage = 8;
+}
 
 uint32_t AlignUp(uint32_t v, uint32_t alignment) { return (v + alignment - 1) / alignment * alignment; }
 
@@ -59,16 +69,18 @@ struct Resource {
     Bytes data;
 };
 
-// One section header, as read.
+// One IMAGE_SECTION_HEADER, as read.
 struct Section {
     size_t header;  // its offset in the file
-    uint32_t virtualSize, address, rawSize, rawAt;
+    uint32_t VirtualSize, VirtualAddress, SizeOfRawData, PointerToRawData;
 };
 
 Section ReadSection(const Bytes &image, const PeLayout &pe, uint32_t index)
 {
+    using namespace image_section_header;
     size_t at = pe.sectionTable + IMAGE_SIZEOF_SECTION_HEADER * index;
-    return {at, Get32(image, at + 8), Get32(image, at + 12), Get32(image, at + 16), Get32(image, at + 20)};
+    return {at, Get32(image, at + VirtualSize), Get32(image, at + VirtualAddress), Get32(image, at + SizeOfRawData),
+            Get32(image, at + PointerToRawData)};
 }
 
 [[noreturn]] void Damaged(const std::string &what)
@@ -82,9 +94,9 @@ class ResourceReader {
 public:
     ResourceReader(const Bytes &image, const Section &section) : image_(image), section_(section)
     {
-        if ((uint64_t)section.rawAt + section.rawSize > image.size())
+        if ((uint64_t)section.PointerToRawData + section.SizeOfRawData > image.size())
             Damaged("it lies beyond the end of the file");
-        size_ = std::min(section.rawSize, section.virtualSize);
+        size_ = std::min(section.SizeOfRawData, section.VirtualSize);
     }
     std::vector<Resource> Read()
     {
@@ -98,7 +110,7 @@ private:
     {
         if (offset > size_ || count > size_ - offset)
             Damaged("an offset points outside it");
-        return section_.rawAt + offset;
+        return section_.PointerToRawData + offset;
     }
     ResourceId Id(uint32_t raw)
     {
@@ -117,10 +129,13 @@ private:
     void Level(uint32_t offset, int depth, Resource &path)
     {
         uint32_t at = At(offset, 16);
-        uint32_t count = Get16(image_, at + 12) + Get16(image_, at + 14);
+        uint32_t count = Get16(image_, at + image_resource_directory::NumberOfNamedEntries) +
+                         Get16(image_, at + image_resource_directory::NumberOfIdEntries);
         at = At(offset + 16, 8 * count);
         for (uint32_t i = 0; i < count; i++) {
-            uint32_t name = Get32(image_, at + 8 * i), target = Get32(image_, at + 8 * i + 4);
+            size_t item = at + IMAGE_SIZEOF_RESOURCE_DIRECTORY_ENTRY * i;
+            uint32_t name = Get32(image_, item + image_resource_directory_entry::Name),
+                     target = Get32(image_, item + image_resource_directory_entry::OffsetToData);
             if (depth == 0)
                 path.type = Id(name);
             else if (depth == 1)
@@ -134,11 +149,12 @@ private:
             if ((target & kHighBit) != 0 || depth != 2)
                 Damaged("its tree is not three levels deep");
             uint32_t entry = At(target, 16);
-            uint32_t rva = Get32(image_, entry), size = Get32(image_, entry + 4);
-            if (rva < section_.address)
+            uint32_t rva = Get32(image_, entry + image_resource_data_entry::OffsetToData),
+                     size = Get32(image_, entry + image_resource_data_entry::Size);
+            if (rva < section_.VirtualAddress)
                 Damaged("a resource's data lies outside it");
-            uint32_t data = At(rva - section_.address, size);
-            path.codePage = Get32(image_, entry + 8);
+            uint32_t data = At(rva - section_.VirtualAddress, size);
+            path.codePage = Get32(image_, entry + image_resource_data_entry::CodePage);
             path.data.assign(image_.begin() + data, image_.begin() + data + size);
             found_.push_back(path);
         }
@@ -323,7 +339,7 @@ Bytes RewriteResources(const Bytes &stub, const ProgramResources &program)
     uint32_t resourcesAt = PeDirectory(stub, pe, IMAGE_DIRECTORY_ENTRY_RESOURCE);
     uint32_t relocationsAt = PeDirectory(stub, pe, IMAGE_DIRECTORY_ENTRY_BASERELOC);
     uint32_t index = 0;
-    while (index < pe.sections && ReadSection(stub, pe, index).address != resourcesAt)
+    while (index < pe.sections && ReadSection(stub, pe, index).VirtualAddress != resourcesAt)
         index++;
     if (!resourcesAt || index == pe.sections)
         throw PackError("the stub has no resource section of its own to give resources to");
@@ -332,8 +348,8 @@ Bytes RewriteResources(const Bytes &stub, const ProgramResources &program)
     // so they can move. A section of code or data could not.
     for (uint32_t later = index + 1; later < pe.sections; later++) {
         Section s = ReadSection(stub, pe, later);
-        if (relocationsAt < s.address || relocationsAt >= s.address + std::max(s.virtualSize, s.rawSize) ||
-            s.rawAt < rsrc.rawAt + rsrc.rawSize)
+        if (relocationsAt < s.VirtualAddress || relocationsAt >= s.VirtualAddress + std::max(s.VirtualSize, s.SizeOfRawData) ||
+            s.PointerToRawData < rsrc.PointerToRawData + rsrc.SizeOfRawData)
             throw PackError("the stub has sections other than its relocations after its resources; "
                             "they can't be moved");
     }
@@ -360,43 +376,65 @@ Bytes RewriteResources(const Bytes &stub, const ProgramResources &program)
     }
     if (!program.executionLevel.empty())
         SetExecutionLevel(resources, program.executionLevel);
-    Bytes section = LayOut(resources, rsrc.address);
+    Bytes section = LayOut(resources, rsrc.VirtualAddress);
 
+    using namespace image_optional_header;
     size_t optional = pe.optionalHeader;
-    uint32_t sectionAlignment = Get32(stub, optional + 32), fileAlignment = Get32(stub, optional + 36);
+    uint32_t sectionAlignment = Get32(stub, optional + SectionAlignment),
+             fileAlignment = Get32(stub, optional + FileAlignment);
     if (!sectionAlignment || !fileAlignment)
         throw PackError("the stub's headers give no section alignment");
     uint32_t rawSize = AlignUp((uint32_t)section.size(), fileAlignment);
-    int64_t rawDelta = (int64_t)rawSize - rsrc.rawSize;
+    int64_t rawDelta = (int64_t)rawSize - rsrc.SizeOfRawData;
     int64_t addressDelta = (int64_t)AlignUp((uint32_t)section.size(), sectionAlignment) -
-                           AlignUp(std::max(rsrc.virtualSize, 1u), sectionAlignment);
+                           AlignUp(std::max(rsrc.VirtualSize, 1u), sectionAlignment);
 
-    Bytes out(stub.begin(), stub.begin() + rsrc.rawAt);
+    Bytes out(stub.begin(), stub.begin() + rsrc.PointerToRawData);
     out.insert(out.end(), section.begin(), section.end());
     out.resize(out.size() + (rawSize - section.size()), 0);
-    out.insert(out.end(), stub.begin() + rsrc.rawAt + rsrc.rawSize, stub.end());
-    PutAt32(out, rsrc.header + 8, (uint32_t)section.size());
-    PutAt32(out, rsrc.header + 16, rawSize);
-    uint32_t imageEnd = rsrc.address + (uint32_t)section.size();
+    out.insert(out.end(), stub.begin() + rsrc.PointerToRawData + rsrc.SizeOfRawData, stub.end());
+    PutAt32(out, rsrc.header + image_section_header::VirtualSize, (uint32_t)section.size());
+    PutAt32(out, rsrc.header + image_section_header::SizeOfRawData, rawSize);
+    uint32_t imageEnd = rsrc.VirtualAddress + (uint32_t)section.size();
     for (uint32_t later = index + 1; later < pe.sections; later++) {
         Section s = ReadSection(stub, pe, later);
-        PutAt32(out, s.header + 12, (uint32_t)(s.address + addressDelta));
-        if (s.rawAt)
-            PutAt32(out, s.header + 20, (uint32_t)(s.rawAt + rawDelta));
-        imageEnd = (uint32_t)(s.address + addressDelta) + std::max(s.virtualSize, 1u);
+        PutAt32(out, s.header + image_section_header::VirtualAddress, (uint32_t)(s.VirtualAddress + addressDelta));
+        if (s.PointerToRawData)
+            PutAt32(out, s.header + image_section_header::PointerToRawData, (uint32_t)(s.PointerToRawData + rawDelta));
+        imageEnd = (uint32_t)(s.VirtualAddress + addressDelta) + std::max(s.VirtualSize, 1u);
     }
     // Directories in the moved sections move with them (the certificate
     // table's "address" is a file offset, and a stub has none).
-    uint32_t movedFrom = rsrc.address + AlignUp(std::max(rsrc.virtualSize, 1u), sectionAlignment);
+    uint32_t movedFrom = rsrc.VirtualAddress + AlignUp(std::max(rsrc.VirtualSize, 1u), sectionAlignment);
     for (uint32_t d = 0; d < pe.directoryCount; d++) {
         uint32_t at = PeDirectory(stub, pe, d);
         if (d != IMAGE_DIRECTORY_ENTRY_SECURITY && at >= movedFrom)
-            PutAt32(out, pe.directories + 8 * d, (uint32_t)(at + addressDelta));
+            PutAt32(out, pe.directories + 8 * d + image_data_directory::VirtualAddress,
+                    (uint32_t)(at + addressDelta));
     }
-    PutAt32(out, pe.directories + 8 * IMAGE_DIRECTORY_ENTRY_RESOURCE + 4, (uint32_t)section.size());
-    PutAt32(out, optional + 56, AlignUp(imageEnd, sectionAlignment));                     // SizeOfImage
-    PutAt32(out, optional + 8, (uint32_t)(Get32(stub, optional + 8) + rawDelta));        // SizeOfInitializedData
+    PutAt32(out, pe.directories + 8 * IMAGE_DIRECTORY_ENTRY_RESOURCE + image_data_directory::Size,
+            (uint32_t)section.size());
+    PutAt32(out, optional + SizeOfImage, AlignUp(imageEnd, sectionAlignment));
+    PutAt32(out, optional + SizeOfInitializedData, (uint32_t)(Get32(stub, optional + SizeOfInitializedData) + rawDelta));
     return out;
+}
+
+std::string ProgramHeadersProblem(const Bytes &image)
+{
+    PeLayout pe;
+    if (!ReadPeLayout(image, &pe))
+        return pe.dosHeader && image.size() >= 0x40 && Get32(image, 0x3C)
+                   ? "its PE headers are damaged: Windows does not start it"
+                   : "";
+    uint32_t size = 0, resourcesAt = PeDirectory(image, pe, IMAGE_DIRECTORY_ENTRY_RESOURCE, &size);
+    if (!resourcesAt)
+        return "";
+    for (uint32_t index = 0; index < pe.sections; index++) {
+        Section s = ReadSection(image, pe, index);
+        if (resourcesAt >= s.VirtualAddress && (uint64_t)resourcesAt + size <= (uint64_t)s.VirtualAddress + s.VirtualSize)
+            return "";
+    }
+    return "its resource directory lies outside every section: the stub finds none of its texts and dialogs";
 }
 
 bool ReadProgramInfo(const Bytes &image, ProgramInfo *info)
@@ -407,7 +445,7 @@ bool ReadProgramInfo(const Bytes &image, ProgramInfo *info)
     uint32_t resourcesAt = PeDirectory(image, pe, IMAGE_DIRECTORY_ENTRY_RESOURCE);
     for (uint32_t index = 0; index < pe.sections && resourcesAt; index++) {
         Section rsrc = ReadSection(image, pe, index);
-        if (rsrc.address != resourcesAt)
+        if (rsrc.VirtualAddress != resourcesAt)
             continue;
         std::vector<Resource> resources;
         try {

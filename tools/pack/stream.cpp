@@ -3,7 +3,6 @@
 // decoded there by the stub's decoder, its local header filled in afterwards.
 #include <errno.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <zlib.h>
 
@@ -12,7 +11,6 @@
 
 #include "archive/archive.h"
 #include "inflate/inflate.h"
-#include "platform/host/host_platform.h"
 #include "platform/platform.h"
 
 namespace pack {
@@ -23,19 +21,25 @@ namespace {
 // byte or so past its end: zeros stand there while a stream is checked.
 constexpr size_t kSlack = 8;
 
-// One input file, read in pieces; its size must stay what the walk saw.
+// One input file, read in pieces. It must be the file the walk saw, opened
+// without following a link that was not there then (a file swapped for a
+// link to somewhere else is not read), and its size and last write must
+// stay what the walk saw until it has been read to its end.
 class InputFile {
 public:
     explicit InputFile(const InputItem &item) : item_(item)
     {
-        fd_ = OpenForReading(item.path);
-        if (fd_ < 0)
+        file_ = File(OpenForReading(item.path, item.pathIsLink));
+        if (!file_.open() && errno == ELOOP && !item.pathIsLink)
+            Swapped("a link now");
+        if (!file_.open())
             throw PackError(item.path + ": " + strerror(errno), Failure::Io);
         FileStatus st;
-        if (StatusOf(fd_, &st) != 0 || st.size != item.size)
+        if (StatusOf(file_.fd(), &st) != 0 || st.kind != FileStatus::Regular || !SameFile(st, item.file))
+            Swapped(st.kind == FileStatus::Link ? "a link now" : "another file than the one listed");
+        if (st.size != item.size)
             Changed(st.size);
     }
-    ~InputFile() { close(fd_); }
 
     // The next piece of up to kChunkSize bytes; empty at the end, which must
     // be where the walk saw it.
@@ -43,7 +47,7 @@ public:
     {
         size_t want = (size_t)std::min<uint64_t>(kChunkSize, item_.size - done_);
         buffer_.resize(want);
-        long got = ReadUpTo(fd_, buffer_.data(), want);
+        long got = ReadUpTo(file_.fd(), buffer_.data(), want);
         if (got < 0)
             throw PackError(item_.path + ": " + strerror(errno), Failure::Io);
         if ((size_t)got < want)
@@ -51,20 +55,29 @@ public:
         done_ += want;
         if (done_ == item_.size) {
             char extra;
-            if (ReadUpTo(fd_, &extra, 1) > 0)
+            if (ReadUpTo(file_.fd(), &extra, 1) > 0)
                 Changed(done_ + 1);
+            // Written to since the walk (a part not yet read rewritten, the
+            // size kept): the bytes read may be of neither version.
+            FileStatus st;
+            if (StatusOf(file_.fd(), &st) != 0 || !SameContents(st, item_.file))
+                Swapped("written to since the inputs were listed");
         }
         return buffer_;
     }
     bool AtEnd() const { return done_ == item_.size; }
     void Rewind()
     {
-        if (lseek(fd_, 0, SEEK_SET) != 0)
+        if (!pack::Rewind(file_.fd()))
             throw PackError(item_.path + ": " + strerror(errno), Failure::Io);
         done_ = 0;
     }
 
 private:
+    [[noreturn]] void Swapped(const char *how) const
+    {
+        throw PackError(item_.path + ": changed while being packed (" + how + ")", Failure::Io);
+    }
     [[noreturn]] void Changed(uint64_t now) const
     {
         throw PackError(item_.path + ": changed while being packed (" + std::to_string(item_.size) +
@@ -73,7 +86,7 @@ private:
                         Failure::Io);
     }
     const InputItem &item_;
-    int fd_;
+    File file_;
     uint64_t done_ = 0;
     Bytes buffer_;
 };
@@ -109,20 +122,16 @@ bool ImageWriter::Decodes(uint64_t dataAt, const ZipEntry &entry)
 {
     static const uint8_t zeros[kSlack] = {};
     out_.WriteAt(dataAt + entry.compressedSize, zeros, kSlack);
-    FileHandle savedImage = ImageFile;
-    ImageFile = OpenReadShared(out_.temporaryPath().c_str());
-    if (ImageFile == INVALID_FILE) {
-        ImageFile = savedImage;
+    FileHandle image = OpenReadShared(out_.temporaryPath().c_str());
+    if (image == INVALID_FILE)
         throw PackError("can't read back " + out_.temporaryPath(), Failure::Io);
-    }
     LocalHeader header = {};
     header.Method = entry.method;
     header.Crc32 = entry.crc;
     header.CompressedSize = entry.compressedSize;
     header.UncompressedSize = entry.uncompressedSize;
-    bool good = DecodeInPlace((uint32_t)dataAt, header) == DECODE_OK;
-    CloseFile(ImageFile);
-    ImageFile = savedImage;
+    bool good = DecodeInPlace(image, (uint32_t)dataAt, header) == DECODE_OK;
+    CloseFile(image);
     out_.Truncate(dataAt + entry.compressedSize);
     return good;
 }
@@ -210,6 +219,7 @@ void ImageWriter::Add(const InputItem &item, int level, std::ostream &log)
     ZipEntry entry;
     entry.name = item.name;
     entry.folder = item.folder;
+    entry.flags = item.flags;
     uint32_t when = DosDateTime(item.mtime, item.utc);
     entry.date = (uint16_t)(when >> 16);
     entry.time = (uint16_t)when;

@@ -91,7 +91,26 @@ Bytes VersionInfo(const ProgramResources &resources)
     Put16(translation, kCodePageUnicode);
     Bytes var = VersionNode(u"Translation", translation, 4, false);
     Bytes varInfo = VersionNode(u"VarFileInfo", {}, 0, true, {var});
-    return VersionNode(u"VS_VERSION_INFO", fixed, (uint32_t)fixed.size(), false, {stringInfo, varInfo});
+    Bytes root = VersionNode(u"VS_VERSION_INFO", fixed, (uint32_t)fixed.size(), false, {stringInfo, varInfo});
+    // Every node's length is 16 bits: a longer tree can't be written.
+    if (root.size() > 0xFFFF)
+        throw PackError(LongestVersionText(resources) + ": the version resource would take " +
+                        std::to_string(root.size()) + " bytes; it holds at most 65535");
+    return root;
+}
+
+std::string LongestVersionText(const ProgramResources &resources)
+{
+    const std::pair<const char *, const std::string *> texts[] = {
+        {"--file-version", &resources.fileVersionText}, {"--product-version", &resources.productVersionText},
+        {"--product", &resources.product},             {"--company", &resources.company},
+        {"--copyright", &resources.copyright},         {"--file-description", &resources.fileDescription}};
+    const std::pair<const char *, const std::string *> *longest = &texts[0];
+    for (const auto &text : texts)
+        if (text.second->size() > longest->second->size())
+            longest = &text;
+    return std::string(longest->first) + " (" + std::to_string(Utf16(*longest->second, longest->first).size()) +
+           " characters)";
 }
 
 namespace {

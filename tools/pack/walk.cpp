@@ -4,13 +4,11 @@
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <map>
 
-#include <zlib.h>
-
+#include "bytes.h"
 #include "pack.h"
 #include "platform.h"
 
@@ -61,38 +59,34 @@ bool IsTemporaryName(const std::string &name, long *pid)
 
 bool IsImage(const std::string &path)
 {
-    int fd = OpenForReading(path);
-    if (fd < 0)
+    File file(OpenForReading(path));
+    if (!file.open())
         return false;
     Bytes head(kScanLimit);
-    long got = ReadUpTo(fd, head.data(), head.size());
-    close(fd);
+    long got = ReadUpTo(file.fd(), head.data(), head.size());
+    file.Close();
     head.resize(got > 0 ? (size_t)got : 0);
-    if (head.size() < 64 || head[0] != 'M' || head[1] != 'Z')
+    PeLayout pe;
+    ReadPeLayout(head, &pe);
+    if (!pe.dosHeader)
         return false;
     // The configuration header ("JAVA", CRC-32, size) and its raw deflate
-    // block, which must inflate to that size and CRC-32.
-    static const uint8_t kHeader[4] = {'J', 'A', 'V', 'A'};
+    // block, which the stub's decoder must inflate to that size and CRC-32.
+    static const uint8_t kHeader[4] = {CONFIG_SIG_LOW & 0xFF, CONFIG_SIG_LOW >> 8, CONFIG_SIG_HIGH & 0xFF,
+                                       CONFIG_SIG_HIGH >> 8};
     for (auto at = head.begin(); (at = std::search(at, head.end(), kHeader, kHeader + 4)) != head.end(); at++) {
         size_t offset = (size_t)(at - head.begin());
-        if (offset > kLastSignatureOffset || offset + 12 > head.size())
+        if (offset > kLastSignatureOffset || offset + CONFIG_HEADER_SIZE > head.size())
             break;
-        const uint8_t *h = &head[offset + 4];
-        uint32_t crc = h[0] | h[1] << 8 | h[2] << 16 | (uint32_t)h[3] << 24;
-        uint32_t size = h[4] | h[5] << 8 | h[6] << 16 | (uint32_t)h[7] << 24;
-        if (size == 0 || size > kScanLimit * 32)
+        LocalHeader stream = {};
+        stream.Method = 8;
+        stream.Crc32 = Get32(head, offset + 4);
+        stream.UncompressedSize = Get32(head, offset + 8);
+        if (stream.UncompressedSize == 0 || stream.UncompressedSize > kScanLimit * 32)
             continue;
-        Bytes block(size);
-        z_stream z{};
-        if (inflateInit2(&z, -15) != Z_OK)
-            return false;
-        z.next_in = &head[offset + 12];
-        z.avail_in = (uInt)(head.size() - offset - 12);
-        z.next_out = block.data();
-        z.avail_out = size;
-        bool whole = inflate(&z, Z_FINISH) == Z_STREAM_END && z.total_out == size;
-        inflateEnd(&z);
-        if (whole && crc32(0, block.data(), size) == crc)
+        Bytes block(stream.UncompressedSize);
+        size_t streamAt = offset + CONFIG_HEADER_SIZE;
+        if (DecodeInMemory(&head[streamAt], head.size() - streamAt, 0, stream, block.data()) == DECODE_OK)
             return true;
     }
     return false;
@@ -145,6 +139,10 @@ struct Walker {
         item.size = folder ? 0 : st.size;
         item.mtime = st.mtime;
         item.link = link;
+        item.flags = encoder.utf8() ? ZIP_FLAG_UTF8 : 0;
+        item.file = st;
+        FileStatus self;
+        item.pathIsLink = StatusOf(path, &self, false) == 0 && self.kind == FileStatus::Link;
         try {
             item.name = encoder.EncodeName(utf8Name, path) + (folder ? "/" : "");
             CheckName(item.name, item.utf8, encoder);
@@ -276,9 +274,8 @@ std::vector<InputItem> CollectInputs(const std::vector<std::string> &inputs, boo
         if (RealPath(input, &real) == 0)
             walker.roots.push_back(real);
     }
-    std::vector<FileStatus> given;
-    for (size_t i = 0; i < inputs.size(); i++) {
-        const std::string &input = inputs[i];
+    std::vector<std::pair<std::string, FileStatus>> given;  // the inputs that exist, so far
+    for (const std::string &input : inputs) {
         FileStatus st;
         if (int error = StatusOf(input, &st)) {
             walker.Unreachable(input, error);
@@ -286,9 +283,9 @@ std::vector<InputItem> CollectInputs(const std::vector<std::string> &inputs, boo
         }
         // Named twice: one refusal, not one for each of its files.
         bool twice = false;
-        for (size_t j = 0; j < i; j++)
-            twice = twice || (SameFile(given[j], st) && BaseName(inputs[j]) == BaseName(input));
-        given.push_back(st);
+        for (const auto &earlier : given)
+            twice = twice || (SameFile(earlier.second, st) && BaseName(earlier.first) == BaseName(input));
+        given.emplace_back(input, st);
         if (twice) {
             walker.Refuse(input + ": the same input given twice");
             continue;

@@ -9,7 +9,7 @@
 extern "C" void WINAPI StubEntry()
 {
     CreateProgramHeap();
-    ExitProcess((UINT)SfxMain(GetModuleHandleA(nullptr)));
+    ExitProcess((UINT)SfxMain(GetModuleHandleW(nullptr)));
 }
 
 // The compiler may turn plain loops and structure copies into calls to these

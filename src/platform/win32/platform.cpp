@@ -6,21 +6,19 @@
 #include <windows.h>
 
 ModuleHandle ModuleInstance;
-FileHandle ImageFile = INVALID_FILE;
-char ImageDir[PATH_CHARS];
+FileHandle ImageFile;  // opened first thing at start-up
+char16_t ImageDir[PATH_CHARS];
 
 static HANDLE ProgramHeap;
+
+// The program's UTF-16 text as the wide calls take it (WCHAR is wchar_t,
+// two bytes on Windows).
+static LPCWSTR Wide(const char16_t *text) { return (LPCWSTR)text; }
 
 void CreateProgramHeap()
 {
     // Private to this one thread (no serialisation), growable.
     ProgramHeap = HeapCreate(HEAP_NO_SERIALIZE, 4096, 0);
-}
-
-FileHandle OpenReadShared(const char *path)
-{
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_EXISTING, 0, nullptr);
 }
 
 uint32_t ReadBytes(FileHandle file, void *buffer, uint32_t count)
@@ -37,6 +35,13 @@ void SeekTo(FileHandle file, uint32_t offset)
     // 2 GiB and more are not taken as negative distances.
     LONG high = 0;
     SetFilePointer(file, (LONG)offset, &high, FILE_BEGIN);
+}
+
+uint32_t FileLength(FileHandle file)
+{
+    LONG high = 0;
+    DWORD size = SetFilePointer(file, 0, &high, FILE_END);
+    return high ? INVALID_SET_FILE_POINTER : size;
 }
 
 uint32_t WriteBytes(FileHandle file, const void *buffer, uint32_t count)
@@ -77,52 +82,32 @@ void CopyBytes(void *to, const void *from, uint32_t count)
 
 uint32_t StringLength(const char *text) { return (uint32_t)lstrlenA(text); }
 
+uint32_t TextLength(const char16_t *text) { return (uint32_t)lstrlenW(Wide(text)); }
+
 
 // Room for a long path; the image's own path is never cut.
 #define IMAGE_PATH_CHARS 1024
-
-static DWORD GetImagePathW(WCHAR *path)
-{
-    DWORD length = GetModuleFileNameW((HMODULE)ModuleInstance, path, IMAGE_PATH_CHARS);
-    return length < IMAGE_PATH_CHARS ? length : 0;
-}
 
 // A folder named in Cyrillic on an English system has no ANSI form: the
 // image opens by its wide path, whatever its folder is called.
 FileHandle OpenOwnImage()
 {
     WCHAR path[IMAGE_PATH_CHARS];
-    if (GetImagePathW(path) == 0)
+    DWORD length = GetModuleFileNameW((HMODULE)ModuleInstance, path, IMAGE_PATH_CHARS);
+    if (length == 0 || length >= IMAGE_PATH_CHARS)
         return INVALID_FILE;
     return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        OPEN_EXISTING, 0, nullptr);
 }
 
-// The ANSI form of a wide path, only where the code page holds every one of
-// its characters: no default character, no best-fit look-alike, either of
-// which would name another file. (A UTF-8 code page holds them all and
-// takes no default-character question.)
-static bool ToAnsiPath(const WCHAR *path, char *buffer)
+uint32_t GetImagePath(char16_t *buffer)
 {
-    BOOL defaulted = FALSE;
-    bool utf8 = GetACP() == CP_UTF8;
-    int length = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, path, -1, buffer,
-                                     PATH_CHARS, nullptr, utf8 ? nullptr : &defaulted);
-    return length > 0 && !defaulted;
-}
-
-uint32_t GetImagePath(char *buffer)
-{
-    WCHAR path[IMAGE_PATH_CHARS], shortPath[IMAGE_PATH_CHARS];
-    if (GetImagePathW(path) != 0) {
-        if (ToAnsiPath(path, buffer))
-            return (uint32_t)lstrlenA(buffer);
-        DWORD length = GetShortPathNameW(path, shortPath, IMAGE_PATH_CHARS);
-        if (length != 0 && length < IMAGE_PATH_CHARS && ToAnsiPath(shortPath, buffer))
-            return (uint32_t)lstrlenA(buffer);
+    DWORD length = GetModuleFileNameW((HMODULE)ModuleInstance, (LPWSTR)buffer, PATH_CHARS);
+    if (length == 0 || length >= PATH_CHARS) {
+        buffer[0] = 0;
+        return 0;
     }
-    buffer[0] = 0;
-    return 0;
+    return length;
 }
 
 // A self-extractor usually runs from a downloads folder, where anyone may
@@ -133,7 +118,7 @@ uint32_t GetImagePath(char *buffer)
 void RestrictDllSearch()
 {
     typedef BOOL(WINAPI * SetDirsProc)(DWORD);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     SetDirsProc setDirs =
         kernel ? (SetDirsProc)(void *)GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
     if (setDirs)
@@ -149,7 +134,7 @@ void RestrictDllSearch()
 void DisableGhosting()
 {
     typedef void(WINAPI * DisableProc)();
-    HMODULE user = GetModuleHandleA("user32.dll");
+    HMODULE user = GetModuleHandleW(L"user32.dll");
     DisableProc disable =
         user ? (DisableProc)(void *)GetProcAddress(user, "DisableProcessWindowsGhosting") : nullptr;
     if (disable)
@@ -158,16 +143,16 @@ void DisableGhosting()
 
 // Loads name by its full path in the system folder, so that no other folder
 // is ever searched, whatever the system's search rules are.
-ModuleHandle LoadSystemLibrary(const char *name)
+ModuleHandle LoadSystemLibrary(const char16_t *name)
 {
-    char path[PATH_CHARS];
-    UINT length = GetSystemDirectoryA(path, PATH_CHARS);
-    if (length == 0 || length + 1 + (UINT)lstrlenA(name) >= PATH_CHARS)
+    WCHAR path[PATH_CHARS];
+    UINT length = GetSystemDirectoryW(path, PATH_CHARS);
+    if (length == 0 || length + 1 + (UINT)lstrlenW(Wide(name)) >= PATH_CHARS)
         return nullptr;
     if (path[length - 1] != '\\')
-        lstrcatA(path, "\\");
-    lstrcatA(path, name);
-    return LoadLibraryA(path);
+        lstrcatW(path, L"\\");
+    lstrcatW(path, Wide(name));
+    return LoadLibraryW(path);
 }
 
 void UnloadLibrary(ModuleHandle module) { FreeLibrary((HMODULE)module); }
@@ -184,9 +169,9 @@ bool CallWithInstance(void *entry)
 
 void CallWithoutArguments(void *entry) { ((BOOL(WINAPI *)())entry)(); }
 
-uint32_t LoadStringText(uint16_t id, char *buffer, int size)
+uint32_t LoadStringText(uint16_t id, char16_t *buffer, int size)
 {
-    int length = LoadStringA((HINSTANCE)ModuleInstance, id, buffer, size);
+    int length = LoadStringW((HINSTANCE)ModuleInstance, id, (LPWSTR)buffer, size);
     if (length <= 0) {
         buffer[0] = 0;
         length = 0;
@@ -194,25 +179,26 @@ uint32_t LoadStringText(uint16_t id, char *buffer, int size)
     return (uint32_t)length;
 }
 
-char *FormatWithArgument(const char *pattern, const char *argument)
+char16_t *FormatWithArgument(const char16_t *pattern, const char16_t *argument)
 {
     if (!pattern)
         return nullptr;
-    char *formatted = nullptr;
+    char16_t *formatted = nullptr;
     DWORD_PTR arguments[1] = {(DWORD_PTR)argument};
     // The argument is inserted as it is: a "%1" inside it is not expanded.
-    if (!FormatMessageA(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+    if (!FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER |
                             FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                        pattern, 0, 0, (LPSTR)&formatted, 0, (va_list *)arguments))
+                        pattern, 0, 0, (LPWSTR)&formatted, 0, (va_list *)arguments))
         return nullptr;
-    char *copy = HeapCopyString(formatted);
+    char16_t *copy = HeapCopyText(formatted);
     LocalFree(formatted);
     return copy;
 }
 
-int ShowMessageBox(WindowHandle owner, const char *text, const char *caption, unsigned type)
+int ShowMessageBox(WindowHandle owner, const char16_t *text, const char16_t *caption,
+                   unsigned type)
 {
-    return MessageBoxA((HWND)owner, text, caption, type);
+    return MessageBoxW((HWND)owner, Wide(text), Wide(caption), type);
 }
 
 void RepaintWindow(WindowHandle window) { UpdateWindow((HWND)window); }
@@ -224,14 +210,19 @@ void EndProcess(unsigned code)
 
 // ---- Output files and folders ------------------------------------------------
 
-FileHandle OpenForReplace(const char *path)
+FileHandle CreateNewFile(const char16_t *path)
 {
-    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    return CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
 }
 
-FileHandle CreateOutputFile(const char *path)
+FileHandle OpenForReplace(const char16_t *path)
 {
-    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    return CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+FileHandle CreateOutputFile(const char16_t *path)
+{
+    return CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
 }
 
 // ZIP times are local wall-clock times. The conversion goes through the time
@@ -251,17 +242,23 @@ void StampDosTime(FileHandle file, uint16_t date, uint16_t time)
     SetFileTime(file, &utc, &utc, &utc);
 }
 
-bool MakeFolder(const char *path) { return CreateDirectoryA(path, nullptr) != 0; }
+bool MakeFolder(const char16_t *path) { return CreateDirectoryW(Wide(path), nullptr) != 0; }
 
-// A junction or a symbolic link to a folder is removed by RemoveDirectoryA
+bool IsFolder(const char16_t *path)
+{
+    DWORD attributes = GetFileAttributesW(Wide(path));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A junction or a symbolic link to a folder is removed by RemoveDirectoryW
 // as the link itself; its target is not touched.
-bool RemoveFolder(const char *path) { return RemoveDirectoryA(path) != 0; }
+bool RemoveFolder(const char16_t *path) { return RemoveDirectoryW(Wide(path)) != 0; }
 
-bool DeleteFileAt(const char *path) { return DeleteFileA(path) != 0; }
+bool DeleteFileAt(const char16_t *path) { return DeleteFileW(Wide(path)) != 0; }
 
-uint32_t GetTempFolder(char *buffer)
+uint32_t GetTempFolder(char16_t *buffer)
 {
-    DWORD length = GetTempPathA(PATH_CHARS, buffer);
+    DWORD length = GetTempPathW(PATH_CHARS, (LPWSTR)buffer);
     if (length == 0 || length >= PATH_CHARS) {
         buffer[0] = 0;
         return 0;
@@ -269,9 +266,9 @@ uint32_t GetTempFolder(char *buffer)
     return length;
 }
 
-uint32_t GetCurrentFolder(char *buffer)
+uint32_t GetCurrentFolder(char16_t *buffer)
 {
-    DWORD length = GetCurrentDirectoryA(PATH_CHARS, buffer);
+    DWORD length = GetCurrentDirectoryW(PATH_CHARS, (LPWSTR)buffer);
     if (length == 0 || length >= PATH_CHARS) {
         buffer[0] = 0;
         return 0;
@@ -279,11 +276,11 @@ uint32_t GetCurrentFolder(char *buffer)
     return length;
 }
 
-bool SetCurrentFolder(const char *path) { return SetCurrentDirectoryA(path) != 0; }
+bool SetCurrentFolder(const char16_t *path) { return SetCurrentDirectoryW(Wide(path)) != 0; }
 
-static void TakeFound(const WIN32_FIND_DATAA *data, FoundEntry *entry)
+static void TakeFound(const WIN32_FIND_DATAW *data, FoundEntry *entry)
 {
-    lstrcpynA(entry->Name, data->cFileName, PATH_CHARS);
+    lstrcpynW((LPWSTR)entry->Name, data->cFileName, PATH_CHARS);
     entry->Kind = 0;
     if (data->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         entry->Kind |= FOUND_DIRECTORY;
@@ -291,10 +288,10 @@ static void TakeFound(const WIN32_FIND_DATAA *data, FoundEntry *entry)
         entry->Kind |= FOUND_LINK;
 }
 
-SearchHandle FindFirstEntry(const char *pattern, FoundEntry *entry)
+SearchHandle FindFirstEntry(const char16_t *pattern, FoundEntry *entry)
 {
-    WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA(pattern, &data);
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileW(Wide(pattern), &data);
     if (search == INVALID_HANDLE_VALUE)
         return nullptr;
     TakeFound(&data, entry);
@@ -303,16 +300,14 @@ SearchHandle FindFirstEntry(const char *pattern, FoundEntry *entry)
 
 bool FindNextEntry(SearchHandle search, FoundEntry *entry)
 {
-    WIN32_FIND_DATAA data;
-    if (!FindNextFileA(search, &data))
+    WIN32_FIND_DATAW data;
+    if (!FindNextFileW(search, &data))
         return false;
     TakeFound(&data, entry);
     return true;
 }
 
 void FindEnd(SearchHandle search) { FindClose(search); }
-
-const char *NextChar(const char *p) { return *p ? CharNextA(p) : p; }
 
 // The bytes of the character at p: CharNextA's step (one byte where a lead
 // byte ends the text), or in a UTF-8 code page, which CharNextA steps byte
@@ -329,33 +324,31 @@ static int CharSize(const char *p)
     return size;
 }
 
-// The system's own conversion decides, as it will for the file's name: it
+// The system's own conversion decides, as it would for a file's name: it
 // refuses bytes that form no character.
-uint16_t DecodeChar(const char *p, uint32_t *length)
+uint32_t DecodeChar(const char *p, char16_t *out, uint32_t *units)
 {
     int size = CharSize(p);
-    WCHAR wide[2];
-    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, p, size, wide, 2) <= 0) {
-        *length = 0;
+    int got = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, p, size, (LPWSTR)out, 2);
+    if (got <= 0)
         return 0;
-    }
-    *length = (uint32_t)size;
-    return wide[0];
+    *units = (uint32_t)got;
+    return (uint32_t)size;
 }
 
-bool FileIsAbsent(const char *path)
+bool FileIsAbsent(const char16_t *path)
 {
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+    if (GetFileAttributesW(Wide(path)) != INVALID_FILE_ATTRIBUTES)
         return false;
     DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-bool CanOpenForWriting(const char *path)
+bool CanOpenForWriting(const char16_t *path)
 {
     // What OpenFile's OF_READWRITE with default sharing asks for, without
     // its 128-character path limit.
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+    HANDLE file = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                               nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -366,19 +359,19 @@ bool CanOpenForWriting(const char *path)
 
 // The start-up record of every process the program starts: only the show
 // state is given.
-static STARTUPINFOA StartupRecord;
+static STARTUPINFOW StartupRecord;
 
-ProcessHandle StartProgram(const char *command)
+ProcessHandle StartProgram(const char16_t *command)
 {
     StartupRecord.cb = sizeof StartupRecord;
     StartupRecord.dwFlags = STARTF_USESHOWWINDOW;
     StartupRecord.wShowWindow = SW_SHOWDEFAULT;
-    // CreateProcessA may write into the command line: give it a copy.
-    char *line = HeapCopyString(command);
+    // CreateProcessW may write into the command line: give it a copy.
+    char16_t *line = HeapCopyText(command);
     if (!line)
         return nullptr;
     PROCESS_INFORMATION started;
-    BOOL ok = CreateProcessA(nullptr, line, nullptr, nullptr, FALSE,
+    BOOL ok = CreateProcessW(nullptr, (LPWSTR)line, nullptr, nullptr, FALSE,
                              DETACHED_PROCESS | NORMAL_PRIORITY_CLASS | CREATE_NEW_PROCESS_GROUP,
                              nullptr, nullptr, &StartupRecord, &started);
     HeapFreeBlock(line);
@@ -410,11 +403,11 @@ uint32_t TickCount() { return GetTickCount(); }
 void PumpMessages()
 {
     MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         // A key message is turned into its character message, which a
         // later turn dispatches; the key message itself is not.
         if (!TranslateMessage(&message))
-            DispatchMessageA(&message);
+            DispatchMessageW(&message);
     }
 }
 

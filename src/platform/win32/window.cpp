@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+static LPCWSTR Wide(const char16_t *text) { return (LPCWSTR)text; }
+
 static_assert(sizeof(PAINTSTRUCT) <= sizeof(((PaintState *)nullptr)->Platform),
               "PaintState holds the platform's paint record");
 
@@ -32,25 +34,25 @@ static LRESULT CALLBACK SubclassCallback(HWND window, UINT message, WPARAM wPara
 void *SubclassControl(WindowHandle control, WindowProcedure procedure)
 {
     SubclassProcedure = procedure;
-    return (void *)SetWindowLongPtrA((HWND)control, GWLP_WNDPROC, (LONG_PTR)SubclassCallback);
+    return (void *)SetWindowLongPtrW((HWND)control, GWLP_WNDPROC, (LONG_PTR)SubclassCallback);
 }
 
 intptr_t CallPrevious(void *previous, WindowHandle window, unsigned message, uintptr_t wParam,
                       intptr_t lParam)
 {
-    return (intptr_t)CallWindowProcA((WNDPROC)previous, (HWND)window, message, (WPARAM)wParam,
+    return (intptr_t)CallWindowProcW((WNDPROC)previous, (HWND)window, message, (WPARAM)wParam,
                                      (LPARAM)lParam);
 }
 
 void SetCursorResource(uint16_t id)
 {
-    SetCursor(LoadCursorA((HINSTANCE)ModuleInstance, MAKEINTRESOURCEA(id)));
+    SetCursor(LoadCursorW((HINSTANCE)ModuleInstance, MAKEINTRESOURCEW(id)));
 }
 
-bool ShellOpen(void *shellExecute, const char *verb, const char *file)
+bool ShellOpen(void *shellExecute, const char16_t *verb, const char16_t *file)
 {
-    typedef HINSTANCE(WINAPI * Execute)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
-    HINSTANCE result = ((Execute)shellExecute)(nullptr, verb, file, nullptr, nullptr,
+    typedef HINSTANCE(WINAPI * Execute)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+    HINSTANCE result = ((Execute)shellExecute)(nullptr, Wide(verb), Wide(file), nullptr, nullptr,
                                                 SW_SHOWNORMAL);
     return (INT_PTR)result > 32;
 }
@@ -60,7 +62,7 @@ void Beep() { MessageBeep(0); }
 void RunModalDialog(uint16_t templateId, WindowProcedure procedure)
 {
     DialogProcedure = procedure;
-    DialogBoxParamA((HINSTANCE)ModuleInstance, MAKEINTRESOURCEA(templateId), nullptr,
+    DialogBoxParamW((HINSTANCE)ModuleInstance, MAKEINTRESOURCEW(templateId), nullptr,
                     DialogCallback, 0);
 }
 
@@ -68,29 +70,29 @@ void EndModalDialog(WindowHandle dialog, int result) { EndDialog((HWND)dialog, r
 
 void PostToWindow(WindowHandle window, unsigned message, uintptr_t wParam, intptr_t lParam)
 {
-    PostMessageA((HWND)window, message, (WPARAM)wParam, (LPARAM)lParam);
+    PostMessageW((HWND)window, message, (WPARAM)wParam, (LPARAM)lParam);
 }
 
 WindowHandle DialogControl(WindowHandle dialog, int id) { return GetDlgItem((HWND)dialog, id); }
 
-void SetControlText(WindowHandle dialog, int id, const char *text)
+void SetControlText(WindowHandle dialog, int id, const char16_t *text)
 {
-    SetDlgItemTextA((HWND)dialog, id, text);
+    SetDlgItemTextW((HWND)dialog, id, Wide(text));
 }
 
-void GetControlText(WindowHandle dialog, int id, char *buffer, int size)
+void GetControlText(WindowHandle dialog, int id, char16_t *buffer, int size)
 {
     buffer[0] = 0;
-    GetDlgItemTextA((HWND)dialog, id, buffer, size);
+    GetDlgItemTextW((HWND)dialog, id, (LPWSTR)buffer, size);
 }
 
-char *CopyWindowTitle(WindowHandle window)
+char16_t *CopyWindowTitle(WindowHandle window)
 {
-    int length = GetWindowTextLengthA((HWND)window);
-    char *title = (char *)HeapAllocBlock((uint32_t)length + 1);
+    int length = GetWindowTextLengthW((HWND)window);
+    char16_t *title = (char16_t *)HeapAllocBlock(((uint32_t)length + 1) * 2);
     if (title) {
         title[0] = 0;
-        GetWindowTextA((HWND)window, title, length + 1);
+        GetWindowTextW((HWND)window, (LPWSTR)title, length + 1);
     }
     return title;
 }
@@ -121,28 +123,28 @@ bool SetControlIcon(WindowHandle dialog, int id, const uint8_t *image, uint32_t 
     HICON icon = CreateIconFromResource((PBYTE)image, size, TRUE, 0x00030000);
     if (!icon)
         return false;
-    HICON old = (HICON)SendDlgItemMessageA((HWND)dialog, id, STM_SETICON, (WPARAM)icon, 0);
+    HICON old = (HICON)SendDlgItemMessageW((HWND)dialog, id, STM_SETICON, (WPARAM)icon, 0);
     if (old)
         DestroyIcon(old);
     return true;
 }
 
-void RegisterWindowClass(const char *name, WindowProcedure procedure)
+void RegisterWindowClass(const char16_t *name, WindowProcedure procedure)
 {
     ClassProcedure = procedure;
-    WNDCLASSA windowClass = {};
+    WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = ClassCallback;
     windowClass.hInstance = (HINSTANCE)ModuleInstance;
-    windowClass.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
+    windowClass.hCursor = LoadCursorW(nullptr, (LPCWSTR)IDC_ARROW);
     windowClass.hbrBackground = (HBRUSH)(INT_PTR)(COLOR_BACKGROUND + 1);
-    windowClass.lpszClassName = name;
-    RegisterClassA(&windowClass);
+    windowClass.lpszClassName = Wide(name);
+    RegisterClassW(&windowClass);
 }
 
-WindowHandle CreateChildWindow(const char *className, const char *text, WindowHandle parent,
-                               const Box *box)
+WindowHandle CreateChildWindow(const char16_t *className, const char16_t *text,
+                               WindowHandle parent, const Box *box)
 {
-    return CreateWindowExA(0, className, text, WS_CHILD, box->left, box->top,
+    return CreateWindowExW(0, Wide(className), Wide(text), WS_CHILD, box->left, box->top,
                            box->right - box->left, box->bottom - box->top, (HWND)parent,
                            (HMENU)0, (HINSTANCE)ModuleInstance, nullptr);
 }
@@ -155,7 +157,7 @@ void ShowChildWindow(WindowHandle window, bool shown)
 intptr_t DefaultWindowProcedure(WindowHandle window, unsigned message, uintptr_t wParam,
                                 intptr_t lParam)
 {
-    return (intptr_t)DefWindowProcA((HWND)window, message, (WPARAM)wParam, (LPARAM)lParam);
+    return (intptr_t)DefWindowProcW((HWND)window, message, (WPARAM)wParam, (LPARAM)lParam);
 }
 
 bool NeedsPainting(WindowHandle window) { return GetUpdateRect((HWND)window, nullptr, FALSE); }
@@ -195,17 +197,17 @@ uint32_t SystemColour(int index) { return (uint32_t)GetSysColor(index); }
 
 FontHandle WindowFont(WindowHandle window)
 {
-    return (FontHandle)SendMessageA((HWND)window, WM_GETFONT, 0, 0);
+    return (FontHandle)SendMessageW((HWND)window, WM_GETFONT, 0, 0);
 }
 
 FontHandle MakeUnderlinedFont(FontHandle font)
 {
-    LOGFONTA description;
-    if (!GetObjectA(font ? (HGDIOBJ)font : GetStockObject(SYSTEM_FONT), sizeof description,
+    LOGFONTW description;
+    if (!GetObjectW(font ? (HGDIOBJ)font : GetStockObject(SYSTEM_FONT), sizeof description,
                     &description))
         return nullptr;
     description.lfUnderline = TRUE;
-    return CreateFontIndirectA(&description);
+    return CreateFontIndirectW(&description);
 }
 
 intptr_t TransparentText(CanvasHandle canvas, uint32_t colour)
@@ -222,18 +224,18 @@ FontHandle SelectFont(CanvasHandle canvas, FontHandle font)
 
 void AlignTextCentreTop(CanvasHandle canvas) { SetTextAlign((HDC)canvas, TA_CENTER | TA_TOP); }
 
-int32_t TextHeight(CanvasHandle canvas, const char *text, uint32_t length)
+int32_t TextHeight(CanvasHandle canvas, const char16_t *text, uint32_t length)
 {
     SIZE size = {0, 0};
-    GetTextExtentPoint32A((HDC)canvas, text, (int)length, &size);
+    GetTextExtentPoint32W((HDC)canvas, Wide(text), (int)length, &size);
     return size.cy;
 }
 
 void DrawTextInBox(CanvasHandle canvas, int32_t x, int32_t y, const Box *box, uint32_t back,
-                   uint32_t fore, const char *text, uint32_t length)
+                   uint32_t fore, const char16_t *text, uint32_t length)
 {
     RECT r = {box->left, box->top, box->right, box->bottom};
     SetBkColor((HDC)canvas, back);
     SetTextColor((HDC)canvas, fore);
-    ExtTextOutA((HDC)canvas, x, y, ETO_OPAQUE | ETO_CLIPPED, &r, text, length, nullptr);
+    ExtTextOutW((HDC)canvas, x, y, ETO_OPAQUE | ETO_CLIPPED, &r, Wide(text), length, nullptr);
 }
