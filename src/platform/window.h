@@ -21,6 +21,8 @@ struct Box {                  // a rectangle; right and bottom excluded
 };
 
 // Message numbers and values, as the platform defines them.
+#define MSG_GETTEXT 0x000D
+#define MSG_GETTEXTLENGTH 0x000E
 #define MSG_PAINT 0x000F
 #define MSG_SYSCOLORCHANGE 0x0015
 #define MSG_SETCURSOR 0x0020

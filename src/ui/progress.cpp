@@ -148,12 +148,32 @@ static void PaintProgress(WindowHandle window)
     FinishPaint(window, &paint);
 }
 
+// The control's text is what it shows, "Unzipping name" for the name last
+// painted: what a screen reader, or a test, reads of it. Copied into at
+// most size units with its zero; the length without it.
+static intptr_t ShownText(char16_t *into, uintptr_t size)
+{
+    char16_t *text = PaintedFill ? FormatResString(IDS_UNZIPPING, PaintedName) : nullptr;
+    uintptr_t n = 0;
+    for (; text && text[n] && (!into || n + 1 < size); n++)
+        if (into)
+            into[n] = text[n];
+    if (into && size)
+        into[n] = 0;
+    HeapFreeBlock(text);
+    return (intptr_t)n;
+}
+
 intptr_t ProgressWndProc(WindowHandle window, unsigned message, uintptr_t wParam,
                          intptr_t lParam)
 {
     switch (message) {
     case MSG_GETDLGCODE:
         return CODE_STATIC;
+    case MSG_GETTEXTLENGTH:
+        return ShownText(nullptr, 0);
+    case MSG_GETTEXT:
+        return ShownText((char16_t *)lParam, wParam);
     case MSG_PAINT:
         PaintProgress(window);
         return 0;

@@ -500,6 +500,10 @@ int main() {
                  "],\"button_ids\":" + ids + "],\"icon\":" + (icon ? "true" : "false") +
                  ",\"owner\":" + OwnerJson(window) +
                  (options.controls ? ",\"controls\":" + ControlsJson(window, children) : "") +
+                 (options.controls && GetWindow(window, GW_OWNER)
+                      ? ",\"owner_controls\":" + ControlsJson(GetWindow(window, GW_OWNER),
+                                                              ChildrenOf(GetWindow(window, GW_OWNER)))
+                      : "") +
                  "}");
 
             std::wstring press =

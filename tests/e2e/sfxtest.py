@@ -105,6 +105,7 @@ class Box:
         self.icon = event["icon"]              # an icon is shown
         self.owner = event["owner"]            # None, or the owner's caption
         self.controls = event.get("controls")
+        self.owner_controls = event.get("owner_controls")  # the owner's, as the box came
         self.pressed = None                    # what the driver answered
 
     def __repr__(self):

@@ -13,9 +13,9 @@ from extract_test import Packed, read, tree, unzip_tree
 from sfxtest import run_stub, win_path, work_dir, write_files
 
 PROMPTS = {
-    "en": {"exists": "%s exists. Replace?",
+    "en": {"exists": "%s exists. Replace?", "unzipping": "Unzipping %s",
            "create": "Couldn't create %s. Click OK to continue, or Cancel to exit immediately."},
-    "ja": {"exists": "%s はすでに存在します. 上書きしますか?",
+    "ja": {"exists": "%s はすでに存在します. 上書きしますか?", "unzipping": "%s を解凍中です",
            "create": "%sを作成できません. OKﾎﾞﾀﾝを押すと続行します.  ｷｬﾝｾﾙﾎﾞﾀﾝを押すとただちに終了します."},
 }
 
@@ -69,15 +69,19 @@ class UnicodeTest(unittest.TestCase):
         for lang in ("en", "ja"):
             with self.subTest(lang=lang):
                 dest = self.fresh("out-" + lang)
-                with open(os.path.join(dest, "Résumé.txt"), "wb") as f:
+                os.makedirs(os.path.join(dest, "日本語フォルダ"))
+                with open(os.path.join(dest, "日本語フォルダ", "説明書.txt"), "wb") as f:
                     f.write(b"older")
                 image = self.images.pack("names-%s.exe" % lang, [self.source], "--flat",
                                          "--autostart", "--dest", "fixed:" + win_path(dest),
                                          "--description", DESCRIPTION, "--start-message", START)
-                result = run_stub(image, answers=["OK", "Yes"], lang=lang, timeout=60)
+                result = run_stub(image, answers=["OK", "Yes"], lang=lang, timeout=60, controls=True)
                 self.assertEqual(result.errors, [], result)
                 self.assertEqual([b.text for b in result.boxes],
-                                 [START, PROMPTS[lang]["exists"] % "Résumé.txt"])
+                                 [START, PROMPTS[lang]["exists"] % "日本語フォルダ/説明書.txt"])
+                # The bar shows the prompt's entry as it comes.
+                bar = [c for c in result.boxes[1].owner_controls if c["class"] == "PROGRESS"]
+                self.assertEqual([c["text"] for c in bar], [PROMPTS[lang]["unzipping"] % "説明書.txt"])
                 self.assertEqual(result.dialogs[0].control(1004)["text"], DESCRIPTION)
                 self.assertEqual(result.exit_code, 0, result)
                 got = tree(dest)
