@@ -32,12 +32,7 @@ def windows(*args, cwd):
                           timeout=120)
 
 
-def files(root, names):
-    for name, content in names.items():
-        path = os.path.join(root, name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(content)
+files = sfxtest.write_files
 
 
 class WindowsPacker(unittest.TestCase):
