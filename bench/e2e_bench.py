@@ -289,22 +289,25 @@ def main():
             image = pack(key, folder, stub_out)
             stub_run = wine(image)
             zlib_run = wine(EXTRACTOR, sfxtest.win_path(image), sfxtest.win_path(zlib_out))
-            # The baseline first, into the stub's folder: what is compared
-            # with the zlib extractor's tree at the end is this stub's own.
             runs = [(stub_run, stub_out), (zlib_run, zlib_out)]
             if options.baseline:
-                baseline = pack(key + "-baseline", folder, stub_out, options.baseline)
-                runs.insert(0, (wine(baseline), stub_out))
+                baseline_out = os.path.join(WORK, "out-baseline")
+                baseline = pack(key + "-baseline", folder, baseline_out, options.baseline)
+                runs.insert(0, (wine(baseline), baseline_out))
             times = {command[-1]: [] for command, _ in runs}
-            for _ in range(rounds):
-                for command, out in runs:
+            for round in range(rounds):
+                # Every other round in the other order: a machine that
+                # slows down or speeds up within a round favours neither.
+                for command, out in (runs if round % 2 == 0 else runs[::-1]):
                     shutil.rmtree(out, ignore_errors=True)
                     # The last run's files and this removal reach the disk
                     # before the clock starts, not during the next run.
                     os.sync()
                     times[command[-1]].append(timed(command))
-            subprocess.run(["diff", "-r", "-q", stub_out, zlib_out], check=True)
-            for out in (stub_out, zlib_out):
+            for _, out in runs:
+                if out != zlib_out:
+                    subprocess.run(["diff", "-r", "-q", out, zlib_out], check=True)
+            for _, out in runs:
                 shutil.rmtree(out, ignore_errors=True)
             stub_peak = peak_working_set(stub_run, image)
             zlib_peak = peak_working_set(zlib_run, EXTRACTOR)
