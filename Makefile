@@ -9,7 +9,7 @@
 #               extraction under Wine against a zlib console extractor
 #   make dist   build/dist/brevant-sfx-windows.zip: brevant-pack.exe, both
 #               stubs, a readme for Windows users, the project's license and
-#               libdeflate's (linked into brevant-pack.exe)
+#               those of libdeflate and zlib (linked into brevant-pack.exe)
 #   make fuzz   libFuzzer targets with ASan/UBSan, ten minutes each (make test: 30 s each)
 #
 # The Win32 tests run the 32-bit programs under 32-bit Wine where this
@@ -82,7 +82,8 @@ dist: win32 win64
 	@cp $(BUILD)/bin/brevant-pack.exe $(BUILD)/bin/brevant-stub.exe $(BUILD)/bin/brevant-stub-x64.exe \
 	    tools/pack/dist/README.txt $(BUILD)/dist/brevant-sfx/
 	@cp LICENSE $(BUILD)/dist/brevant-sfx/LICENSE.txt
-	@cp third_party/libdeflate/COPYING $(BUILD)/dist/brevant-sfx/THIRD-PARTY.txt
+	@{ echo "libdeflate (linked into brevant-pack.exe)"; echo; cat third_party/libdeflate/COPYING; \
+	   echo; echo; cat tools/pack/dist/zlib-LICENSE.txt; } > $(BUILD)/dist/brevant-sfx/THIRD-PARTY.txt
 	@cd $(BUILD)/dist/brevant-sfx && sed -i 's/$$/\r/' README.txt LICENSE.txt THIRD-PARTY.txt
 	@rm -f $(DIST_ZIP) && cd $(BUILD)/dist && zip -qrX $(DIST_ZIP) brevant-sfx
 	@echo "$(DIST_ZIP)"

@@ -16,8 +16,12 @@ the same archive behind another build of the stub in the same rounds, for a
 change measured against the stub before it.
 
 Wall-clock times include Wine's start-up for both programs; each program's
-best of the rounds is taken (the steadiest figure on a shared machine), its
-median printed beside it.
+best of the rounds is taken, its median printed beside it, and the ratio of
+the two programs' times within each round, whose median holds where the
+machine's own speed drifts from minute to minute (a virtual machine whose
+host is busy: the processor time spent, printed as busy time, drifts with
+the wall time, so the programs are not waiting for the disk). Before each
+run the files of the last one are removed and flushed to the disk.
 The stub runs its installer form with automatic start into a fixed folder,
 replacing files without asking: exactly what a user's double click does.
 Both programs run inside a Wine virtual desktop, as on a real desktop: on
@@ -199,13 +203,27 @@ def stop_desktop(keeper):
     reg("delete", EXPLORER_KEY, "/v", "Desktop")
 
 
+def busy_seconds():
+    """The processor time the whole machine has spent working (user, nice,
+    system, interrupts), not idle, not waiting for the disk, not stolen by
+    the host: the program, its Wine server, the desktop and the X server
+    together, and the kernel's file system work on their behalf."""
+    with open("/proc/stat") as f:
+        fields = [int(x) for x in f.readline().split()[1:8]]
+    user, nice, system, _idle, _iowait, irq, softirq = fields
+    return (user + nice + system + irq + softirq) / os.sysconf("SC_CLK_TCK")
+
+
 def timed(command):
+    """Wall time and the machine's busy time of one run."""
+    busy = busy_seconds()
     start = time.monotonic()
     done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     elapsed = time.monotonic() - start
+    busy = busy_seconds() - busy
     if done.returncode != 0:
         raise SystemExit("failed (%d): %s" % (done.returncode, " ".join(command)))
-    return elapsed
+    return elapsed, busy
 
 
 def peak_working_set(command, program):
@@ -271,32 +289,47 @@ def main():
             image = pack(key, folder, stub_out)
             stub_run = wine(image)
             zlib_run = wine(EXTRACTOR, sfxtest.win_path(image), sfxtest.win_path(zlib_out))
-            # The baseline first, into the stub's folder: what is compared
-            # with the zlib extractor's tree at the end is this stub's own.
             runs = [(stub_run, stub_out), (zlib_run, zlib_out)]
             if options.baseline:
-                baseline = pack(key + "-baseline", folder, stub_out, options.baseline)
-                runs.insert(0, (wine(baseline), stub_out))
+                baseline_out = os.path.join(WORK, "out-baseline")
+                baseline = pack(key + "-baseline", folder, baseline_out, options.baseline)
+                runs.insert(0, (wine(baseline), baseline_out))
             times = {command[-1]: [] for command, _ in runs}
-            for _ in range(rounds):
-                for command, out in runs:
+            for round in range(rounds):
+                # Every other round in the other order: a machine that
+                # slows down or speeds up within a round favours neither.
+                for command, out in (runs if round % 2 == 0 else runs[::-1]):
                     shutil.rmtree(out, ignore_errors=True)
+                    # The last run's files and this removal reach the disk
+                    # before the clock starts, not during the next run.
+                    os.sync()
                     times[command[-1]].append(timed(command))
-            subprocess.run(["diff", "-r", "-q", stub_out, zlib_out], check=True)
-            for out in (stub_out, zlib_out):
+            for _, out in runs:
+                if out != zlib_out:
+                    subprocess.run(["diff", "-r", "-q", out, zlib_out], check=True)
+            for _, out in runs:
                 shutil.rmtree(out, ignore_errors=True)
             stub_peak = peak_working_set(stub_run, image)
             zlib_peak = peak_working_set(zlib_run, EXTRACTOR)
-            stub, console = times[image], times[zlib_run[-1]]
+            wall = {k: [w for w, _ in v] for k, v in times.items()}
+            busy = {k: [b for _, b in v] for k, v in times.items()}
+            stub, console = wall[image], wall[zlib_run[-1]]
             s, c = min(stub), min(console)
+            # The ratio of each round, the two runs a few seconds apart: this
+            # machine's speed drifts by more than the programs differ from
+            # one minute to the next, less within a round.
+            paired = statistics.median(z / t for t, z in zip(stub, console))
             print("  %-17s %6.1f MB image: stub %5.2f s (median %5.2f), zlib console extractor "
-                  "%5.2f s (median %5.2f), speed ratio %.2fx; peak working set %.1f MB and %.1f MB"
+                  "%5.2f s (median %5.2f); speed ratio %.2fx of the best times, %.2fx the median of the "
+                  "rounds' own; busy time %.2f s and %.2f s; peak working set %.1f MB and %.1f MB"
                   % (label, os.path.getsize(image) / 1e6, s, statistics.median(stub), c,
-                     statistics.median(console), c / s, stub_peak, zlib_peak))
+                     statistics.median(console), c / s, paired, min(busy[image]), min(busy[zlib_run[-1]]),
+                     stub_peak, zlib_peak))
             if options.baseline:
-                b = times[baseline]
-                print("  %-17s baseline stub %5.2f s (median %5.2f): this stub takes %.3fx its time"
-                      % ("", min(b), statistics.median(b), s / min(b)))
+                b = wall[baseline]
+                print("  %-17s baseline stub %5.2f s (median %5.2f): this stub takes %.3fx its best time, "
+                      "%.3fx the median of the rounds' own" % ("", min(b), statistics.median(b), s / min(b),
+                                                              statistics.median(t / u for t, u in zip(stub, b))))
     finally:
         if keeper:
             stop_desktop(keeper)

@@ -72,18 +72,25 @@ pack::ImagePlan SmallPlan()
     pack::ImagePlan plan;
     plan.stub = FakeStub(5000);
     plan.config.texts[CFG_DESCRIPTION] = "A small archive";
-    std::ostringstream log;
-    plan.entries.push_back(pack::MakeEntry("dir/", Bytes(), 0x58210000, 12, log));
-    plan.entries.push_back(pack::MakeEntry("dir/a.txt", Bytes(3000, 'a'), 0x58210000, 12, log));
-    plan.entries.push_back(pack::MakeEntry("b.bin", Bytes{1, 2, 3}, 0x58210000, 12, log));
     return plan;
 }
+
+// A folder and a file beside it: "dir/", "dir/a.txt" (3000 bytes that
+// shrink), "b.bin" (three that do not).
+struct SmallInputs : TempDir {
+    SmallInputs()
+    {
+        Write("dir/a.txt", std::string(3000, 'a'));
+        Write("b.bin", std::string("\x01\x02\x03", 3));
+    }
+    Bytes Image(const Bytes &prefix) const { return WriteImage(prefix, *this, {"dir", "b.bin"}); }
+};
 
 TEST(Image, HeaderFollowsTheStubAndEntriesFollowTheStream)
 {
     pack::ImagePlan plan = SmallPlan();
-    pack::BuiltImage built = pack::BuildImage(plan);
-    const Bytes &image = built.bytes;
+    pack::BuiltImage built = pack::BuildPrefix(plan);
+    const Bytes image = SmallInputs().Image(built.bytes);
     EXPECT_EQ(Bytes(image.begin(), image.begin() + 5000), plan.stub);
     EXPECT_EQ(built.configOffset, 5000u);
     EXPECT_EQ(std::string(image.begin() + 5000, image.begin() + 5004), "JAVA");
@@ -97,36 +104,45 @@ TEST(Image, HeaderFollowsTheStubAndEntriesFollowTheStream)
 
 TEST(Image, CentralDirectoryOffsetsCountFromTheStartOfTheImage)
 {
-    pack::BuiltImage built = pack::BuildImage(SmallPlan());
-    auto entries = CentralDirectory(built.bytes);
+    pack::BuiltImage built = pack::BuildPrefix(SmallPlan());
+    const Bytes image = SmallInputs().Image(built.bytes);
+    auto entries = CentralDirectory(image);
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0].local, built.firstEntryOffset);
     for (const CentralEntry &e : entries) {
-        EXPECT_EQ(Get32(built.bytes, e.local), 0x04034B50u);
-        EXPECT_EQ(Get16(built.bytes, e.local + 6), 0) << "no data descriptor";
-        EXPECT_EQ(Get32(built.bytes, e.local + 14), e.crc);
-        EXPECT_EQ(Get32(built.bytes, e.local + 18), e.compressed);
-        EXPECT_EQ(Get32(built.bytes, e.local + 22), e.size);
+        EXPECT_EQ(Get32(image, e.local), 0x04034B50u);
+        EXPECT_EQ(Get16(image, e.local + 6) & 8, 0) << "no data descriptor";
+        EXPECT_EQ(Get32(image, e.local + 14), e.crc);
+        EXPECT_EQ(Get32(image, e.local + 18), e.compressed);
+        EXPECT_EQ(Get32(image, e.local + 22), e.size);
     }
     EXPECT_EQ(entries[0].name, "dir/");
     EXPECT_EQ(entries[0].external, 0x10u);
     EXPECT_EQ(entries[1].method, 8) << "3000 equal bytes shrink";
     EXPECT_EQ(entries[2].method, 0) << "three bytes do not";
-    EXPECT_EQ(Get32(built.bytes, built.bytes.size() - 6), built.centralOffset);
+    EXPECT_EQ(Get32(image, image.size() - 6) + Get32(image, image.size() - 10), image.size() - 22)
+        << "the directory ends where the end record begins";
 }
 
 TEST(Image, EntriesThatDoNotShrinkAreStoredAndOthersDeflated)
 {
-    std::ostringstream log;
+    TempDir dir;
     Bytes noise(5000);
     uint32_t x = 1;
     for (auto &b : noise)
         b = (uint8_t)((x = x * 1103515245 + 12345) >> 24);
-    EXPECT_EQ(pack::MakeEntry("n", noise, 0, 12, log).method, 0);
-    EXPECT_EQ(pack::MakeEntry("t", Bytes(5000, 't'), 0, 12, log).method, 8);
-    EXPECT_EQ(pack::MakeEntry("t", Bytes(5000, 't'), 0, 0, log).method, 0) << "level 0 stores";
-    EXPECT_EQ(pack::MakeEntry("e", Bytes(), 0, 12, log).method, 0);
-    EXPECT_TRUE(log.str().empty());
+    dir.Write("n", noise);
+    dir.Write("t", std::string(5000, 't'));
+    dir.Write("e", "");
+    for (int level : {12, 0}) {
+        std::string log;
+        auto entries = CentralDirectory(WriteImage(FakeStub(), dir, {"n", "t", "e"}, level, &log));
+        ASSERT_EQ(entries.size(), 3u);
+        EXPECT_EQ(entries[0].method, 0) << level;
+        EXPECT_EQ(entries[1].method, level ? 8 : 0) << "level 0 stores";
+        EXPECT_EQ(entries[2].method, 0) << level;
+        EXPECT_EQ(log, "");
+    }
 }
 
 TEST(Image, EveryDeflatedStreamIsAcceptedByTheStubsDecoder)
@@ -183,9 +199,9 @@ TEST(Image, ASignatureInTheCompressedBlockIsAvoided)
     pack::ImagePlan plan = SmallPlan();
     plan.config.texts[CFG_DESCRIPTION] = std::string("xx PK\3\4 xx", 10);
     plan.configEncodings = {{Coder::Stored, 0}, {Coder::Libdeflate, 12}};
-    pack::BuiltImage built = pack::BuildImage(plan);
+    pack::BuiltImage built = pack::BuildPrefix(plan);
     EXPECT_EQ(built.configEncoding.coder, Coder::Libdeflate);
-    EXPECT_EQ(Find(built.bytes, "PK\3\4"), built.firstEntryOffset);
+    EXPECT_EQ(Find(built.bytes, "PK\3\4"), std::string::npos);
 }
 
 // Four bytes that, appended to data, make its CRC-32 equal target: the CRC
@@ -219,9 +235,9 @@ TEST(Image, ASignatureInTheHeadersCrcIsAvoidedByPadding)
     plan.config.icon.insert(plan.config.icon.end(), forged.begin(), forged.end());
     ASSERT_EQ(Crc(pack::BuildConfigBlock(plan.config)), 0x04034B50u);
 
-    pack::BuiltImage built = pack::BuildImage(plan);
+    pack::BuiltImage built = pack::BuildPrefix(plan);
     EXPECT_GT(built.configPadding, 0u);
-    EXPECT_EQ(Find(built.bytes, "PK\3\4"), built.firstEntryOffset);
+    EXPECT_EQ(Find(built.bytes, "PK\3\4"), std::string::npos);
 }
 
 TEST(Image, AStubHoldingASignatureIsRefused)
@@ -229,11 +245,11 @@ TEST(Image, AStubHoldingASignatureIsRefused)
     for (const char *signature : {"JAVA", "PK\3\4"}) {
         pack::ImagePlan plan = SmallPlan();
         std::copy(signature, signature + 4, plan.stub.begin() + 3000);
-        EXPECT_THROW(pack::BuildImage(plan), pack::PackError) << signature;
+        EXPECT_THROW(pack::BuildPrefix(plan), pack::PackError) << signature;
     }
     pack::ImagePlan plan = SmallPlan();
     plan.stub[0] = 'X';
-    EXPECT_THROW(pack::BuildImage(plan), pack::PackError);
+    EXPECT_THROW(pack::BuildPrefix(plan), pack::PackError);
 }
 
 TEST(Image, TheFirstEntryMustBeginWithinTheScanLimit)
@@ -241,14 +257,14 @@ TEST(Image, TheFirstEntryMustBeginWithinTheScanLimit)
     pack::ImagePlan plan = SmallPlan();
     plan.stub = FakeStub(59000);
     plan.config.texts[CFG_DESCRIPTION] = "short";
-    EXPECT_NO_THROW(pack::BuildImage(plan));
+    EXPECT_NO_THROW(pack::BuildPrefix(plan));
     Bytes noise(2000);
     uint32_t x = 7;
     for (auto &b : noise)
         b = (uint8_t)((x = x * 1103515245 + 12345) >> 24);
     plan.config.icon = noise;
     try {
-        pack::BuildImage(plan);
+        pack::BuildPrefix(plan);
         FAIL() << "an image whose first entry lies past 59,996 was built";
     } catch (const pack::PackError &error) {
         EXPECT_NE(std::string(error.what()).find("59996"), std::string::npos) << error.what();
@@ -259,17 +275,7 @@ TEST(Image, AStubLongerThan59996BytesIsRefused)
 {
     pack::ImagePlan plan = SmallPlan();
     plan.stub = FakeStub(59997);
-    EXPECT_THROW(pack::BuildImage(plan), pack::PackError);
-}
-
-TEST(Image, NamesOver250BytesAndEmptyArchivesAreRefused)
-{
-    pack::ImagePlan plan = SmallPlan();
-    std::ostringstream log;
-    plan.entries.push_back(pack::MakeEntry(std::string(251, 'n'), Bytes{1}, 0, 12, log));
-    EXPECT_THROW(pack::BuildImage(plan), pack::PackError);
-    plan.entries.clear();
-    EXPECT_THROW(pack::BuildImage(plan), pack::PackError);
+    EXPECT_THROW(pack::BuildPrefix(plan), pack::PackError);
 }
 
 }  // namespace

@@ -97,28 +97,6 @@ TEST(Command, UnzipAndSevenZipAcceptTheImageWithoutWarnings)
     EXPECT_EQ(output.find("Warnings"), std::string::npos) << output;
 }
 
-// Written straight into the output, an image is byte for byte the one laid
-// out in memory from the same entries.
-TEST(Command, TheStreamedImageIsTheImageBuiltInMemory)
-{
-    PackFolder folder;
-    folder.Write("app/text.txt", std::string(70000, 't') + "end");
-    ASSERT_EQ(folder.Run({"--mtime", "2020-01-02T03:04:06", folder / "app"}).code, 0);
-    pack::ImagePlan plan;
-    plan.stub = pack::ReadWholeFile(folder.stub);
-    uint32_t when = pack::DosDateTime(pack::ParseTime("2020-01-02T03:04:06", "x"), true);
-    std::ostringstream log;
-    for (const char *name : {"app/", "app/bin/", "app/bin/tool.dat", "app/empty/", "app/readme.txt", "app/text.txt"}) {
-        Bytes content;
-        if (std::string(name).back() != '/')
-            content = pack::ReadWholeFile(folder / name);
-        plan.entries.push_back(pack::MakeEntry(name, content, when, 12, log));
-        plan.entries.back().flags = ZIP_FLAG_UTF8;
-    }
-    plan.config.flags = SFX_UTF8_TEXTS;
-    EXPECT_EQ(pack::ReadWholeFile(folder.output), pack::BuildImage(plan).bytes);
-}
-
 // Files larger than one piece: deflated in pieces joined into one stream,
 // stored when nothing shrinks; the stub's decoder and unzip read them all.
 TEST(Command, FilesLargerThanAPieceArePackedInPieces)

@@ -1,5 +1,6 @@
 // Helpers shared by the configuration and packer tests: fake stubs, temporary
-// folders, and images built around a hand-made configuration block.
+// folders, images built around a hand-made configuration block, and images
+// written as the packer writes them.
 #pragma once
 
 #include <stdlib.h>
@@ -218,6 +219,34 @@ public:
     }
     std::string stub, output;
 };
+
+// An image written as the packer writes one: prefix, then the inputs
+// (names in dir) walked and added by the product's ImageWriter at level,
+// then the central directory. Warnings go to log when given.
+inline Bytes WriteImage(const Bytes &prefix, const TempDir &dir, const std::vector<std::string> &inputs,
+                        int level = 12, std::string *log = nullptr)
+{
+    std::vector<std::string> paths;
+    for (const std::string &input : inputs)
+        paths.push_back(dir / input);
+    pack::TextEncoder encoder;
+    std::vector<pack::InputItem> items = pack::CollectInputs(paths, false, encoder);
+    std::string written = dir / "written.exe";
+    std::ostringstream warnings;
+    {
+        pack::OutputImage output(written, true);
+        pack::ImageWriter writer(output, prefix);
+        for (const pack::InputItem &item : items)
+            writer.Add(item, level, warnings);
+        writer.Finish();
+        output.Commit();
+    }
+    if (log)
+        *log = warnings.str();
+    Bytes image = pack::ReadWholeFile(written);
+    std::filesystem::remove(written);
+    return image;
+}
 
 // The entries of an image's central directory: name -> (method, local offset).
 struct CentralEntry {

@@ -247,33 +247,6 @@ Bytes CompressAccepted(const Bytes &content, int level, const std::string &name,
     return Bytes();
 }
 
-ZipEntry MakeEntry(const std::string &name, const Bytes &content, uint32_t dosDateTime,
-                   int level, std::ostream &log)
-{
-    ZipEntry entry;
-    entry.name = name;
-    entry.folder = !name.empty() && name.back() == '/';
-    entry.date = (uint16_t)(dosDateTime >> 16);
-    entry.time = (uint16_t)dosDateTime;
-    entry.uncompressedSize = (uint32_t)content.size();
-    entry.crc = (uint32_t)crc32(0, content.data(), (uInt)content.size());
-    entry.method = 0;
-    entry.coder = "stored";
-    entry.data = content;
-    if (!entry.folder && !content.empty() && level != 0) {
-        const char *coder = nullptr;
-        Bytes stream = CompressAccepted(content, level, name, log,
-                                        [&](const Bytes &s) { return StubDecodes(s, content); }, &coder);
-        if (!stream.empty()) {
-            entry.method = 8;
-            entry.data = std::move(stream);
-            entry.coder = coder;
-        }
-    }
-    entry.compressedSize = (uint32_t)entry.data.size();
-    return entry;
-}
-
 // A name beyond ASCII also goes into an Info-ZIP Unicode Path field
 // (0x7075) in UTF-8: a name converted into a code page, so that ZIP tools
 // show it right, and a UTF-8 name under bit 11 too, as Info-ZIP's unzip

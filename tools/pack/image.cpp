@@ -118,18 +118,6 @@ void CheckCountAndTotal(size_t count, uint64_t total)
                         " bytes; the stub counts the total in 32 bits (at most 4,294,967,295)");
 }
 
-static void CheckEntries(const std::vector<ZipEntry> &entries)
-{
-    uint64_t total = 0;
-    for (const ZipEntry &entry : entries) {
-        size_t longest = entry.flags & ZIP_FLAG_UTF8 ? MAX_UTF8_NAME_LENGTH : kMaxNameLength;
-        if (entry.name.size() > longest)
-            throw PackError(entry.name + ": name longer than " + std::to_string(longest) + " bytes");
-        total += entry.uncompressedSize;
-    }
-    CheckCountAndTotal(entries.size(), total);
-}
-
 // The length of folder (TextEncoder::Units) once the stub has given it its
 // trailing backslash: a backslash is added unless the last character already
 // is one (in a double-byte code page a trail byte 0x5C is none; in UTF-8 no
@@ -304,33 +292,6 @@ BuiltImage BuildPrefix(const ImagePlan &plan)
     PlaceConfig(plan, built.bytes, built);
     built.configOffset = (uint32_t)plan.stub.size();
     built.firstEntryOffset = (uint32_t)built.bytes.size();
-    return built;
-}
-
-BuiltImage BuildImage(const ImagePlan &plan)
-{
-    CheckEntries(plan.entries);
-    BuiltImage built = BuildPrefix(plan);
-    Bytes &out = built.bytes;
-
-    uint64_t size = out.size();
-    for (const ZipEntry &entry : plan.entries)
-        size += 30 + entry.name.size() + entry.extra.size() + entry.data.size();
-    if (size > 0xFFFFFFFFu)
-        throw PackError("the image would be " + std::to_string(size) +
-                        " bytes; offsets in the image are 32-bit (at most 4 GiB)");
-
-    std::vector<uint32_t> offsets;
-    for (const ZipEntry &entry : plan.entries) {
-        offsets.push_back((uint32_t)out.size());
-        PutLocalHeader(out, entry);
-        out.insert(out.end(), entry.data.begin(), entry.data.end());
-    }
-    built.centralOffset = (uint32_t)out.size();
-    Bytes central = CentralDirectoryBytes(plan.entries, offsets, built.centralOffset);
-    if (out.size() + central.size() > 0xFFFFFFFFu)
-        throw PackError("the image would be larger than 4 GiB");
-    out.insert(out.end(), central.begin(), central.end());
     return built;
 }
 

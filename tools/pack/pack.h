@@ -318,18 +318,13 @@ struct ZipEntry {
     uint32_t crc = 0;
     uint32_t uncompressedSize = 0;
     uint32_t compressedSize = 0;
-    Bytes data;  // stored bytes or the raw deflate stream (empty once written out)
     Bytes extra; // extra field, the same in local and central headers
     std::string coder;  // how data was made, for reports
 };
-// Compresses one entry's content in memory. Deflated entries that do not
-// shrink are stored; streams the stub's decoder refuses fall back to zlib,
-// then to storing. Warnings go to log.
-ZipEntry MakeEntry(const std::string &name, const Bytes &content, uint32_t dosDateTime,
-                   int level, std::ostream &log);
-// The streams MakeEntry tries, in order: each that shrinks content is handed
-// to accepts (the stub's decoder run on it); the first accepted is returned,
-// its coder's name in coder. Empty: store the content.
+// Compresses one piece of content whole: the streams tried in order
+// (libdeflate at level, then zlib), each that shrinks content handed to
+// accepts (the stub's decoder run on it); the first accepted is returned,
+// its coder's name in coder. Empty: store the content. Warnings go to log.
 Bytes CompressAccepted(const Bytes &content, int level, const std::string &name, std::ostream &log,
                        const std::function<bool(const Bytes &)> &accepts, const char **coder);
 // Adds the UTF-8 form of a converted name (an Info-ZIP Unicode Path field).
@@ -339,7 +334,6 @@ void AddUnicodePath(ZipEntry &entry, const std::string &utf8);
 struct ImagePlan {
     Bytes stub;
     ConfigSettings config;
-    std::vector<ZipEntry> entries;
     int level = 12;
     // How to try the configuration stream, in order; empty: the default list
     // starting with libdeflate at level.
@@ -351,13 +345,9 @@ struct BuiltImage {
     uint32_t configSize = 0;        // uncompressed block
     uint32_t configStreamSize = 0;  // compressed block
     uint32_t firstEntryOffset = 0;  // the first local header
-    uint32_t centralOffset = 0;
     Encoding configEncoding{};
     size_t configPadding = 0;
 };
-// Checks the stub for signatures and the layout rules, lays the image out and
-// returns it; throws PackError for a rule that can't be met.
-BuiltImage BuildImage(const ImagePlan &plan);
 // What the stub joins into its 260-character path buffers, within them: the
 // run command; the wait file, behind the fixed folder when there is one; the
 // fixed folder with every entry name behind it; each counted as the stub
@@ -365,7 +355,7 @@ BuiltImage BuildImage(const ImagePlan &plan);
 void CheckPathLimits(const ConfigSettings &config, const std::vector<InputItem> &items,
                      const TextEncoder &encoder);
 // The part of the image before the first entry (stub, configuration header
-// and stream), which needs nothing of the entries; plan.entries is not read.
+// and stream), which needs nothing of the entries.
 BuiltImage BuildPrefix(const ImagePlan &plan);
 void CheckStub(const Bytes &stub);
 // BuildPrefix with the program's resources in plan.stub; an icon whose
@@ -484,7 +474,7 @@ Bytes CentralDirectoryBytes(const std::vector<ZipEntry> &entries, const std::vec
 // Writes an image straight into output, an entry at a time, each file read
 // and compressed in pieces of kChunkSize, so that memory stays small
 // whatever the input: the prefix, then Add for every input, then Finish.
-// A file of at most kChunkSize is compressed whole, as MakeEntry does; a
+// A file of at most kChunkSize is compressed whole (CompressAccepted); a
 // larger one in chunks whose streams are joined into one, which is stored
 // when it does not shrink or the stub's decoder refuses it. Every stream is
 // decoded by the stub's decoder where it lies in the output before it is

@@ -87,8 +87,6 @@ long ReadUpTo(int fd, void *buffer, size_t count);
 // Back to the first byte of an open descriptor; false (errno set) when it
 // can't go there.
 bool Rewind(int fd);
-// A descriptor for writing whose bytes go nowhere; -1 when there is none.
-int OpenNowhere();
 // All count bytes at offset of an open descriptor; false (errno set) when
 // not all could be written.
 bool WriteAt(int fd, const void *bytes, size_t count, uint64_t offset);

@@ -109,8 +109,6 @@ long ReadUpTo(int fd, void *buffer, size_t count)
     return (long)got;
 }
 
-int OpenNowhere() { return open("/dev/null", O_WRONLY); }
-
 bool WriteAt(int fd, const void *bytes, size_t count, uint64_t offset)
 {
     size_t done = 0;

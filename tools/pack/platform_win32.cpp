@@ -382,13 +382,6 @@ long ReadUpTo(int fd, void *buffer, size_t count)
     return (long)got;
 }
 
-int OpenNowhere()
-{
-    return Descriptor(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                  nullptr),
-                      _O_WRONLY);
-}
-
 bool WriteAt(int fd, const void *bytes, size_t count, uint64_t offset)
 {
     HANDLE handle = HandleOf(fd);
