@@ -295,10 +295,10 @@ def main():
                 baseline = pack(key + "-baseline", folder, baseline_out, options.baseline)
                 runs.insert(0, (wine(baseline), baseline_out))
             times = {command[-1]: [] for command, _ in runs}
-            for round in range(rounds):
+            for n in range(rounds):
                 # Every other round in the other order: a machine that
                 # slows down or speeds up within a round favours neither.
-                for command, out in (runs if round % 2 == 0 else runs[::-1]):
+                for command, out in (runs if n % 2 == 0 else runs[::-1]):
                     shutil.rmtree(out, ignore_errors=True)
                     # The last run's files and this removal reach the disk
                     # before the clock starts, not during the next run.
