@@ -88,22 +88,18 @@ protected:
 
 // ---- Images built by the packer ------------------------------------------------
 
-// The prefix as the packer lays it out, and the whole image around it.
-struct Built : pack::BuiltImage {
-    Bytes image;
-};
-
-Built Build(const pack::ConfigSettings &settings, std::vector<Encoding> encodings)
+// An image as the packer lays it out: the prefix's offsets, and in bytes the
+// whole image, the prefix followed by one entry.
+pack::BuiltImage Build(const pack::ConfigSettings &settings, std::vector<Encoding> encodings)
 {
     pack::ImagePlan plan;
     plan.stub = FakeStub();
     plan.config = settings;
     plan.configEncodings = std::move(encodings);
-    Built built;
-    static_cast<pack::BuiltImage &>(built) = pack::BuildPrefix(plan);
+    pack::BuiltImage built = pack::BuildPrefix(plan);
     TempDir dir;
     dir.Write("a.txt", std::string(100, 'a'));
-    built.image = WriteImage(built.bytes, dir, {"a.txt"});
+    built.bytes = WriteImage(built.bytes, dir, {"a.txt"});
     return built;
 }
 
@@ -111,7 +107,7 @@ TEST_F(LoadConfigTest, LoadsABlockOfStoredDeflateBlocks)
 {
     auto built = Build(Settings(), {{Coder::Stored, 0}});
     EXPECT_EQ(built.bytes[built.configOffset + 12] >> 1 & 3, 0);
-    EXPECT_EQ(Load(built.image), -1);
+    EXPECT_EQ(Load(built.bytes), -1);
     ExpectSettingsLoaded(Settings());
     EXPECT_EQ(ConfigSize, built.configSize);
 }
@@ -120,7 +116,7 @@ TEST_F(LoadConfigTest, LoadsABlockOfFixedCodes)
 {
     auto built = Build(Settings(), {{Coder::ZlibFixed, 9}});
     EXPECT_EQ(built.bytes[built.configOffset + 12] >> 1 & 3, 1);
-    EXPECT_EQ(Load(built.image), -1);
+    EXPECT_EQ(Load(built.bytes), -1);
     ExpectSettingsLoaded(Settings());
 }
 
@@ -131,7 +127,7 @@ TEST_F(LoadConfigTest, LoadsABlockOfDynamicCodes)
         settings.texts[CFG_DESCRIPTION] += "Dynamic Huffman codes pay off for longer texts. ";
     auto built = Build(settings, {});
     EXPECT_EQ(built.bytes[built.configOffset + 12] >> 1 & 3, 2);
-    EXPECT_EQ(Load(built.image), -1);
+    EXPECT_EQ(Load(built.bytes), -1);
     ExpectSettingsLoaded(settings);
 }
 
@@ -140,7 +136,7 @@ TEST_F(LoadConfigTest, TheIconSlotRunsToTheEndOfTheBlock)
     pack::ConfigSettings settings = Settings();
     settings.icon = Bytes{1, 2, 3, 4, 5};
     auto built = Build(settings, {});
-    ASSERT_EQ(Load(built.image), -1);
+    ASSERT_EQ(Load(built.bytes), -1);
     EXPECT_EQ(ConfigSize - SfxConfig->Offsets[CFG_ICON], 5u);
     EXPECT_EQ(memcmp(ConfigString(CFG_ICON), "\1\2\3\4\5", 5), 0);
 }
@@ -148,7 +144,7 @@ TEST_F(LoadConfigTest, TheIconSlotRunsToTheEndOfTheBlock)
 TEST_F(LoadConfigTest, WithoutAnIconSlotSevenIsOneZeroByte)
 {
     auto built = Build(Settings(), {});
-    ASSERT_EQ(Load(built.image), -1);
+    ASSERT_EQ(Load(built.bytes), -1);
     EXPECT_EQ(SfxConfig->Offsets[CFG_ICON], ConfigSize - 1);
     EXPECT_EQ(*ConfigString(CFG_ICON), 0);
 }
@@ -158,7 +154,7 @@ TEST_F(LoadConfigTest, AllEmptyTextsShareOneZeroByte)
     pack::ConfigSettings settings;
     settings.destKind = DEST_TEMP;
     auto built = Build(settings, {});
-    ASSERT_EQ(Load(built.image), -1);
+    ASSERT_EQ(Load(built.bytes), -1);
     EXPECT_EQ(ConfigSize, 41u);
     for (int slot = 0; slot < 8; slot++)
         EXPECT_EQ(SfxConfig->Offsets[slot], 40u);
