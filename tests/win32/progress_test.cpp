@@ -1,15 +1,12 @@
 // The progress control's pixels: the control of the program itself, painted
 // with known progress values in a window of this test, and read back from
 // the screen.
-#include <windows.h>
-// The program's control id of the same name replaces the system cursor's.
-#undef IDC_ICON
+#include "ui/ui.h"
 
 #include <gtest/gtest.h>
 
-#include "inflate/progress.h"
+#include "extract/progress.h"
 #include "messages/messages.h"
-#include "ui/ui.h"
 
 namespace {
 
@@ -21,7 +18,7 @@ protected:
     {
         CreateProgramHeap();
         ModuleInstance = GetModuleHandleW(nullptr);
-        RegisterWindowClass(PROGRESS_CLASS, ProgressWndProc);
+        RegisterProgressClass();
     }
 
     void SetUp() override
@@ -30,8 +27,8 @@ protected:
                                  Width + 20, Height + 20, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(parent, nullptr);
         MainWindow = parent;
-        Box box = {10, 10, 10 + Width, 10 + Height};
-        ProgressWindow = CreateChildWindow(PROGRESS_CLASS, u"X", parent, &box);
+        ProgressWindow = CreateWindowExW(0, PROGRESS_CLASS, L"X", WS_CHILD, 10, 10, Width, Height,
+                                         parent, (HMENU)0, GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(ProgressWindow, nullptr);
         highlight = GetSysColor(COLOR_HIGHLIGHT);
         highlightText = GetSysColor(COLOR_HIGHLIGHTTEXT);
