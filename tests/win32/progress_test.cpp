@@ -185,13 +185,23 @@ TEST_F(Progress, ARefreshRepaintsWhatWasCoveredEvenWithNothingChanged)
 
 TEST_F(Progress, ARefreshSoonAfterAnotherWaitsForTheCatchUp)
 {
-    Paint(0, 1000, u"first.txt");
-    ASSERT_EQ(At(2, 2), highlightText);
-    RefreshProgress();  // the last refresh: now
-    ProgressDone = 1000;
-    RefreshProgressInTime();
-    ReadBack();
-    EXPECT_EQ(At(2, 2), highlightText);  // noted, not painted
+    // The two refreshes must come within the 15 ms: on a busy machine a
+    // try where they did not is made again.
+    for (int attempt = 0;; attempt++) {
+        Paint(0, 1000, u"first.txt");
+        ASSERT_EQ(At(2, 2), highlightText);
+        DWORD before = GetTickCount();
+        RefreshProgress();  // the last refresh: now
+        ProgressDone = 1000;
+        RefreshProgressInTime();
+        bool soon = GetTickCount() - before < 15;
+        ReadBack();
+        if (!soon && attempt < 20)
+            continue;
+        ASSERT_TRUE(soon) << "no two refreshes within 15 ms in 20 tries";
+        EXPECT_EQ(At(2, 2), highlightText);  // noted, not painted
+        break;
+    }
     CatchUpProgress();
     ReadBack();
     EXPECT_EQ(At(2, 2), highlight);
