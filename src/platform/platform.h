@@ -109,8 +109,6 @@ ProcessHandle StartProgram(const char16_t *command);
 int WaitForProcess(ProcessHandle process, uint32_t ms);
 void CloseProcess(ProcessHandle process);
 void Pause(uint32_t ms);
-// Milliseconds since the system started, wrapping at 2^32 (GetTickCount).
-uint32_t TickCount();
 // Handles every message waiting in the thread's queue, then returns.
 void PumpMessages();
 // Opens or closes a window (with its controls) to mouse and keyboard input.
@@ -141,8 +139,15 @@ uint32_t StringLength(const char *text);
 uint32_t TextLength(const char16_t *text);
 // Copies text into a fresh heap block; null when the heap is exhausted.
 char16_t *HeapCopyText(const char16_t *text);
+// Decodes length bytes of UTF-8 into out, which has room for length units
+// (no byte gives more than one). Strict: -1 for anything that is not UTF-8
+// as Windows' own conversion would refuse it (a stray or missing trailing
+// byte, an overlong form such as C0 AE for ".", an encoded surrogate, a code
+// point above U+10FFFF) and for a NUL. Lax: every byte of a bad sequence
+// becomes U+FFFD, and it never fails. The count of units written otherwise.
+int32_t Utf8ToWide(const uint8_t *bytes, uint32_t length, char16_t *out, bool strict);
 
-// ---- Module -----------------------------------------------------------------
+// ---- Module (Win32 build only: start-up and the user interface) -----------
 // Opens the running image for reading, sharing read and write with others,
 // by its full path in whatever characters it has.
 FileHandle OpenOwnImage();
@@ -158,14 +163,6 @@ void RestrictDllSearch();
 void DisableGhosting();
 // Loads a DLL by name from the system folder only; null when it is not there.
 ModuleHandle LoadSystemLibrary(const char16_t *name);
-void UnloadLibrary(ModuleHandle module);
-// A function of the module by name; null when it has none.
-void *FindEntry(ModuleHandle module, const char *name);
-// Calls a function that takes the program's instance handle and returns a
-// boolean, in the platform's calling convention; its result.
-bool CallWithInstance(void *entry);
-// Calls a function without arguments (its result is not used).
-void CallWithoutArguments(void *entry);
 
 // ---- Texts and message boxes ----------------------------------------------
 // Loads string resource id into buffer (size characters, always terminated);

@@ -19,7 +19,6 @@
 #define lseek _lseeki64
 #endif
 
-#include "../../archive/names.h"
 #include "../../resources/resource.h"
 #include "../../resources/strings.h"
 

@@ -155,20 +155,6 @@ ModuleHandle LoadSystemLibrary(const char16_t *name)
     return LoadLibraryW(path);
 }
 
-void UnloadLibrary(ModuleHandle module) { FreeLibrary((HMODULE)module); }
-
-void *FindEntry(ModuleHandle module, const char *name)
-{
-    return (void *)GetProcAddress((HMODULE)module, name);
-}
-
-bool CallWithInstance(void *entry)
-{
-    return ((BOOL(WINAPI *)(HINSTANCE))entry)((HINSTANCE)ModuleInstance) != 0;
-}
-
-void CallWithoutArguments(void *entry) { ((BOOL(WINAPI *)())entry)(); }
-
 uint32_t LoadStringText(uint16_t id, char16_t *buffer, int size)
 {
     int length = LoadStringW((HINSTANCE)ModuleInstance, id, (LPWSTR)buffer, size);
@@ -397,8 +383,6 @@ int WaitForProcess(ProcessHandle process, uint32_t ms)
 void CloseProcess(ProcessHandle process) { CloseHandle(process); }
 
 void Pause(uint32_t ms) { Sleep(ms); }
-
-uint32_t TickCount() { return GetTickCount(); }
 
 void PumpMessages()
 {

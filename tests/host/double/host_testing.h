@@ -21,9 +21,6 @@ extern long HostAllocsUntilFailure;
 std::string HostUtf8(const char16_t *text);
 std::u16string HostUtf16(const std::string &text);
 
-// The path GetImagePath reports (UTF-8); empty: the test program's own path.
-extern std::string HostImagePath;
-
 // Windows repainted through RepaintWindow, in order.
 extern std::vector<void *> HostRepaints;
 
@@ -48,9 +45,6 @@ extern std::vector<std::string> HostMadeFolders;
 // Writes through WriteBytes that succeed before every later one fails, as
 // on a full disk (-1: never).
 extern long HostWritesUntilFailure;
-
-// Dialog templates that RunModalDialog was asked to run, in order.
-extern std::vector<uint16_t> HostDialogs;
 
 // Processes: commands StartProgram was given and the current folder at each
 // start; answers of the next waits (PROCESS_*; once used up, PROCESS_ENDED);

@@ -137,35 +137,6 @@ void HeapFreeBlock(void *block)
     }
 }
 
-std::string HostImagePath;
-
-// The path GetImagePath reports, as UTF-8.
-static std::string ImagePath()
-{
-    if (!HostImagePath.empty())
-        return HostImagePath;
-    char path[4096];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n < 0)
-        n = 0;
-    path[n] = 0;
-    return path;
-}
-
-FileHandle OpenOwnImage() { return OpenReadShared(ImagePath().c_str()); }
-
-uint32_t GetImagePath(char16_t *buffer) { return CopyOut(ImagePath(), buffer); }
-
-void RestrictDllSearch() {}
-
-void DisableGhosting() {}
-
-ModuleHandle LoadSystemLibrary(const char16_t *) { return nullptr; }
-void UnloadLibrary(ModuleHandle) {}
-void *FindEntry(ModuleHandle, const char *) { return nullptr; }
-bool CallWithInstance(void *) { return false; }
-void CallWithoutArguments(void *) {}
-
 int ShowMessageBox(WindowHandle owner, const char16_t *text, const char16_t *caption,
                    unsigned type)
 {
@@ -463,13 +434,6 @@ int WaitForProcess(ProcessHandle process, uint32_t)
 }
 
 void CloseProcess(ProcessHandle) { HostEvents.push_back("close"); }
-
-uint32_t TickCount()
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (uint32_t)((uint64_t)now.tv_sec * 1000 + (uint64_t)now.tv_nsec / 1000000);
-}
 
 void Pause(uint32_t ms)
 {
