@@ -28,6 +28,8 @@ const Text Texts[] = {
     {12, "Couldn't create %1. Click OK to continue, or Cancel to exit immediately.",
      "%1を作成できません. OKﾎﾞﾀﾝを押すと続行します.  ｷｬﾝｾﾙﾎﾞﾀﾝを押すとただちに終了します."},
     {13, "Error reading from archive.", "ｱｰｶｲﾌﾞから読み込み時にｴﾗｰが発生しました."},
+    {11, "Couldn't create a protected folder. Nothing was installed.",
+     "保護されたﾌｫﾙﾀﾞを作成できません. 何もｲﾝｽﾄｰﾙされていません."},
 };
 
 const WORD English = 1033, Japanese = 1041;
