@@ -3,22 +3,16 @@ command's name beside the image (a downloads folder) or in a folder on PATH
 never runs in place of the extracted one, however the command names it; and
 an elevated run's folder keeps other programs out while the command runs."""
 
+import glob
 import os
 import shutil
 import subprocess
 import unittest
 
 import sfxtest
-from sfxtest import PACK, STUB, run_stub, win_path, work_dir
-
-PROBE = os.environ.get("BREVANT_FOLLOW_PROBE") or os.path.join(
-    sfxtest.TREE, "tests", "e2e", "follow-probe.exe")
-INSTALL_FAILED = "Install Failed. Bad download?"
-
-
-def read(path):
-    with open(path) as f:
-        return f.read()
+from sfxtest import (FOLLOW_PROBE as PROBE, INSTALL_FAILED, PACK, STUB, run_stub, temp_folders,
+                     win_path, work_dir)
+from sfxtest import read_text as read
 
 
 class ProgramPlantingTest(unittest.TestCase):
@@ -36,10 +30,24 @@ class ProgramPlantingTest(unittest.TestCase):
         shutil.copy(PROBE, os.path.join(cls.work, "elsewhere.exe"))
         shutil.copy(PROBE, os.path.join(cls.on_path, "tool.exe"))
 
+    def setUp(self):
+        self.folders = self.unique_folders()
+
+    def tearDown(self):
+        # A run that ends in a fatal box leaves its folder: other tests
+        # count on the names that they find free.
+        for folder in self.unique_folders() - self.folders:
+            shutil.rmtree(folder, ignore_errors=True)
+
+    @staticmethod
+    def unique_folders():
+        return {p for temp in temp_folders() for p in glob.glob(os.path.join(temp, "PH?????"))}
+
     def pack(self, name, command, *options):
         image = os.path.join(self.work, name)
         subprocess.run([PACK, "-o", image, "--force", "--stub", STUB, "--arch", sfxtest.ARCH,
-                        "--flat", "--autostart", "--dest", "unique-temp", "--run", command] +
+                        "--flat", "--autostart", "--dest", "unique-temp", "--delete-after",
+                        "--run", command] +
                        list(options) + [self.payload], check=True, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
         return image
@@ -81,10 +89,11 @@ class ProgramPlantingTest(unittest.TestCase):
         # the manifest asks: this run takes the elevated path.
         record = self.record()
         image = self.pack("elevated.exe", "tool.exe held " + win_path(record),
-                          "--execution-level", "requireAdministrator", "--delete-after")
+                          "--execution-level", "requireAdministrator")
         result = run_stub(image, timeout=60)
         self.assertEqual((result.errors, result.boxes, result.exit_code), ([], [], 0), result)
         self.assertEqual(read(record), "entries=2 held")
+        self.assertEqual(self.unique_folders() - self.folders, set(), "the clean-up removes it")
 
 
 if __name__ == "__main__":
