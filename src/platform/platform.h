@@ -62,7 +62,9 @@ bool IsFolder(const char16_t *path);
 bool RemoveFolder(const char16_t *path);
 bool DeleteFileAt(const char16_t *path);
 // The system temporary folder, with its trailing backslash, into a
-// PATH_CHARS buffer; its length, 0 when the platform gives none.
+// PATH_CHARS buffer; its length, 0 when the platform gives none. A process
+// running as SYSTEM gets a folder that only SYSTEM and administrators may
+// enter, where the platform has one.
 uint32_t GetTempFolder(char16_t *buffer);
 // The process's current folder into a PATH_CHARS buffer; its length, 0 when
 // it does not fit.
@@ -93,7 +95,27 @@ bool FileIsAbsent(const char16_t *path);
 // process holds it without sharing write access, or no access at all).
 bool CanOpenForWriting(const char16_t *path);
 
+// ---- Elevated runs ------------------------------------------------------------
+// True when the process runs with an administrator's full rights or as
+// SYSTEM (integrity level high or above): another program of the same user,
+// at the medium level, must then not be able to change what it runs.
+bool RunsElevated();
+// Makes the new folder path, which must not exist yet, with the security
+// descriptor given as self-relative bytes, and opens it in the same step.
+// The handle shares no delete access: while it is open, nobody can rename
+// or remove the folder. INVALID_FILE when the folder cannot be made, or
+// what was opened is not a plain folder (a reparse point is refused).
+FileHandle CreateHeldFolder(const char16_t *path, const uint8_t *descriptor);
+
 // ---- Processes ------------------------------------------------------------------
+// Finds a program's file by name as the platform starts one, ".exe" added to
+// a name without an extension: in folder and, when everywhere is set, then
+// in the system folder, the Windows folder and the folders of PATH; a full
+// path is only checked. Its full path into a PATH_CHARS buffer; false when
+// it is in none of them, or is a folder. Neither the image's folder nor the
+// current folder is searched (unless folder or PATH names them).
+bool FindProgram(const char16_t *name, const char16_t *folder, bool everywhere,
+                 char16_t *path);
 typedef void *ProcessHandle;
 // Starts a command line (program and arguments, found by the platform's
 // usual rules) detached from this program: no console, no inherited

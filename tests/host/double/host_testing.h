@@ -53,6 +53,17 @@ extern std::vector<std::string> HostStartedCommands;
 extern std::vector<std::string> HostStartFolders;
 extern std::vector<int> HostWaitResults;
 extern bool HostStartFails;
+// Programs of the system's folders and PATH (bare name with its extension
+// to full Windows path) that FindProgram finds after the folder it is given.
+extern std::map<std::string, std::string> HostSystemPrograms;
+// Elevated runs: RunsElevated's answer; CreateHeldFolder refuses every folder
+// while HostHeldFolderFails is set, and keeps the handle of each folder it
+// made by host path (a held folder cannot be removed) and the descriptor it
+// was last given.
+extern bool HostElevated;
+extern bool HostHeldFolderFails;
+extern std::map<std::string, int> HostHeldFolders;
+extern const uint8_t *HostHeldDescriptor;
 // Files (Windows paths as given) that cannot be opened for writing, each
 // for the given number of pauses.
 extern std::map<std::string, int> HostBusyFiles;
