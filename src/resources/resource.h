@@ -11,6 +11,7 @@
 #define IDS_READ_ERROR 13
 #define IDS_WRITE_FAILED 14
 #define IDS_FOLDER_UNUSABLE 15
+#define IDS_DEST_UNUSABLE 11  // among ids 0 to 15, the one block of the table
 
 // Dialog templates.
 #define IDD_INSTALLER 108

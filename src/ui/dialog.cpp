@@ -53,7 +53,7 @@ static void Initialise(WindowHandle dialog)
         SetControlText(dialog, IDC_DEST_DIR, ImageFolder());
         break;
     case DEST_FIXED:
-        SetControlText(dialog, IDC_DEST_DIR, ConfigText(CFG_FIXED_DIR));
+        SetControlText(dialog, IDC_DEST_DIR, FixedFolder());
         break;
     }
 
@@ -108,8 +108,7 @@ static bool InstallerDestination(char16_t *destination)
         MakeOwnFolder(destination);
         return true;
     case DEST_FIXED:
-        if (!CopyPath(destination, ConfigText(CFG_FIXED_DIR)))
-            ShowFatal(InternalErrorText);
+        CopyPath(destination, FixedFolder());
         return false;
     }
     ShowFatal(InternalErrorText);
