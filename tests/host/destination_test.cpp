@@ -39,6 +39,7 @@ protected:
         settings.texts[CFG_RUN_COMMAND] = waitFile.empty() ? "" : "setup.exe";
         settings.texts[CFG_WAIT_FILE] = waitFile;
         TempImage image(ImageAround(pack::BuildConfigBlock(settings)));
+        HostResetBoxes();
         LoadConfig();
         try {
             return "folder " + HostUtf8(FixedFolder());
@@ -75,9 +76,11 @@ TEST_F(FixedDestination, AFolderTooLongOnceExpandedIsRefused)
     HostVariables["LONG"] = "C:\\" + std::string(250, 'l');
     std::string box = Pick("%LONG%\\Programs");
     EXPECT_EQ(box.substr(0, 16), "The folder %LONG");
-    // One that fits, but not with its backslash.
-    HostVariables["LONG"] = "C:\\" + std::string(256, 'l');
-    EXPECT_EQ(Pick("%LONG%").substr(0, 14), "The folder C:\\");
+    // Room is kept for the backslash.
+    HostVariables["LONG"] = "C:\\" + std::string(255, 'l');
+    EXPECT_EQ(Pick("%LONG%"), "folder " + HostVariables["LONG"]);
+    HostVariables["LONG"] += "l";
+    EXPECT_EQ(Pick("%LONG%"), "The folder %LONG% cannot be extracted to. Nothing was extracted.");
 }
 
 TEST_F(FixedDestination, TheWaitFileBehindTheFolderMustFitAsWell)

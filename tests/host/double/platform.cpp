@@ -75,12 +75,12 @@ std::u16string HostUtf16(const std::string &text)
     return out;
 }
 
-// Copies text into a PATH_CHARS buffer; its length, 0 (buffer empty) when
-// it does not fit.
-static uint32_t CopyOut(const std::string &text, char16_t *buffer)
+// Copies text into a buffer of size units; its length, 0 (buffer empty)
+// when it does not fit.
+static uint32_t CopyOut(const std::string &text, char16_t *buffer, uint32_t size = PATH_CHARS)
 {
     std::u16string wide = HostUtf16(text);
-    if (wide.size() >= PATH_CHARS) {
+    if (wide.size() >= size) {
         buffer[0] = 0;
         return 0;
     }
@@ -321,13 +321,7 @@ uint32_t ExpandReferences(const char16_t *text, char16_t *buffer, uint32_t size)
         out += found->second;
         at = end + 1;
     }
-    std::u16string wide = HostUtf16(out);
-    if (wide.size() >= size) {
-        buffer[0] = 0;
-        return 0;
-    }
-    memcpy(buffer, wide.c_str(), (wide.size() + 1) * 2);
-    return (uint32_t)wide.size();
+    return CopyOut(out, buffer, size);
 }
 
 // The host's current folder as the program sees it: relative to the drive
