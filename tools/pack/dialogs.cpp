@@ -1,8 +1,8 @@
 // The publisher's title, banner and link in the image's copy of the stub's
 // dialog templates (both forms, English and Japanese): the stub shows and
 // opens whatever its templates hold, and takes the title as the caption of
-// its message boxes. Without a link the link control is emptied, hidden and
-// disabled: no dead address is shown or opened.
+// its message boxes. The stub's own link is empty, hidden and disabled, and
+// stays so without --link: no dead address is shown or opened.
 //
 // Template format notes (DLGTEMPLATE, as a resource compiler writes a
 // DIALOG): style and extended style (DWORD each), the control count cdit,
@@ -246,10 +246,12 @@ Bytes BrandDialog(const Bytes &data, uint32_t language, const ProgramResources &
     bool shown = !program.link[l].empty();
     if (link) {
         link->text = Field();
-        if (shown)
+        if (shown) {
             link->text.text = Utf16(program.link[l], "--link");
-        else
+            link->style = (link->style | WS_VISIBLE) & ~WS_DISABLED;
+        } else {
             link->style = (link->style & ~WS_VISIBLE) | WS_DISABLED;
+        }
     }
     // The line shared out: each text keeps the stub's rectangle while it
     // fits there; else the link takes what it needs at the right edge and
