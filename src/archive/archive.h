@@ -72,8 +72,7 @@ int32_t FindSignature(FileHandle image, uint16_t low, uint16_t high);
 
 // What the walk finds at an offset.
 enum WalkStep {
-    WALK_ENTRY,   // a local header, read whole, with a name of at most 250 bytes
-                  // (777 for a UTF-8 name)
+    WALK_ENTRY,   // a local header, read whole, with its name
     WALK_END,     // the central directory or the end record: every entry was walked
     WALK_BROKEN,  // anything else: the image was cut short or a header is damaged
 };
@@ -81,9 +80,12 @@ enum WalkStep {
 // Reads the local header at offset with its name, in one read, into header
 // and a buffer of this file's: the name's bytes there, terminated, which
 // follow the header's 30 bytes as read (until the next call); null when no
-// local header stands there, whole with its name of at most 250 bytes (777
-// for a UTF-8 name).
+// local header stands there, whole with its name. A name of more than
+// MAX_UTF8_NAME_LENGTH bytes is held cut to that many.
 const char *ReadLocalEntry(FileHandle image, uint32_t offset, LocalHeader *header);
+// Whether the entry's name is one a path can hold: at most 250 bytes, 777
+// for a UTF-8 name. A longer one is walked but never created.
+bool NameFits(const LocalHeader *header);
 // What the walk finds at offset, the local header read into header; the
 // name is not read (--describe).
 WalkStep ReadLocalHeader(FileHandle image, uint32_t offset, LocalHeader *header);

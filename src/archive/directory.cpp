@@ -25,6 +25,7 @@
 // is 65,535 records only when exactly that many fill the directory up to the
 // end record, as ZIP64 puts its own records between the two.
 #include "archive.h"
+#include "names.h"
 
 #include "../platform/platform.h"
 
@@ -186,7 +187,8 @@ static ArchiveCheck CheckWithPiece(Piece *piece, ArchiveSummary *archive)
         const uint8_t *name = (const uint8_t *)ReadLocalEntry(piece->File, local, &header);
         if (Get32(r + 42) + bias != local || !name ||
             !SameBytes(name - LOCAL_HEADER_SIZE + 6, r + 8, 22) ||
-            !SameBytes(name, r + CENTRAL_RECORD_SIZE, nameLength))
+            !SameBytes(name, r + CENTRAL_RECORD_SIZE,
+                       nameLength < MAX_UTF8_NAME_LENGTH ? nameLength : MAX_UTF8_NAME_LENGTH))
             return ARCHIVE_DISAGREES;
         // Data that runs past the directory keeps the walk from ending
         // there. Only a size that wraps the offsets around steps back: onto

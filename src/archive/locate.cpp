@@ -55,14 +55,24 @@ const char *ReadLocalEntry(FileHandle image, uint32_t offset, LocalHeader *heade
     if (got < LOCAL_HEADER_SIZE || Get16(bytes) != LOCAL_SIG_LOW || Get16(bytes + 2) != LOCAL_SIG_HIGH)
         return nullptr;
     CopyBytes(header, bytes + 4, sizeof *header);
-    // A longer name than any archive of ours holds: a damaged header. A
-    // UTF-8 name takes up to three bytes for each unit of a path.
+    // A name longer than any path holds (another tool's archive may have
+    // one) is read as far as the buffer goes: the entry is walked and
+    // checked as any other, and its name is refused as one that cannot be
+    // created (NameFits).
     uint32_t length = header->NameLength;
-    uint32_t longest = header->GeneralFlags & ZIP_FLAG_UTF8 ? MAX_UTF8_NAME_LENGTH : MAX_NAME_LENGTH;
-    if (length > longest || got - LOCAL_HEADER_SIZE < length)
+    if (length > MAX_UTF8_NAME_LENGTH)
+        length = MAX_UTF8_NAME_LENGTH;
+    if (got - LOCAL_HEADER_SIZE < length)
         return nullptr;
     EntryBytes[LOCAL_HEADER_SIZE + length] = 0;
     return (const char *)bytes + LOCAL_HEADER_SIZE;
+}
+
+bool NameFits(const LocalHeader *header)
+{
+    // A UTF-8 name takes up to three bytes for each unit of a path.
+    return header->NameLength <=
+           (header->GeneralFlags & ZIP_FLAG_UTF8 ? MAX_UTF8_NAME_LENGTH : MAX_NAME_LENGTH);
 }
 
 WalkStep ReadLocalHeader(FileHandle image, uint32_t offset, LocalHeader *header)

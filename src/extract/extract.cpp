@@ -162,6 +162,10 @@ void ExtractAll(char16_t *destination, int overwrite)
     if (!usable)
         base = (int32_t)TextLength(destination);
     MakeDirs(destination);
+    if (usable && base > 0 && !IsFolder(destination)) {
+        destination[base - 1] = 0;  // named as the user knows it
+        RefuseDestination(destination);
+    }
 
     ProgressTotal = Archive.TotalSize;
     ProgressDone = 0;
@@ -174,6 +178,8 @@ void ExtractAll(char16_t *destination, int overwrite)
         // Bit 11 says UTF-8; without it the name is in the code page of the
         // system.
         uint32_t got = header.NameLength;
+        if (got > MAX_UTF8_NAME_LENGTH)
+            got = MAX_UTF8_NAME_LENGTH;  // as much as was read
         bool utf8 = (header.GeneralFlags & ZIP_FLAG_UTF8) != 0;
         MakeShownName(name, got, utf8, shown);
         int32_t units = DecodeStored(name, got, utf8, true, wide);
@@ -189,7 +195,7 @@ void ExtractAll(char16_t *destination, int overwrite)
         // The whole name is checked before anything of it is made, so that
         // a refused name leaves no folder behind. The path: the name behind
         // the destination, '/' made '\\'.
-        bool creatable = usable && units > 0 && (uint32_t)(base + units) < PATH_CHARS &&
+        bool creatable = usable && units > 0 && NameFits(&header) && (uint32_t)(base + units) < PATH_CHARS &&
                          WideNameIsCreatable(wide, (uint32_t)units) &&
                          !(folder && (header.CompressedSize | header.UncompressedSize));
         if (creatable) {

@@ -16,9 +16,18 @@
 void CheckImageArchive();
 // Extracts every entry of the archive that CheckImageArchive checked below
 // destination (a PATH_CHARS buffer, possibly empty), which on return holds
-// the destination with its trailing backslash. overwrite non-zero: existing
+// the destination with its trailing backslash. A destination that is no
+// folder once made (a file stands in its place) ends the process with one
+// box naming it, before any entry is written. overwrite non-zero: existing
 // files are replaced without asking. Ends the process on a cancelled prompt.
 void ExtractAll(char16_t *destination, int overwrite);
+// The fixed destination (CFG_FIXED_DIR) with its %NAME% references
+// expanded. One that does not expand, is not absolute (X:\ or
+// \\server\share), leaves no room for its backslash or for the wait file
+// behind it ends the process with one box naming the folder.
+const char16_t *FixedFolder();
+// The box "The folder ... cannot be extracted to.", then exit code 1.
+[[noreturn]] void RefuseDestination(const char16_t *folder);
 // Set by ExtractAll when an entry could not be created, written or verified,
 // or has a method it cannot decode; the run then ends with exit code 2.
 extern bool ExtractionIncomplete;

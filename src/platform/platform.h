@@ -70,6 +70,11 @@ uint32_t GetTempFolder(char16_t *buffer);
 // it does not fit.
 uint32_t GetCurrentFolder(char16_t *buffer);
 bool SetCurrentFolder(const char16_t *path);
+// text with every %NAME% reference to a variable of the process's
+// environment replaced by its value (a reference to none stays as written),
+// into a buffer of size units; its length, 0 (buffer empty) when the result
+// and its terminating zero do not fit or cannot be made.
+uint32_t ExpandReferences(const char16_t *text, char16_t *buffer, uint32_t size);
 
 // One entry of a folder search.
 #define FOUND_DIRECTORY 0x01  // a folder, or a link to one

@@ -56,6 +56,10 @@ int SfxMain(ModuleHandle instance)
     LoadConfig();
     // Before any dialog or folder: a damaged download shows nothing else.
     CheckImageArchive();
+    // A fixed folder that cannot be used is refused before the dialog,
+    // whose start message would come while the box is up.
+    if (SfxConfig->DestKind == DEST_FIXED)
+        FixedFolder();
     if (SfxConfig->Flags & SFX_CTL3D)
         Ctl3dStart();
     DialogBoxParamW((HINSTANCE)ModuleInstance,

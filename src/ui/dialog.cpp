@@ -86,7 +86,7 @@ static void Initialise(HWND dialog)
         SetText(dialog, IDC_DEST_DIR, ImageFolder());
         break;
     case DEST_FIXED:
-        SetText(dialog, IDC_DEST_DIR, ConfigText(CFG_FIXED_DIR));
+        SetText(dialog, IDC_DEST_DIR, FixedFolder());
         break;
     }
 
@@ -140,8 +140,7 @@ static bool InstallerDestination(char16_t *destination)
         MakeOwnFolder(destination);
         return true;
     case DEST_FIXED:
-        if (!CopyPath(destination, ConfigText(CFG_FIXED_DIR)))
-            ShowFatal(InternalErrorText);
+        CopyPath(destination, FixedFolder());
         return false;
     }
     ShowFatal(InternalErrorText);

@@ -14,7 +14,8 @@ from sfxtest import PACK, STUB, run_stub, win_path, work_dir
 
 IDC_START, IDC_ABOUT, IDC_DEST_DIR = 1001, 1002, 1005
 BANNER = "Brevant self-extracting archive"
-LINK = "https://brevant.example/"
+# Without --link the link is empty, hidden and disabled: nothing to click.
+NO_LINK_STYLE = (0x50020100 & ~0x10000000) | 0x08000000
 DIALOG_STYLE = 0x90C800C0
 # What the platform adds to a dialog of a program marked for Windows 4.0 or
 # later: sibling clipping and the 3D look (DS_3DLOOK); an edit's border
@@ -34,7 +35,7 @@ INSTALLER = {
         ("Button", 1002, 0x50010000, (207, 45, 50, 14), "About", "ﾊﾞｰｼﾞｮﾝ情報"),
         ("Static", 1003, 0x50000003, (3, 7, 20, 20), "", ""),
         ("Static", 0xFFFF, 0x50020002, (0, 62, 148, 8), BANNER, BANNER),
-        ("Static", 1011, 0x50020100, (151, 62, 112, 8), LINK, LINK),
+        ("Static", 1011, NO_LINK_STYLE, (151, 62, 112, 8), "", ""),
     ],
 }
 EXTRACTOR = {
@@ -52,7 +53,7 @@ EXTRACTOR = {
         ("Button", 1002, 0x50010000, (207, 45, 50, 14), "About", "ﾊﾞｰｼﾞｮﾝ情報"),
         ("Static", 1003, 0x50000003, (3, 7, 20, 20), "", ""),
         ("Static", 0xFFFF, 0x50020002, (0, 91, 148, 8), BANNER, BANNER),
-        ("Static", 1011, 0x50020100, (151, 91, 112, 8), LINK, LINK),
+        ("Static", 1011, NO_LINK_STYLE, (151, 91, 112, 8), "", ""),
     ],
 }
 

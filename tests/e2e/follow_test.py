@@ -94,8 +94,8 @@ class FollowUpTest(unittest.TestCase):
         self.assertEqual(read(mark), "disabled")
 
     def test_a_destination_that_cannot_be_entered_runs_nothing(self):
-        # A file where the destination folder should be: nothing can be
-        # extracted (each entry is refused with OK) and nothing runs.
+        # A file where the destination folder should be: one box names the
+        # folder, nothing is extracted and nothing runs.
         blocker = os.path.join(self.work, "blocker")
         with open(blocker, "w") as f:
             f.write("a file, not a folder")
@@ -103,8 +103,9 @@ class FollowUpTest(unittest.TestCase):
         image = self.pack("blocked.exe", "--dest", "fixed:" + win_path(blocker) + "\\sub",
                           "--run", "follow-probe.exe record " + win_path(record))
         result = run_stub(image, timeout=60)
-        self.assertEqual(result.exit_code, 2, result)  # nothing could be extracted
-        self.assertTrue(all(b.text.startswith("Couldn't create") for b in result.boxes), result)
+        self.assertEqual(result.exit_code, 1, result)
+        self.assertEqual([b.text for b in result.boxes],
+                         ["The folder %s\\sub cannot be extracted to. Nothing was extracted." % win_path(blocker)])
         self.assertFalse(os.path.exists(record))
 
 

@@ -36,7 +36,7 @@ class Images:
 
     def pack(self, name, *options):
         image = os.path.join(self.work, name)
-        subprocess.run([PACK, "-o", image, "--force", "--stub", STUB, "--arch", sfxtest.ARCH, "--flat", "--dest", "image-dir"] +
+        subprocess.run([PACK, "-o", image, "--force", "--stub", STUB, "--arch", sfxtest.ARCH, "--flat", "--dest", "image-dir", "--link", LINK] +
                        list(options) + [self.payload], check=True, stdout=subprocess.DEVNULL)
         return image
 

@@ -297,7 +297,6 @@ TEST_F(Extract, AnArchiveThatDisagreesWithItsDirectoryWritesNothing)
         {"a record's offset", changed([&](auto &i) { i[secondRecord + 42] ^= 1; })},
         {"a record whose local entry is gone", WithDirectoryOf(Image({three[0], three[1]}), whole)},
         {"a local entry that no record lists", WithDirectoryOf(whole, Image({three[0], three[1]}))},
-        {"a name over 250 bytes", Image({{"first", "1"}, {std::string(251, 'n'), "2"}})},
         {"a data descriptor", Image({{"plain", "p"}, described})},
         {"a ZIP64 size", Image({huge})},
         {"a ZIP64 disk", changed([&](auto &i) { Poke16(i, end + 6, 0xFFFF); })},
@@ -628,6 +627,35 @@ TEST_F(Extract, RefusesPathsLongerThanTheBuffer)
     std::string full = "C:\\" + std::string(256, 'z');
     Run({{"x", "x"}}, full.c_str());
     EXPECT_EQ(HostBoxes.size(), 1u);
+}
+
+// Another tool's archive may hold a name longer than a path takes: that
+// entry is one that cannot be created, and every other is extracted.
+TEST_F(Extract, ANameLongerThanAPathTakesIsOneThatCannotBeCreated)
+{
+    std::string ansi(251, 'n'), utf8(778, 'u');
+    Run({{ansi, "a"}, {"b.txt", "b"}, {utf8, "u", 8, 0x4F21, 0x6000, false, 0, 0, ZIP_FLAG_UTF8}});
+    ASSERT_EQ(HostBoxes.size(), 2u);
+    EXPECT_EQ(HostBoxes[0].text.substr(0, 20), "Couldn't create nnnn");
+    EXPECT_EQ(HostBoxes[1].text.substr(0, 20), "Couldn't create uuuu");
+    EXPECT_TRUE(ExtractionIncomplete);
+    EXPECT_EQ(Tree(Dest()), std::vector<std::string>{"b.txt"});
+}
+
+// A file where the destination folder should be: one box that names the
+// folder, exit code 1, nothing written.
+TEST_F(Extract, ADestinationThatIsAFileIsRefusedOnceBeforeAnything)
+{
+    std::ofstream(root_ / "C" / "taken") << "a file";
+    try {
+        Run({{"a.txt", "a"}, {"sub/b.txt", "b"}}, "C:\\taken");
+        FAIL() << "the run went on";
+    } catch (const HostExit &exit) {
+        EXPECT_EQ(exit.code, 1u);
+    }
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"The folder C:\\taken cannot be extracted to. Nothing was extracted."});
+    EXPECT_EQ(ReadFile(root_ / "C" / "taken"), "a file");
+    EXPECT_EQ(Tree(root_ / "C"), (std::vector<std::string>{"dest/", "taken", "temp/"}));
 }
 
 // Code page 932: the second byte of U+8868 (0x95 0x5C) is the byte of a

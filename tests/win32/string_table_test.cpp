@@ -23,6 +23,8 @@ const Text Texts[] = {
     {3, "Couldn't verify %1.", "%1 を検査することができません."},
     {4, "Internal error. Bad download?", "内部ｴﾗｰです. ﾀﾞｳﾝﾛｰﾄﾞが失敗しています."},
     {7, "Install Failed. Bad download?", "ｲﾝｽﾄｰﾙは失敗しました. ﾀﾞｳﾝﾛｰﾄﾞが失敗しています."},
+    {8, "The folder %1 cannot be extracted to. Nothing was extracted.",
+     "ﾌｫﾙﾀﾞ %1 には解凍できません. 何も解凍していません."},
     {9, "Unzipping %1", "%1 を解凍中です"},
     {10, "%1 exists. Replace?", "%1 はすでに存在します. 上書きしますか?"},
     {11, "Couldn't create a protected folder. Nothing was installed.",

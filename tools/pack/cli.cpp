@@ -149,6 +149,8 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     std::string description = options.haveText[CFG_DESCRIPTION] ? TextArgument(options.texts[CFG_DESCRIPTION]) : "";
     ProgramResources program = ProgramResourcesFrom(options.program, options.icon, description);
     Warn(options, err);
+    if (plan.config.destKind == DEST_FIXED)
+        CheckFixedFolder(Destination(options).substr(6), err);
 
     std::vector<InputItem> items =
         CollectInputs(options.inputs, options.flat, encoder, options.output, options.followLinks);

@@ -266,6 +266,8 @@ void Walk(FileHandle image, Report &report, const TextEncoder &codepage, bool js
         else
             entry.name = UnicodePath(extra, name, &utf8) ? Quote(utf8, nullptr, json) : Quote(name, &codepage, json);
         entry.problem = CheckEntry(image, h + LOCAL_HEADER_SIZE + header.NameLength + header.ExtraLength, header);
+        if (!NameFits(&header))
+            entry.problem = "a name of " + std::to_string(header.NameLength) + " bytes: the stub cannot create it";
         if (!entry.problem.empty())
             report.failures++;
         report.total += header.UncompressedSize;
@@ -303,6 +305,36 @@ void Refusals(FileHandle image, Report &report)
     report.failures += (int)report.refusals.size();
 }
 
+// The title, banner and link of the dialog form the image shows, English
+// then Japanese where that differs: a line each, or JSON members.
+void PrintDialog(const ProgramInfo &program, uint32_t form, bool json, std::ostream &out)
+{
+    static const char *const kLabels[] = {"  title:         ", "  banner:        ", "  link:          "};
+    static const char *const kKeys[] = {"title", "banner", "link"};
+    const ProgramInfo::Dialog *dialog[2] = {};
+    for (const ProgramInfo::Dialog &d : program.dialogs)
+        if (d.form == form)
+            dialog[d.japanese] = &d;
+    if (!dialog[0])
+        return;
+    for (int k = 0; k < 3; k++) {
+        std::string text[2];
+        for (int l = 0; l < 2; l++) {
+            const ProgramInfo::Dialog *d = dialog[l] ? dialog[l] : dialog[0];
+            const std::u16string &t = k == 0 ? d->title : k == 1 ? d->banner : d->link;
+            text[l] = k == 2 && t.empty() ? (json ? "null" : "none") : Quote(Utf8Of(t.c_str()), nullptr, json);
+        }
+        if (json) {
+            out << ", \"" << kKeys[k] << "\": " << text[0] << ", \"" << kKeys[k] << "_ja\": " << text[1];
+            continue;
+        }
+        out << kLabels[k] << text[0];
+        if (text[1] != text[0])
+            out << " (Japanese: " << text[1] << ")";
+        out << "\n";
+    }
+}
+
 // Names in the table go without their quotes where nothing needed escaping.
 std::string Bare(const std::string &quoted)
 {
@@ -326,6 +358,7 @@ void PrintText(const std::string &path, const Report &report, const TextEncoder 
             for (size_t i = 0; i < program.icons.size(); i++)
                 out << (i ? ", " : "") << program.icons[i];
             out << (program.icons.empty() ? "none\n" : "\n");
+            PrintDialog(program, SfxConfig->Flags & SFX_EXTRACTOR_UI ? IDD_EXTRACTOR : IDD_INSTALLER, false, out);
             if (!program.fileVersion.empty())
                 out << "  version:       " << program.fileVersion << "\n";
             for (auto &field : program.version) {
@@ -411,6 +444,7 @@ void PrintJson(const std::string &path, const Report &report, const TextEncoder 
                 out << (i ? ", " : "") << Quote(program.version[i].first, nullptr, true) << ": "
                     << Quote(program.version[i].second, nullptr, true);
             out << "}";
+            PrintDialog(program, flags & SFX_EXTRACTOR_UI ? IDD_EXTRACTOR : IDD_INSTALLER, true, out);
         }
         out << "},\n";
         out << "  \"configuration\": {\n    \"offset\": " << report.configAt << ", \"size\": " << ConfigSize

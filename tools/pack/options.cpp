@@ -37,7 +37,10 @@ const char kUsage[] =
     "                       folder), image-dir (the folder of the .exe),\n"
     "                       unique-temp (a new folder PHnnnnn in the temporary\n"
     "                       folder), fixed:PATH (PATH with its backslash and\n"
-    "                       the longest entry name under 260 UTF-16 units).\n"
+    "                       the longest entry name under 260 UTF-16 units;\n"
+    "                       X:\\..., \\\\server\\share\\... or beginning with a\n"
+    "                       reference such as %LOCALAPPDATA%, expanded by the\n"
+    "                       stub from the user's environment).\n"
     "                       Default: unique-temp for the installer, image-dir\n"
     "                       for the extractor\n"
     "\n"
@@ -49,6 +52,11 @@ const char kUsage[] =
     "  --start-message T    shown when the dialog starts (before autostart)\n"
     "  --init-message T     shown before the dialog appears\n"
     "  --about T            shown by the About button\n"
+    "  --title T            the dialog's title, also every message box's caption\n"
+    "  --banner T           the line at the dialog's foot (default: --product)\n"
+    "  --link URL|none      the web link beside it (https://, http://, mailto:);\n"
+    "                       default: none shown. Each of the three also in a\n"
+    "                       -ja form for the Japanese dialog (default: the same)\n"
     "  --description T      the dialog's description text\n"
     "  --run T              command run in the destination after extraction\n"
     "  --wait-file T        after the command ends, wait until this file (in\n"
@@ -238,7 +246,9 @@ Options Parse(std::vector<std::string> args)
             options.icon = takeValue();
         } else if (arg == "--exe-icon" || arg == "--file-version" || arg == "--product-version" ||
                    arg == "--product" || arg == "--company" || arg == "--copyright" ||
-                   arg == "--file-description" || arg == "--execution-level") {
+                   arg == "--file-description" || arg == "--execution-level" || arg == "--title" ||
+                   arg == "--title-ja" || arg == "--banner" || arg == "--banner-ja" || arg == "--link" ||
+                   arg == "--link-ja") {
             options.program[arg] = takeValue();
         } else if (arg == "--mtime") {
             options.mtime = takeValue();

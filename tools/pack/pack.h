@@ -158,8 +158,14 @@ struct ProgramResources {
     std::string product, company, copyright, fileDescription;  // UTF-8
     std::string executionLevel;  // into the manifest; empty: the stub's own
     bool iconImplied = false;    // the dialog's --icon, not an --exe-icon of its own
+    // The dialogs' title, banner and link (UTF-8), [0] English, [1] Japanese:
+    // an empty title or banner keeps the stub's, an empty link hides it.
+    std::string title[2], banner[2], link[2];
+    bool dialogAsked = false;   // --title, --banner or --link, or a -ja form
     bool any() const;
 };
+// The options of the dialogs' texts, each also with "-ja".
+extern const char *const kDialogOptions[3];  // --title, --banner, --link
 // The resources the options give (--exe-icon, else icon; --file-version,
 // --product-version, --product, --company, --copyright, --file-description,
 // which defaults to the product, else to description; --execution-level).
@@ -177,6 +183,12 @@ struct ProgramInfo {
     std::vector<std::pair<std::string, std::string>> version;
     std::string fileVersion, executionLevel;
     std::vector<std::string> icons;
+    struct Dialog {
+        uint32_t form = 0;  // IDD_INSTALLER, IDD_EXTRACTOR
+        bool japanese = false;
+        std::u16string title, banner, link;  // link: empty when none is shown
+    };
+    std::vector<Dialog> dialogs;
 };
 bool ReadProgramInfo(const Bytes &image, ProgramInfo *info);
 // What keeps the program in image from starting as itself: PE headers that
@@ -355,6 +367,10 @@ void CheckPathLimits(const ConfigSettings &config, const std::vector<InputItem> 
 // The part of the image before the first entry (stub, configuration header
 // and stream), which needs nothing of the entries.
 BuiltImage BuildPrefix(const ImagePlan &plan);
+// Refuses a fixed folder that is neither absolute (X:\..., \\server\share)
+// nor begins with a %NAME% reference, or holds a '%' of no reference; warns
+// on err about references to variables Windows does not always have.
+void CheckFixedFolder(const std::string &path, std::ostream &err);
 void CheckStub(const Bytes &stub);
 // BuildPrefix with the program's resources in plan.stub; an icon whose
 // images push the configuration past the scan is refused naming them.

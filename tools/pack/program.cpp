@@ -47,6 +47,7 @@ ProgramResources ProgramResourcesFrom(const std::map<std::string, std::string> &
         program.version |= given.count(option) > 0;
     if (program.fileDescription.empty())
         program.fileDescription = !program.product.empty() ? program.product : description;
+    resource::DialogTextsFrom(given, program);
     program.executionLevel = value("--execution-level");
     if (given.count("--execution-level") && program.executionLevel != "asInvoker" &&
         program.executionLevel != "highestAvailable" && program.executionLevel != "requireAdministrator")
@@ -58,11 +59,14 @@ ProgramResources ProgramResourcesFrom(const std::map<std::string, std::string> &
 
 Bytes WithProgramResources(const Bytes &stub, const ProgramResources &program, std::ostream &err)
 {
-    if (!program.any())
-        return stub;
+    // Every image's dialogs are written, its link hidden without --link;
+    // a stand-in without resources has none.
     PeLayout pe;
     bool resources = ReadPeLayout(stub, &pe) && PeDirectory(stub, pe, IMAGE_DIRECTORY_ENTRY_RESOURCE);
-    if (!resources && program.iconImplied && !program.version && program.executionLevel.empty()) {
+    if (!resources && !program.any() && !program.dialogAsked)
+        return stub;
+    if (!resources && program.iconImplied && !program.version && program.executionLevel.empty() &&
+        !program.dialogAsked) {
         err << "brevant-pack: warning: the stub has no resource section: --icon shows in the dialog only\n";
         return stub;
     }

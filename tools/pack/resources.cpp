@@ -31,6 +31,7 @@ using namespace resource;
 namespace {
 
 constexpr uint32_t RT_ICON = 3;
+constexpr uint32_t RT_DIALOG = 5;
 constexpr uint32_t RT_GROUP_ICON = 14;
 constexpr uint32_t RT_VERSION = 16;
 constexpr uint32_t RT_MANIFEST = 24;
@@ -67,6 +68,7 @@ struct Resource {
     ResourceId type, name;
     uint32_t language = 0, codePage = 0;
     Bytes data;
+    size_t dataAt = 0, entryAt = 0;  // as read: the file offsets of the data and its data entry
 };
 
 // One IMAGE_SECTION_HEADER, as read.
@@ -156,6 +158,8 @@ private:
             uint32_t data = At(rva - section_.VirtualAddress, size);
             path.codePage = Get32(image_, entry + image_resource_data_entry::CodePage);
             path.data.assign(image_.begin() + data, image_.begin() + data + size);
+            path.dataAt = data;
+            path.entryAt = entry;
             found_.push_back(path);
         }
     }
@@ -376,6 +380,26 @@ Bytes RewriteResources(const Bytes &stub, const ProgramResources &program)
     }
     if (!program.executionLevel.empty())
         SetExecutionLevel(resources, program.executionLevel);
+    // The dialogs alone, each no longer than before, are written over their
+    // own bytes: the rest of the stub stays as built.
+    bool dialogs = false, inPlace = !program.any();
+    Bytes patched = stub;
+    for (Resource &r : resources)
+        if (r.type.name.empty() && r.type.id == RT_DIALOG && r.name.name.empty()) {
+            Bytes branded = BrandDialog(r.data, r.language, program);
+            inPlace &= branded.size() <= r.data.size();
+            if (inPlace) {
+                std::fill(patched.begin() + r.dataAt, patched.begin() + r.dataAt + r.data.size(), 0);
+                std::copy(branded.begin(), branded.end(), patched.begin() + r.dataAt);
+                PutAt32(patched, r.entryAt + image_resource_data_entry::Size, (uint32_t)branded.size());
+            }
+            r.data = branded;
+            dialogs = true;
+        }
+    if (!dialogs && program.dialogAsked)
+        throw PackError("the stub has no dialog templates to write --title, --banner or --link into");
+    if (inPlace)
+        return patched;
     Bytes section = LayOut(resources, rsrc.VirtualAddress);
 
     using namespace image_optional_header;
@@ -471,6 +495,8 @@ bool ReadProgramInfo(const Bytes &image, ProgramInfo *info)
                 }
             } else if (r.type.id == RT_VERSION) {
                 ReadVersionStrings(r.data, info);
+            } else if (r.type.id == RT_DIALOG && r.name.name.empty()) {
+                ReadDialogTexts(r.data, r.name.id, r.language, info);
             }
         }
         return true;

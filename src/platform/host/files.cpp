@@ -92,6 +92,7 @@ uint32_t LoadStringText(uint16_t id, char16_t *buffer, int size)
     case IDS_WRITE_FAILED: text = STR_EN_WRITE_FAILED; break;
     case IDS_FOLDER_UNUSABLE: text = STR_EN_FOLDER_UNUSABLE; break;
     case IDS_NO_SAFE_FOLDER: text = STR_EN_NO_SAFE_FOLDER; break;
+    case IDS_DEST_UNUSABLE: text = STR_EN_DEST_UNUSABLE; break;
     }
     uint32_t bytes = (uint32_t)strlen(text);
     if (size <= 0)

@@ -265,6 +265,18 @@ uint32_t GetTempFolder(char16_t *buffer)
     return length;
 }
 
+uint32_t ExpandReferences(const char16_t *text, char16_t *buffer, uint32_t size)
+{
+    // The count includes the terminating zero; a result too long for the
+    // buffer returns the size it needs.
+    DWORD needed = ExpandEnvironmentStringsW(Wide(text), (LPWSTR)buffer, size);
+    if (needed == 0 || needed > size) {
+        buffer[0] = 0;
+        return 0;
+    }
+    return needed - 1;
+}
+
 uint32_t GetCurrentFolder(char16_t *buffer)
 {
     DWORD length = GetCurrentDirectoryW(PATH_CHARS, (LPWSTR)buffer);

@@ -33,6 +33,8 @@ std::string HostPath(const char *path);
 
 // The system temporary folder GetTempFolder reports (a Windows path).
 extern std::string HostTempFolder;
+// The environment ExpandReferences sees, by upper-case name.
+extern std::map<std::string, std::string> HostVariables;
 
 // Names are decoded as code page 932 when set (lead bytes 0x81-0x9F and
 // 0xE0-0xFC take their next byte with them, as a private-use unit), else as

@@ -4,6 +4,7 @@
 // Windows paths below a drive root, and a replaceable exit.
 #include "platform/platform.h"
 
+#include <ctype.h>
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -74,12 +75,12 @@ std::u16string HostUtf16(const std::string &text)
     return out;
 }
 
-// Copies text into a PATH_CHARS buffer; its length, 0 (buffer empty) when
-// it does not fit.
-static uint32_t CopyOut(const std::string &text, char16_t *buffer)
+// Copies text into a buffer of size units; its length, 0 (buffer empty)
+// when it does not fit.
+static uint32_t CopyOut(const std::string &text, char16_t *buffer, uint32_t size = PATH_CHARS)
 {
     std::u16string wide = HostUtf16(text);
-    if (wide.size() >= PATH_CHARS) {
+    if (wide.size() >= size) {
         buffer[0] = 0;
         return 0;
     }
@@ -295,6 +296,34 @@ bool DeleteFileAt(const char16_t *path)
 }
 
 uint32_t GetTempFolder(char16_t *buffer) { return CopyOut(HostTempFolder, buffer); }
+
+std::map<std::string, std::string> HostVariables;
+
+// As Windows expands: a name is matched in any case; an unknown reference
+// and a lone '%' stay as written.
+uint32_t ExpandReferences(const char16_t *text, char16_t *buffer, uint32_t size)
+{
+    std::string in = HostUtf8(text), out;
+    for (size_t at = 0; at < in.size();) {
+        size_t end = in[at] == '%' ? in.find('%', at + 1) : std::string::npos;
+        if (end == std::string::npos) {
+            out += in[at++];
+            continue;
+        }
+        std::string name = in.substr(at + 1, end - at - 1), upper;
+        for (char c : name)
+            upper += (char)toupper((unsigned char)c);
+        auto found = HostVariables.find(upper);
+        if (found == HostVariables.end()) {
+            out += in.substr(at, end - at);
+            at = end;
+            continue;
+        }
+        out += found->second;
+        at = end + 1;
+    }
+    return CopyOut(out, buffer, size);
+}
 
 // The host's current folder as the program sees it: relative to the drive
 // root when below it, else the plain host path.
