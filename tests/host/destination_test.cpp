@@ -40,7 +40,7 @@ protected:
         settings.texts[CFG_WAIT_FILE] = waitFile;
         TempImage image(ImageAround(pack::BuildConfigBlock(settings)));
         HostResetBoxes();
-        LoadConfig();
+        EXPECT_EQ(ReadConfig(ImageFile), CONFIG_OK);
         try {
             return "folder " + HostUtf8(FixedFolder());
         } catch (const HostExit &exit) {

@@ -16,6 +16,7 @@
 #include "archive/config.h"
 #include "inflate/inflate.h"
 #include "resources/strings.h"
+#include "resources/resource.h"
 #include "platform/platform.h"
 
 namespace pack {
