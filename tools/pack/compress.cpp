@@ -30,11 +30,24 @@ const char *CoderName(Coder coder)
     return "?";
 }
 
-// One compressor per level, made once: thousands of small files would
-// otherwise set one up each.
+// One compressor per level and thread, made once: thousands of small files
+// would otherwise set one up each, and a compressor serves one stream at a
+// time.
+namespace {
+struct Compressors {
+    libdeflate_compressor *made[13] = {};
+    ~Compressors()
+    {
+        for (libdeflate_compressor *compressor : made)
+            libdeflate_free_compressor(compressor);
+    }
+};
+}  // namespace
+
 static libdeflate_compressor *Compressor(int level)
 {
-    static libdeflate_compressor *made[13];
+    static thread_local Compressors compressors;
+    libdeflate_compressor **made = compressors.made;
     if (level < 0 || level > 12 || (!made[level] && !(made[level] = libdeflate_alloc_compressor(level))))
         throw PackError("libdeflate refused compression level " + std::to_string(level));
     return made[level];
@@ -230,11 +243,11 @@ DecodeResult DecodeInPlace(FileHandle file, uint32_t dataAt, const LocalHeader &
 // ---- Entries -----------------------------------------------------------------------
 
 Bytes CompressAccepted(const Bytes &content, int level, const std::string &name, std::ostream &log,
-                       const std::function<bool(const Bytes &)> &accepts, const char **coder)
+                       const std::function<bool(const Bytes &)> &accepts, const char **coder, Bytes *made)
 {
     const Encoding tries[] = {{Coder::Libdeflate, level}, {Coder::Zlib, 9}};
     for (const Encoding &encoding : tries) {
-        Bytes stream = Deflate(content, encoding);
+        Bytes stream = made && &encoding == tries ? std::move(*made) : Deflate(content, encoding);
         if (stream.size() >= content.size())
             break;  // does not shrink: stored
         if (accepts(stream)) {
