@@ -56,7 +56,7 @@ TEST(Jobs, TheImageIsTheSameForAnyNumberOfThreads)
     }
 }
 
-// No more than two entries a thread, nor more than a piece of content a
+// No more than 32 entries a thread, nor more than a piece of content a
 // thread, are read ahead of the writer: what the pool reports prepared
 // before the first entry is taken stays within both.
 TEST(Jobs, EntriesAheadOfTheWriterStayWithinTheirLimits)
@@ -65,7 +65,7 @@ TEST(Jobs, EntriesAheadOfTheWriterStayWithinTheirLimits)
         size_t files, size;
         unsigned jobs;
         size_t most;  // entries the limits let through
-    } cases[] = {{20, 1000, 2, 4}, {5, 12u << 20, 2, 2}};
+    } cases[] = {{100, 1000, 2, 64}, {5, 12u << 20, 2, 2}};
     for (const Case &c : cases) {
         TempDir dir;
         for (size_t i = 0; i < c.files; i++)

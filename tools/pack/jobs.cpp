@@ -5,9 +5,14 @@
 // file larger than a piece streamed through), so the image does not depend
 // on which thread made what, or when.
 //
-// A thread takes the next entry only while fewer than 2 x jobs are in flight
-// and their content fits in jobs x kChunkSize bytes; the next entry the
-// writer needs is always let through, so the writer never waits on a limit.
+// A thread takes the next entry only while their content fits in jobs x
+// kChunkSize bytes and fewer than kEntriesAThread x jobs are in flight; the
+// next entry the writer needs is always let through, so the writer never
+// waits on a limit. The bytes are what bound the memory; the count only
+// bounds the records of empty files and folders. It is not small: while
+// one thread makes the stream of a file of some MB, which the writer waits
+// for, the others go on with dozens of the small files after it (two
+// entries a thread left a thread idle behind each such file).
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -19,9 +24,11 @@
 
 namespace pack {
 
+constexpr size_t kEntriesAThread = 32;
+
 struct EntryPool::State {
     State(const std::vector<InputItem> &items, int level, unsigned jobs)
-        : items(items), level(level), most(2 * (size_t)jobs), mostBytes((uint64_t)jobs * kChunkSize) {}
+        : items(items), level(level), most(kEntriesAThread * jobs), mostBytes((uint64_t)jobs * kChunkSize) {}
     const std::vector<InputItem> &items;
     const int level;
     const size_t most;        // entries in flight

@@ -529,7 +529,7 @@ private:
 // ---- Entries prepared on several threads -------------------------------------
 // Prepares the entries of items (PrepareEntry) on jobs threads ahead of the
 // writer, which takes them in the archive's order, so that the image is the
-// same for any number of threads. At most 2 x jobs entries are in flight
+// same for any number of threads. At most 32 x jobs entries are in flight
 // (handed to a thread and not yet taken), holding at most jobs x kChunkSize
 // bytes of content, and the next to be taken is always among them. With
 // jobs 1 no thread is started: Take prepares the entry itself. onBytes hears
