@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <mutex>
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -30,32 +31,39 @@ const char *CoderName(Coder coder)
     return "?";
 }
 
-// One compressor per level and thread, made once: thousands of small files
-// would otherwise set one up each, and a compressor serves one stream at a
-// time.
+// Compressors made once and lent out, a level's to one stream at a time:
+// thousands of small files would otherwise set one up each, and a
+// compressor serves one stream at a time. They are kept until the program
+// ends (no thread-local storage: its destructors, run as a thread ends, can
+// hang the thread's join under mingw-w64's threads on Wine).
 namespace {
-struct Compressors {
-    libdeflate_compressor *made[13] = {};
-    ~Compressors()
-    {
-        for (libdeflate_compressor *compressor : made)
-            libdeflate_free_compressor(compressor);
-    }
-};
+std::mutex SpareLock;
+std::vector<libdeflate_compressor *> Spare[13];
 }  // namespace
-
-static libdeflate_compressor *Compressor(int level)
-{
-    static thread_local Compressors compressors;
-    libdeflate_compressor **made = compressors.made;
-    if (level < 0 || level > 12 || (!made[level] && !(made[level] = libdeflate_alloc_compressor(level))))
-        throw PackError("libdeflate refused compression level " + std::to_string(level));
-    return made[level];
-}
 
 static Bytes DeflateLibdeflate(const Bytes &data, int level)
 {
-    libdeflate_compressor *compressor = Compressor(level);
+    if (level < 0 || level > 12)
+        throw PackError("libdeflate refused compression level " + std::to_string(level));
+    libdeflate_compressor *compressor = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(SpareLock);
+        if (!Spare[level].empty()) {
+            compressor = Spare[level].back();
+            Spare[level].pop_back();
+        }
+    }
+    if (!compressor && !(compressor = libdeflate_alloc_compressor(level)))
+        throw PackError("libdeflate refused compression level " + std::to_string(level));
+    struct Lent {
+        libdeflate_compressor *compressor;
+        int level;
+        ~Lent()
+        {
+            std::lock_guard<std::mutex> hold(SpareLock);
+            Spare[level].push_back(compressor);
+        }
+    } lent{compressor, level};
     Bytes out(libdeflate_deflate_compress_bound(compressor, data.size()));
     size_t n = libdeflate_deflate_compress(compressor, data.data(), data.size(), out.data(),
                                            out.size());
