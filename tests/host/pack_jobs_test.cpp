@@ -100,6 +100,10 @@ TEST(Jobs, AFailedEntryStopsEveryThreadWithItsOwnRefusal)
         uint64_t counted = 0;
         std::string message;
         try {
+            if (fail) {
+                std::filesystem::remove(gone);
+                std::filesystem::remove(later);
+            }
             pack::OutputImage output(bed / "x.exe", true);
             pack::ImageWriter writer(output, FakeStub());
             writer.onBytes = [&](uint64_t bytes) { counted += bytes; };
@@ -107,10 +111,6 @@ TEST(Jobs, AFailedEntryStopsEveryThreadWithItsOwnRefusal)
             pool.onBytes = writer.onBytes;
             ASSERT_EQ(pool.threads(), 4u);
             std::ostringstream log;
-            if (fail) {
-                std::filesystem::remove(gone);
-                std::filesystem::remove(later);
-            }
             for (size_t i = 0; i < items.size(); i++)
                 writer.Add(items[i], pool.Take(i), 6, log);
             writer.Finish();
