@@ -5,7 +5,8 @@
 #               Wine, on the architecture this machine runs: see below)
 #   make demo   build, pack the sample folder, run the result under Wine
 #   make bench  inflater benchmarks against zlib and libdeflate; the packer's
-#               time and peak memory on a 1 GiB folder beside zip and 7z; end-to-end
+#               time and peak memory on 1, 2 and every thread, on a many-file tree
+#               and a 1 GiB folder, beside zip and 7z; end-to-end
 #               extraction under Wine against a zlib console extractor
 #   make install    the packer, both stubs and the manual page under PREFIX
 #               (default /usr/local; DESTDIR before it for a staging folder);

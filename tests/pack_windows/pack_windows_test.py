@@ -9,6 +9,7 @@ hand: scripts/wine-bed start with BREVANT_TEST_ARCH=x64, then this file.
 
 import glob
 import os
+import random
 import shutil
 import signal
 import subprocess
@@ -94,6 +95,34 @@ class WindowsPacker(unittest.TestCase):
                              lang)
             with open(os.path.join(dest, "unicode", "日本語フォルダ", "説明書.txt"), "rb") as f:
                 self.assertEqual(f.read(), "説明".encode() * 1000)
+
+    def test_the_same_image_for_any_number_of_threads(self):
+        # demo/sample and a mixed tree (text, noise, empty files and folders,
+        # and at levels 1 and 6 one file of two pieces), at levels 1, 6 and 12,
+        # on 1, 2, 3 and 8 threads: one image per level, from either packer.
+        rng = random.Random(5)
+        mixed = {"mixed/t%03d.txt" % i: b"word %d " % (i * i) * rng.randrange(1, 4000) for i in range(80)}
+        mixed.update({"mixed/noise/n%02d.bin" % i: rng.randbytes(rng.randrange(0, 90000)) for i in range(20)})
+        mixed["mixed/empty/.keep"] = b""
+        mixed["mixed/large.bin"] = (b"large " + rng.randbytes(10)) * ((17 << 20) // 16)
+        files(self.work, mixed)
+        shutil.copytree(os.path.join(sfxtest.ROOT, "demo", "sample"), os.path.join(self.work, "sample"))
+        for level in ["1", "6", "12"]:
+            if level == "12":
+                os.remove(os.path.join(self.work, "mixed", "large.bin"))  # minutes at level 12 under Wine
+            images = set()
+            for jobs in ["1", "2", "3", "8"]:
+                for name, pack in [("linux", linux), ("windows", windows)]:
+                    with self.subTest(level=level, jobs=jobs, packer=name):
+                        out = "%s-%s-%s.exe" % (name, level, jobs)
+                        r = pack("--mtime", MTIME, "--level", level, "--jobs", jobs, "-q", "-o", out, "sample",
+                                 "mixed", cwd=self.work)
+                        self.assertEqual(r.returncode, 0, r.stderr)
+                        with open(os.path.join(self.work, out), "rb") as f:
+                            images.add(f.read())
+                        os.remove(os.path.join(self.work, out))
+            self.assertEqual(len(images), 1, "level %s: the images differ" % level)
+        shutil.rmtree(self.work)
 
     def test_the_same_refusals_as_on_linux(self):
         files(self.work, {"app/CON": b"a", "yen/a\u00a5b.txt": b"b", "han/\u65e5.txt": b"c", "c1/a\u0081b.txt": b"d",

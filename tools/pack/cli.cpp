@@ -166,10 +166,13 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     ImageWriter writer(output, prefix.bytes);
     Progress progress(items, options.verbosity > 0 && IsTerminal(2), err);
     writer.onBytes = [&](uint64_t bytes) { progress.Advance(bytes); };
+    EntryPool pool(items, options.level, options.jobs ? options.jobs : AvailableProcessors());
+    pool.onBytes = writer.onBytes;
     std::ostringstream warnings;
-    for (const InputItem &item : items) {
+    for (size_t i = 0; i < items.size(); i++) {
+        const InputItem &item = items[i];
         progress.Start(item);
-        writer.Add(item, options.level, warnings);
+        writer.Add(item, pool.Take(i), options.level, warnings);
         if (!warnings.str().empty()) {
             progress.Clear();
             err << warnings.str();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <mutex>
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -28,19 +29,39 @@ const char *CoderName(Coder coder)
     return "?";
 }
 
-// One compressor per level, made once: thousands of small files would
-// otherwise set one up each.
-static libdeflate_compressor *Compressor(int level)
-{
-    static libdeflate_compressor *made[13];
-    if (level < 0 || level > 12 || (!made[level] && !(made[level] = libdeflate_alloc_compressor(level))))
-        throw PackError("libdeflate refused compression level " + std::to_string(level));
-    return made[level];
-}
+// Compressors made once and lent out, a level's to one stream at a time:
+// thousands of small files would otherwise set one up each, and a
+// compressor serves one stream at a time. They are kept until the program
+// ends (no thread-local storage: its destructors, run as a thread ends, can
+// hang the thread's join under mingw-w64's threads on Wine).
+namespace {
+std::mutex SpareLock;
+std::vector<libdeflate_compressor *> Spare[13];
+}  // namespace
 
 static Bytes DeflateLibdeflate(const Bytes &data, int level)
 {
-    libdeflate_compressor *compressor = Compressor(level);
+    if (level < 0 || level > 12)
+        throw PackError("libdeflate refused compression level " + std::to_string(level));
+    libdeflate_compressor *compressor = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(SpareLock);
+        if (!Spare[level].empty()) {
+            compressor = Spare[level].back();
+            Spare[level].pop_back();
+        }
+    }
+    if (!compressor && !(compressor = libdeflate_alloc_compressor(level)))
+        throw PackError("libdeflate refused compression level " + std::to_string(level));
+    struct Lent {
+        libdeflate_compressor *compressor;
+        int level;
+        ~Lent()
+        {
+            std::lock_guard<std::mutex> hold(SpareLock);
+            Spare[level].push_back(compressor);
+        }
+    } lent{compressor, level};
     Bytes out(libdeflate_deflate_compress_bound(compressor, data.size()));
     size_t n = libdeflate_deflate_compress(compressor, data.data(), data.size(), out.data(),
                                            out.size());
@@ -224,11 +245,11 @@ DecodeResult DecodeInPlace(FileHandle file, uint32_t dataAt, const LocalHeader &
 // ---- Entries -----------------------------------------------------------------------
 
 Bytes CompressAccepted(const Bytes &content, int level, const std::string &name, std::ostream &log,
-                       const std::function<bool(const Bytes &)> &accepts, const char **coder)
+                       const std::function<bool(const Bytes &)> &accepts, const char **coder, Bytes *made)
 {
     const Encoding tries[] = {{Coder::Libdeflate, level}, {Coder::Zlib, 9}};
     for (const Encoding &encoding : tries) {
-        Bytes stream = Deflate(content, encoding);
+        Bytes stream = made && &encoding == tries ? std::move(*made) : Deflate(content, encoding);
         if (stream.size() >= content.size())
             break;  // does not shrink: stored
         if (accepts(stream)) {

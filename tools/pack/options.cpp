@@ -86,6 +86,8 @@ const char kUsage[] =
     "                       brevant-stub-x64.exe for x64, beside this program;\n"
     "                       on Linux, else in ../share/brevant/ from its folder)\n"
     "  --level N            compression level 0 (store) to 12 (default 12)\n"
+    "  -j, --jobs N         compress on N threads (default: the processors\n"
+    "                       available); the image is the same for any N\n"
     "  --codepage N         write names and texts in this Windows ANSI code\n"
     "                       page (e.g. 1252 or 932), converted from UTF-8,\n"
     "                       as earlier images were, instead of UTF-8 (the\n"
@@ -259,6 +261,8 @@ Options Parse(std::vector<std::string> args)
             options.dest = takeValue();
         } else if (arg == "--level") {
             options.level = ParseNumber(arg, takeValue(), 0, 12);
+        } else if (arg == "-j" || arg == "--jobs") {
+            options.jobs = (unsigned)ParseNumber(arg, takeValue(), 1, 1024);
         } else if (arg == "--codepage") {
             options.codepage = ParseNumber(arg, takeValue(), 1, 65535);
         } else {

@@ -15,6 +15,7 @@ extern const char kUsage[];
 struct Options {
     std::string output, stub, arch, icon, describe, dest, mtime;
     int level = 12, codepage = 0;
+    unsigned jobs = 0;  // 0: the processors available
     bool flat = false, help = false, force = false, version = false, json = false, followLinks = false;
     int verbosity = 1;  // 0 with -q, 2 with -v
     uint32_t flags = 0;

@@ -21,8 +21,10 @@
 #include <stdint.h>
 #include <time.h>
 
+#include <exception>
 #include <functional>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -335,8 +337,10 @@ struct ZipEntry {
 // (libdeflate at level, then zlib), each that shrinks content handed to
 // accepts (the stub's decoder run on it); the first accepted is returned,
 // its coder's name in coder. Empty: store the content. Warnings go to log.
+// made, when given, is the first try's stream, already made (and taken).
 Bytes CompressAccepted(const Bytes &content, int level, const std::string &name, std::ostream &log,
-                       const std::function<bool(const Bytes &)> &accepts, const char **coder);
+                       const std::function<bool(const Bytes &)> &accepts, const char **coder,
+                       Bytes *made = nullptr);
 // Adds the UTF-8 form of a converted name (an Info-ZIP Unicode Path field).
 void AddUnicodePath(ZipEntry &entry, const std::string &utf8);
 
@@ -497,10 +501,25 @@ constexpr size_t kChunkSize = 16u << 20;
 // At level 0 every entry is stored: the image's size is known from the
 // walk, and one over 4 GiB is refused before anything is written.
 void CheckStoredSize(uint64_t prefix, const std::vector<InputItem> &items);
+// What can be done for an entry before its turn, on any thread: a file of
+// at most kChunkSize read whole, its CRC-32 taken and, at a level other
+// than 0, its libdeflate stream made (which may not shrink it). A folder,
+// and a larger file, which the writer streams in its turn, are left as they
+// are (whole false). Throws PackError as the writer would.
+struct PreparedEntry {
+    bool whole = false;
+    Bytes content, stream;
+    uint32_t crc = 0;
+    bool counted = false;        // its bytes are already in the progress
+    std::exception_ptr failure;  // what stopped it, thrown when it is written
+};
+PreparedEntry PrepareEntry(const InputItem &item, int level);
 class ImageWriter {
 public:
     ImageWriter(OutputImage &output, const Bytes &prefix);
+    // Adds item, prepared here and now or (its failure rethrown) before.
     void Add(const InputItem &item, int level, std::ostream &log);
+    void Add(const InputItem &item, PreparedEntry prepared, int level, std::ostream &log);
     void Finish();
     // Called with the input bytes of each piece as it is done.
     std::function<void(uint64_t bytes)> onBytes;
@@ -510,13 +529,40 @@ public:
     uint64_t packed() const { return packed_; }  // their data in the image
 
 private:
-    void WriteData(ZipEntry &entry, const InputItem &item, uint64_t dataAt, int level, std::ostream &log);
+    void WriteData(ZipEntry &entry, const InputItem &item, PreparedEntry &prepared, uint64_t dataAt, int level,
+                   std::ostream &log);
+    void WriteStreamed(ZipEntry &entry, const InputItem &item, uint64_t dataAt, int level, std::ostream &log);
     bool Decodes(uint64_t dataAt, const ZipEntry &entry);
     void Advance(uint64_t bytes, uint64_t size);
     OutputImage &out_;
     std::vector<ZipEntry> entries_;
     std::vector<uint32_t> offsets_;
     uint64_t stored_ = 0, packed_ = 0, reported_ = 0;
+};
+
+// ---- Entries prepared on several threads -------------------------------------
+// Prepares the entries of items (PrepareEntry) on jobs threads ahead of the
+// writer, which takes them in the archive's order, so that the image is the
+// same for any number of threads. At most 32 x jobs entries are in flight
+// (handed to a thread and not yet taken), holding at most jobs x kChunkSize
+// bytes of content, and the next to be taken is always among them. With
+// jobs 1 no thread is started: Take prepares the entry itself. onBytes hears
+// of the bytes of the entries prepared (counted), on the thread that calls
+// Take, at least five times a second while Take waits.
+class EntryPool {
+public:
+    EntryPool(const std::vector<InputItem> &items, int level, unsigned jobs);
+    ~EntryPool();  // each thread ends after the entry at hand
+    EntryPool(const EntryPool &) = delete;
+    EntryPool &operator=(const EntryPool &) = delete;
+    // The prepared entry of items[index], for index 0, 1, 2, ... in turn.
+    PreparedEntry Take(size_t index);
+    size_t threads() const;
+    std::function<void(uint64_t bytes)> onBytes;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 // ---- The progress line -----------------------------------------------------------

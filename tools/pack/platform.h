@@ -120,6 +120,8 @@ std::string InstalledStubFolder();
 
 // ---- Processes -------------------------------------------------------------------
 long ProcessId();
+// The processors this process may run on (its affinity), at least 1.
+unsigned AvailableProcessors();
 // An environment variable's value (UTF-8); false when it is not set.
 bool EnvironmentVariable(const char *name, std::string *value);
 // True only when no process pid runs (a temporary file of it is stale).

@@ -5,6 +5,7 @@
 #include <iconv.h>
 #include <limits.h>
 #include <locale.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -259,6 +260,15 @@ void ForgetOnSignal(const std::string &path)
 // ---- Processes -------------------------------------------------------------------
 
 long ProcessId() { return (long)getpid(); }
+
+unsigned AvailableProcessors()
+{
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return (unsigned)CPU_COUNT(&set);
+    long online = sysconf(_SC_NPROCESSORS_ONLN);  // more processors than a cpu_set_t holds
+    return online > 0 ? (unsigned)online : 1;
+}
 
 bool EnvironmentVariable(const char *name, std::string *value)
 {

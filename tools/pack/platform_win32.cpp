@@ -556,6 +556,18 @@ void ForgetOnSignal(const std::string &path)
 
 long ProcessId() { return (long)GetCurrentProcessId(); }
 
+// The affinity mask covers the processor group the process runs in.
+unsigned AvailableProcessors()
+{
+    DWORD_PTR process = 0, system = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0)
+        return 1;
+    unsigned count = 0;
+    for (; process; process &= process - 1)
+        count++;
+    return count;
+}
+
 bool EnvironmentVariable(const char *name, std::string *value)
 {
     std::wstring wide = Wide(name);

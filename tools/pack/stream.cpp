@@ -43,7 +43,7 @@ public:
 
     // The next piece of up to kChunkSize bytes; empty at the end, which must
     // be where the walk saw it.
-    const Bytes &Next()
+    Bytes &Next()
     {
         size_t want = (size_t)std::min<uint64_t>(kChunkSize, item_.size - done_);
         buffer_.resize(want);
@@ -136,7 +136,55 @@ bool ImageWriter::Decodes(uint64_t dataAt, const ZipEntry &entry)
     return good;
 }
 
-void ImageWriter::WriteData(ZipEntry &entry, const InputItem &item, uint64_t dataAt, int level, std::ostream &log)
+PreparedEntry PrepareEntry(const InputItem &item, int level)
+{
+    PreparedEntry prepared;
+    if (item.folder || item.size > kChunkSize)
+        return prepared;
+    InputFile file(item);
+    prepared.content = std::move(file.Next());
+    prepared.crc = (uint32_t)crc32(0, prepared.content.data(), (uInt)prepared.content.size());
+    if (level != 0 && !prepared.content.empty())
+        prepared.stream = Deflate(prepared.content, {Coder::Libdeflate, level});
+    prepared.whole = true;
+    return prepared;
+}
+
+void ImageWriter::WriteData(ZipEntry &entry, const InputItem &item, PreparedEntry &prepared, uint64_t dataAt,
+                            int level, std::ostream &log)
+{
+    if (!prepared.whole)
+        return WriteStreamed(entry, item, dataAt, level, log);
+    const Bytes &content = prepared.content;
+    entry.crc = prepared.crc;
+    entry.uncompressedSize = (uint32_t)item.size;
+    if (level != 0 && !content.empty()) {
+        // One piece: compressed whole, exactly as in memory.
+        const char *coder = nullptr;
+        Bytes stream = CompressAccepted(content, level, Printable(item.utf8), log, [&](const Bytes &s) {
+            out_.Truncate(dataAt);
+            out_.Append(s);
+            entry.method = 8;
+            entry.compressedSize = (uint32_t)s.size();
+            return Decodes(dataAt, entry);
+        }, &coder, &prepared.stream);
+        if (!stream.empty()) {
+            entry.coder = coder;
+            return;
+        }
+    }
+    out_.Truncate(dataAt);
+    out_.Append(content);
+    CheckImageSize(out_.size());
+    entry.method = 0;
+    entry.compressedSize = entry.uncompressedSize;
+    entry.coder = "stored";
+}
+
+// A file of more than one piece: each compressed on its own, the streams
+// joined into one; a piece that does not shrink goes in stored blocks.
+void ImageWriter::WriteStreamed(ZipEntry &entry, const InputItem &item, uint64_t dataAt, int level,
+                                std::ostream &log)
 {
     InputFile file(item);
     const Bytes *chunk = &file.Next();
@@ -145,23 +193,7 @@ void ImageWriter::WriteData(ZipEntry &entry, const InputItem &item, uint64_t dat
     entry.uncompressedSize = (uint32_t)item.size;
     bool crcOfAll = file.AtEnd();  // else the first piece's alone, until every piece is read
 
-    if (level != 0 && file.AtEnd() && !chunk->empty()) {
-        // One piece: compressed whole, exactly as in memory.
-        const char *coder = nullptr;
-        Bytes stream = CompressAccepted(*chunk, level, Printable(item.utf8), log, [&](const Bytes &s) {
-            out_.Truncate(dataAt);
-            out_.Append(s);
-            entry.method = 8;
-            entry.compressedSize = (uint32_t)s.size();
-            return Decodes(dataAt, entry);
-        }, &coder);
-        if (!stream.empty()) {
-            entry.coder = coder;
-            return;
-        }
-    } else if (level != 0 && !file.AtEnd()) {
-        // Several pieces: each compressed on its own, the streams joined
-        // into one; a piece that does not shrink goes in stored blocks.
+    if (level != 0) {
         out_.Truncate(dataAt);
         bool last;
         do {
@@ -216,6 +248,13 @@ void ImageWriter::WriteData(ZipEntry &entry, const InputItem &item, uint64_t dat
 
 void ImageWriter::Add(const InputItem &item, int level, std::ostream &log)
 {
+    Add(item, PrepareEntry(item, level), level, log);
+}
+
+void ImageWriter::Add(const InputItem &item, PreparedEntry prepared, int level, std::ostream &log)
+{
+    if (prepared.failure)
+        std::rethrow_exception(prepared.failure);
     ZipEntry entry;
     entry.name = item.name;
     entry.folder = item.folder;
@@ -226,13 +265,13 @@ void ImageWriter::Add(const InputItem &item, int level, std::ostream &log)
     entry.coder = "stored";
     AddUnicodePath(entry, item.utf8);
 
-    reported_ = 0;
+    reported_ = prepared.counted ? item.size : 0;
     uint64_t headerAt = out_.size();
     Bytes header = LocalHeaderBytes(entry);
     CheckImageSize(headerAt + header.size());
     out_.Append(header);
     if (!item.folder)
-        WriteData(entry, item, out_.size(), level, log);
+        WriteData(entry, item, prepared, out_.size(), level, log);
     Advance(item.size, item.size);
     header = LocalHeaderBytes(entry);
     out_.WriteAt(headerAt, header.data(), header.size());
