@@ -188,9 +188,9 @@ TEST(CodePages, ACharacterThatWouldReadBackAsAnotherIsRefusedNamingIt)
     struct Case {
         const char *utf8, *expected;
     } cases[] = {
-        {"a\xC2\xA5" "b.txt", "\"\xC2\xA5\" (U+00A5)"},
-        {"over\xE2\x80\xBE" "line", "\"\xE2\x80\xBE\" (U+203E)"},
-        {"em\xE2\x80\x94" "dash", "\"\xE2\x80\x94\" (U+2014); it would become \"\xE2\x80\x95\" (U+2015)"},
+        {"a\xC2\xA5" "b.txt", "U+00A5 '\xC2\xA5'"},
+        {"over\xE2\x80\xBE" "line", "U+203E '\xE2\x80\xBE'"},
+        {"em\xE2\x80\x94" "dash", "U+2014 '\xE2\x80\x94'; it would become U+2015 '\xE2\x80\x95'"},
     };
     for (const Case &c : cases) {
         try {

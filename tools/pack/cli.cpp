@@ -83,7 +83,8 @@ void FixTimes(const Options &options, std::vector<InputItem> &items, std::ostrea
     else
         return;
     if (early)
-        err << "brevant-pack: note: " << (options.mtime.empty() ? "SOURCE_DATE_EPOCH " + epoch : "--mtime " + options.mtime)
+        err << "brevant-pack: note: "
+            << (options.mtime.empty() ? "SOURCE_DATE_EPOCH " + epoch : "--mtime " + options.mtime)
             << " is before 1980; every entry gets 1980-01-01 00:00, the earliest time a ZIP entry holds\n";
     for (InputItem &item : items) {
         item.mtime = when;

@@ -7,8 +7,8 @@
 // across folders, and "**/" also no folder at all ("**/x" matches "x"). A
 // pattern with no '/' but a trailing one matches the last name at any depth,
 // as "*.pdb" or ".git/" is meant; one with a '/' inside matches from the
-// top, as one that begins with '/' does. A trailing '/' makes a pattern match folders only. '\' is taken for
-// '/', as a Windows user writes a path.
+// top, as one that begins with '/' does. A trailing '/' makes a pattern
+// match folders only. '\' is taken for '/', as a Windows user writes a path.
 #include <algorithm>
 
 #include "pack.h"
