@@ -133,8 +133,9 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     std::vector<std::string> leftOut;
     std::vector<InputItem> items = CollectInputs(options.inputs, options.flat, encoder, options.output,
                                                  options.followLinks, options.excludes, &leftOut);
-    for (const std::string &name : options.verbosity > 1 ? leftOut : std::vector<std::string>())
-        out << "  left out " << Printable(name) << "\n";
+    if (options.verbosity > 1)
+        for (const std::string &name : leftOut)
+            out << "  left out " << Printable(name) << "\n";
     if (options.haveText[CFG_RUN_COMMAND])
         CheckRunProgram(TextArgument(options.texts[CFG_RUN_COMMAND]), items, err);
     CheckReplace(options.output, options.force);
