@@ -14,9 +14,9 @@
 //
 // The corpus is generated from fixed seeds, so it is the same on every
 // machine whatever is installed: the CRC-32 of each kind is printed.
-// Ours reads its stream through its 4 KiB input buffer as in the stub; here
-// the reads are served from memory (ReadBytes is wrapped), and once more, in
-// a column of its own, from a file with a read() per 4 KiB.
+// Ours reads its stream through its input buffer (INPUT_SIZE) as in the
+// stub; here the reads are served from memory (ReadBytes is wrapped), and
+// once more, in a column of its own, from a file with a read() per refill.
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <stdio.h>

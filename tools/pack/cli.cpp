@@ -18,11 +18,23 @@ namespace pack {
 
 namespace {
 
-// The stub of arch (x86 when empty) beside this program.
+// The stub of arch (x86 when empty) beside this program, else where an
+// installed packer keeps it. Never a name relative to the current folder,
+// which may be a downloads folder holding anyone's brevant-stub.exe.
 std::string DefaultStub(const std::string &arch)
 {
     std::string name = arch == "x64" ? "brevant-stub-x64.exe" : "brevant-stub.exe";
-    return ProgramFolder() + name;
+    std::string beside = ProgramFolder(), installed = InstalledStubFolder();
+    if (beside.empty())
+        throw PackError("can't tell which folder this program is in, to take " + name +
+                        " from it (the stub; choose one with --stub)");
+    FileStatus status;
+    if (installed.empty() || StatusOf(beside + name, &status, true) == 0)
+        return beside + name;
+    if (StatusOf(installed + name, &status, true) == 0)
+        return installed + name;
+    throw PackError("no " + name + " beside this program (in " + beside + ") nor in " + installed +
+                    " (the stub; choose one with --stub)");
 }
 
 // The destination named or, without --dest, the default of the form.

@@ -112,6 +112,11 @@ std::string TemporaryFolder();
 // The folder of the running program with a trailing separator; empty when
 // the platform does not say.
 std::string ProgramFolder();
+// Where an installed packer keeps its stubs, with a trailing separator:
+// PREFIX/share/brevant/ for a program in PREFIX/bin/ (the folders of the
+// program itself, not of a link that led to it). Empty where the stubs stay
+// beside the program alone (Windows) or the platform does not say.
+std::string InstalledStubFolder();
 
 // ---- Processes -------------------------------------------------------------------
 long ProcessId();

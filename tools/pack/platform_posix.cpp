@@ -160,12 +160,25 @@ std::string TemporaryFolder()
 
 std::string ProgramFolder()
 {
+    // The kernel's own name of the program, without links: a link in
+    // ~/bin/ to PREFIX/bin/brevant-pack gives PREFIX/bin/.
     char self[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0)
+    if (n <= 0 || self[0] != '/')
         return "";
     std::string path(self, (size_t)n);
     return path.substr(0, path.rfind('/') + 1);
+}
+
+std::string InstalledStubFolder()
+{
+    // The prefix is the parent of the program's folder by name: that name
+    // holds no link, so its parent is the folder that holds bin/.
+    std::string folder = ProgramFolder();
+    if (folder.size() < 2)
+        return "";
+    folder.pop_back();
+    return folder.substr(0, folder.rfind('/') + 1) + "share/brevant/";
 }
 
 // ---- Removal on SIGINT, SIGTERM and SIGHUP ----------------------------------------

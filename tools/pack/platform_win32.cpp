@@ -456,6 +456,10 @@ std::string ProgramFolder()
     return Narrow(self.substr(0, self.find_last_of(L"\\/") + 1));
 }
 
+// The Windows download keeps the stubs beside brevant-pack.exe, and only
+// there: a folder above it may be anyone's (Downloads).
+std::string InstalledStubFolder() { return ""; }
+
 // ---- Removal on Ctrl+C, Ctrl+Break and the console's closing ------------------------
 
 // The console handler runs on a thread of its own: the slots are taken
