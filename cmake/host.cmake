@@ -6,9 +6,9 @@ if(BREVANT_FUZZ)
     return()
 endif()
 
-# SfxMain is portable: the host build runs start-up in tests, with dialogs
-# that end at once. The process entry belongs to the Win32 platform layer.
-brevant_core_library(brevant_core host-double ${PROJECT_SOURCE_DIR}/src/startup/startup.cpp)
+# Start-up and the user interface are Win32 programs: the host tree builds
+# the core without them.
+brevant_core_library(brevant_core host-double)
 target_compile_options(brevant_core PRIVATE -Wall -Wextra)
 brevant_pack_core_library(brevant_pack_core)
 target_compile_options(brevant_pack_core PRIVATE -Wall -Wextra)

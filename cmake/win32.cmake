@@ -15,10 +15,10 @@ endif()
 
 include(${PROJECT_SOURCE_DIR}/cmake/stub_flags.cmake)
 
-brevant_core_library(brevant_core win32)
+file(GLOB UI_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/ui/*.cpp)
+brevant_core_library(brevant_core win32 ${UI_SOURCES})
 target_compile_options(brevant_core PRIVATE ${STUB_CXX_FLAGS})
-file(GLOB INFLATE_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/inflate/*.cpp)
-set_source_files_properties(${INFLATE_SOURCES} TARGET_DIRECTORY brevant_core
+set_source_files_properties(${STUB_INFLATE_HOT_SOURCES} TARGET_DIRECTORY brevant_core
     PROPERTIES COMPILE_OPTIONS "${STUB_INFLATE_FLAGS}")
 
 # The stub: its own process entry, no C runtime, imports from kernel32,
@@ -51,8 +51,18 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
 else()
     target_link_options(brevant-stub PRIVATE -Wl,--high-entropy-va)
 endif()
+# The linker's default script with the read-only data and the import table
+# in the code section: one section padded to the file alignment instead of
+# three.
+set(BREVANT_STUB_LD ${CMAKE_BINARY_DIR}/stub.ld)
+add_custom_command(OUTPUT ${BREVANT_STUB_LD}
+    COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/stub-link-script ${CMAKE_LINKER} ${BREVANT_STUB_LD}
+    DEPENDS ${PROJECT_SOURCE_DIR}/scripts/stub-link-script)
+add_custom_target(brevant-stub-ld DEPENDS ${BREVANT_STUB_LD})
+add_dependencies(brevant-stub brevant-stub-ld)
+target_link_options(brevant-stub PRIVATE -Wl,-T,${BREVANT_STUB_LD})
 set_target_properties(brevant-stub PROPERTIES OUTPUT_NAME ${BREVANT_STUB_NAME}
-    RUNTIME_OUTPUT_DIRECTORY ${BREVANT_BIN_DIR})
+    RUNTIME_OUTPUT_DIRECTORY ${BREVANT_BIN_DIR} LINK_DEPENDS ${BREVANT_STUB_LD})
 add_custom_command(TARGET brevant-stub POST_BUILD
     COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/check-stub --objdump ${CMAKE_OBJDUMP}
         --machine ${BREVANT_PE_MACHINE} $<TARGET_FILE:brevant-stub>
@@ -68,10 +78,11 @@ if(BREVANT_ARCH STREQUAL "x64")
     find_library(ZLIB_LIBRARY NAMES libz.a REQUIRED)
     add_subdirectory(tools/pack)
     include(${PROJECT_SOURCE_DIR}/tests/win32/wine-bed.cmake)
-    # The Windows packer embeds no user interface and no start-up.
+    # The Windows packer embeds no user interface, no start-up and none of
+    # the stub's messages.
     add_test(NAME pack.symbols COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/pack_symbols_test.py
         ${CMAKE_NM} ${CMAKE_BINARY_DIR}/brevant-pack-symbols.exe
-        "$<FILTER:$<TARGET_OBJECTS:brevant_core>,INCLUDE,/src/ui/>;$<FILTER:$<TARGET_OBJECTS:brevant-stub>,INCLUDE,/src/startup/>")
+        "$<FILTER:$<TARGET_OBJECTS:brevant_core>,INCLUDE,/src/ui/>;$<FILTER:$<TARGET_OBJECTS:brevant_core>,INCLUDE,/src/messages/>;$<FILTER:$<TARGET_OBJECTS:brevant-stub>,INCLUDE,/src/startup/>")
     add_test(NAME pack.windows COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/pack_windows/pack_windows_test.py)
     set_tests_properties(pack.windows PROPERTIES TIMEOUT 600 ENVIRONMENT
         "BREVANT_ROOT=${PROJECT_SOURCE_DIR};BREVANT_PACK=${BREVANT_BIN_DIR}/brevant-pack;BREVANT_PACK_EXE=$<TARGET_FILE:brevant-pack>;BREVANT_DRIVER=$<TARGET_FILE:sfx-driver>;BREVANT_WORK=${CMAKE_BINARY_DIR}/pack-windows")

@@ -21,6 +21,7 @@
 #include "archive/archive.h"
 #include "archive/names.h"
 #include "extract/extract.h"
+#include "extract/progress.h"
 #include "fuzz_setup.h"
 
 namespace fs = std::filesystem;

@@ -1,7 +1,7 @@
 // Arbitrary bytes as a whole image: the configuration is found, inflated and
 // checked, and the archive is checked against its directory. Whatever the
 // bytes, no crash, no undefined behaviour and no endless walk; a
-// configuration that LoadConfig accepts can be read in full (every string
+// configuration that ReadConfig accepts can be read in full (every string
 // slot ends inside the block, and the icon slot lies inside it).
 #include <stdint.h>
 #include <stdlib.h>
@@ -12,14 +12,13 @@
 #include "archive/archive.h"
 #include "archive/config.h"
 #include "inflate/inflate.h"
-#include "messages/messages.h"
 #include "host_testing.h"
 #include "fuzz_setup.h"
 
 // A block of gigabytes, as a random Size asks for, would be refused by the
 // Win32 heap; here it would only make every run slow. Large requests fail
-// instead, which takes LoadConfig down its allocation-failure path. Tables
-// abandoned by a fatal exit belong to a process that would have ended.
+// instead, which takes ReadConfig down its allocation-failure path. Blocks
+// abandoned by a refusal belong to a process that would have ended.
 extern "C" const char *__asan_default_options()
 {
     return "max_allocation_size_mb=64:allocator_may_return_null=1:detect_leaks=0";
@@ -53,16 +52,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     SfxConfig = nullptr;
     InputBudget = 0;  // as at start-up: the configuration stream is not limited
-    try {
-        LoadConfig();
+    // Anything but CONFIG_OK: the stub would end here with its message.
+    if (ReadConfig(ImageFile) == CONFIG_OK)
         ReadAllOfTheConfiguration();
-    } catch (const HostExit &) {
-        // The stub would end here with its message.
-    }
     HeapFreeBlock(SfxConfig);
     SfxConfig = nullptr;
 
     ArchiveSummary archive;
-    CheckArchive(&archive);
+    CheckArchive(ImageFile, &archive);
     return 0;
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "extract/progress.h"
 #include "inflate/inflate_internal.h"
 #include "host_testing.h"
 #include "fuzz_setup.h"

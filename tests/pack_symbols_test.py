@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""The packers carry no user interface, no start-up and no test double.
+"""The packers carry no user interface, no start-up, none of the stub's
+messages and no test double.
 
     pack_symbols_test.py NM PACKER STUB-OBJECTS [DOUBLE-OBJECTS HOST-OBJECTS]
 
-STUB-OBJECTS: the objects of the stub's user interface (src/ui/) and
-start-up (src/startup/); DOUBLE-OBJECTS: those of the tests' platform double
+STUB-OBJECTS: the objects of the stub's user interface (src/ui/),
+start-up (src/startup/) and messages (src/messages/), those the tree
+builds; DOUBLE-OBJECTS: those of the tests' platform double
 (tests/host/double/); HOST-OBJECTS: those of the real host layer
 (src/platform/host/); each a CMake list, as the tree builds them. No
 external symbol that the stub's objects define, nor one that the double
@@ -34,7 +36,7 @@ def main():
     nm, packer = sys.argv[1], sys.argv[2]
     lists = [[path for path in arg.split(";") if path] for arg in sys.argv[3:]]
     if not lists or not lists[0]:
-        sys.exit("no objects of the user interface and start-up given")
+        sys.exit("no objects of the stub given")
     banned = defined(nm, lists[0])
     if len(lists) == 3:
         banned |= defined(nm, lists[1]) - defined(nm, lists[2])
@@ -45,10 +47,10 @@ def main():
         sys.exit(f"{packer}: no symbols to look at")
     found = sorted(banned & present)
     if found:
-        sys.exit(f"{packer} links the stub's user interface, its start-up or the test double: "
+        sys.exit(f"{packer} links the stub's user interface, start-up, messages or the test double: "
                  + ", ".join(found[:20]))
     print(f"{packer}: {len(present)} symbols, none of the {len(banned)} "
-          "of the user interface, start-up and test double")
+          "of the stub's own objects and the test double")
 
 
 if __name__ == "__main__":

@@ -63,9 +63,12 @@ static_assert(sizeof(LocalHeader) == 26, "a local header as the file holds it");
 // image is scanned from its start.
 uint32_t HeadersEnd(const uint8_t *bytes, uint32_t count);
 
+// Every reading routine here takes the image it reads (the stub's own
+// ImageFile, or an image the packer checks) and moves its file position.
+
 // Offset of the first occurrence of the signature between HeadersEnd() and
 // the image's first SCAN_LIMIT bytes, or -1.
-int32_t FindSignature(uint16_t low, uint16_t high);
+int32_t FindSignature(FileHandle image, uint16_t low, uint16_t high);
 
 // What the walk finds at an offset.
 enum WalkStep {
@@ -80,10 +83,10 @@ enum WalkStep {
 // follow the header's 30 bytes as read (until the next call); null when no
 // local header stands there, whole with its name of at most 250 bytes (777
 // for a UTF-8 name).
-const char *ReadLocalEntry(uint32_t offset, LocalHeader *header);
+const char *ReadLocalEntry(FileHandle image, uint32_t offset, LocalHeader *header);
 // What the walk finds at offset, the local header read into header; the
 // name is not read (--describe).
-WalkStep ReadLocalHeader(uint32_t offset, LocalHeader *header);
+WalkStep ReadLocalHeader(FileHandle image, uint32_t offset, LocalHeader *header);
 
 // Offset of the next local header after the entry at offset (the walk rule);
 // 0 when the step would wrap around the 32-bit offsets and lead back to an
@@ -121,7 +124,7 @@ enum ArchiveCheck {
 // from the first, which must agree record by record and end exactly where the
 // directory begins, the directory where the end record begins. Memory stays
 // bounded: no table of the entries is kept.
-ArchiveCheck CheckArchive(ArchiveSummary *archive);
+ArchiveCheck CheckArchive(FileHandle image, ArchiveSummary *archive);
 
 // The sources and sinks of DecodeEntry.
 // The program's own image, ImageFile, from where it stands.
@@ -146,22 +149,6 @@ inline void MakeMemorySink(MemorySink *sink, uint8_t *block, uint32_t size)
     sink->Next = block;
     sink->End = block + size;
 }
-// A file, as extraction writes it: each flush first advances ProgressDone and
-// calls ProgressRefreshHook, then writes. A write that fails or falls short
-// fails the sink; none is tried again (the file would get holes where space
-// came free), but the stream is decoded to its end.
-struct FileSink : OutputSink {
-    FileHandle File;
-};
-bool TakeIntoFile(OutputSink *sink, const uint8_t *bytes, uint32_t count);
-inline void MakeFileSink(FileSink *sink, FileHandle file)
-{
-    sink->Take = TakeIntoFile;
-    sink->Count = 0;
-    sink->Failed = false;
-    sink->File = file;
-}
-
 // What became of one stream decoded by DecodeEntry.
 enum DecodeResult {
     DECODE_OK = 0,        // decoded, exactly the expected size, CRC-32 matches

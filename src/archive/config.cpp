@@ -6,8 +6,6 @@
 #include "archive.h"
 #include "names.h"
 #include "../inflate/inflate.h"
-#include "../messages/messages.h"
-#include "../resources/resource.h"
 
 ConfigBlock *SfxConfig;
 uint32_t ConfigSize;
@@ -48,9 +46,9 @@ static bool ConfigIsConsistent(const uint8_t *block, uint32_t size)
     return true;
 }
 
-ConfigResult ReadConfig()
+ConfigResult ReadConfig(FileHandle image)
 {
-    int32_t at = FindSignature(CONFIG_SIG_LOW, CONFIG_SIG_HIGH);
+    int32_t at = FindSignature(image, CONFIG_SIG_LOW, CONFIG_SIG_HIGH);
     if (at < 0)
         return CONFIG_BAD;
 
@@ -58,13 +56,13 @@ ConfigResult ReadConfig()
     // behind the stream's start, it gives the stream's size, and the stream
     // must end there.
     uint32_t streamAt = (uint32_t)at + CONFIG_HEADER_SIZE;
-    int32_t entries = FindSignature(LOCAL_SIG_LOW, LOCAL_SIG_HIGH);
+    int32_t entries = FindSignature(image, LOCAL_SIG_LOW, LOCAL_SIG_HIGH);
 
     // Magic, Crc32, Size. The file position then rests on the compressed
     // stream, where the decoder's first fill starts reading.
     uint8_t header[CONFIG_HEADER_SIZE];
-    SeekTo(ImageFile, (uint32_t)at);
-    if (ReadBytes(ImageFile, header, CONFIG_HEADER_SIZE) != CONFIG_HEADER_SIZE)
+    SeekTo(image, (uint32_t)at);
+    if (ReadBytes(image, header, CONFIG_HEADER_SIZE) != CONFIG_HEADER_SIZE)
         return CONFIG_READ_ERROR;  // the image ends inside the header
     uint32_t crc = Get32(header + 4);
     ConfigSize = Get32(header + 8);
@@ -87,9 +85,11 @@ ConfigResult ReadConfig()
         stream.CompressedSize = (uint32_t)entries - streamAt;
         budget = stream.CompressedSize + BUDGET_SLACK;
     }
+    FileSource source;
+    MakeFileSource(&source, image);
     MemorySink sink;
     MakeMemorySink(&sink, block, ConfigSize);
-    DecodeResult result = DecodeEntry(&stream, budget, &ImageSource, &sink);
+    DecodeResult result = DecodeEntry(&stream, budget, &source, &sink);
     if (result == DECODE_READ_ERROR)
         return CONFIG_READ_ERROR;
     if (result != DECODE_OK || !ConfigIsConsistent(block, ConfigSize))
@@ -109,15 +109,6 @@ ConfigResult ReadConfig()
     if (SfxConfig->DestKind == DEST_FIXED && TextLength(ConfigTexts[CFG_FIXED_DIR]) >= PATH_CHARS)
         return CONFIG_BAD;
     return CONFIG_OK;
-}
-
-void LoadConfig()
-{
-    ConfigResult result = ReadConfig();
-    if (result == CONFIG_READ_ERROR)
-        FatalString(IDS_READ_ERROR);
-    if (result != CONFIG_OK)
-        ShowFatal(InternalErrorText);
 }
 
 const char *ConfigString(int slot) { return (const char *)SfxConfig + SfxConfig->Offsets[slot]; }

@@ -10,6 +10,8 @@
 
 #include <stdint.h>
 
+#include "../platform/platform.h"
+
 #define CONFIG_HEADER_SIZE 12   // "JAVA", CRC-32, Size
 #define CONFIG_FIXED_SIZE 40    // Flags, DestKind, eight offsets
 #define CONFIG_SLOTS 8
@@ -55,13 +57,10 @@ enum ConfigResult {
     CONFIG_READ_ERROR,  // the image ends inside it: "Error reading from archive."
 };
 
-// Finds, inflates and checks the block of ImageFile; ends nothing.
-ConfigResult ReadConfig();
-// ReadConfig for the stub's start-up, which ends the process with the
-// result's message when the block is not there whole.
-void LoadConfig();
+// Finds, inflates and checks the block of image; ends nothing.
+ConfigResult ReadConfig(FileHandle image);
 // The first byte of slot n (0 to 7).
 const char *ConfigString(int slot);
-// The text of slot n (0 to 6) in UTF-16, decoded once by LoadConfig; bytes
+// The text of slot n (0 to 6) in UTF-16, decoded once by ReadConfig; bytes
 // that form no character are shown as U+FFFD or '?'.
 const char16_t *ConfigText(int slot);

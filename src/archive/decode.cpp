@@ -1,8 +1,8 @@
 // One entry's data through the decoder: the one place where the decoder's
 // global contract is kept. In: the source, the input budget, the sink. Out:
 // the decoder's result, whether a read failed, RunningCrc, how much reached
-// the sink and whether the sink took it. With the image's source and the
-// memory and file sinks.
+// the sink and whether the sink took it. With the file sources and the
+// memory sink.
 #include "archive.h"
 
 static uint32_t ReadFile(const InputSource *source, uint8_t *buffer, uint32_t count)
@@ -33,17 +33,6 @@ bool TakeIntoMemory(OutputSink *sink, const uint8_t *bytes, uint32_t count)
     }
     CopyBytes(memory->Next, bytes, count);
     memory->Next += count;
-    return true;
-}
-
-bool TakeIntoFile(OutputSink *sink, const uint8_t *bytes, uint32_t count)
-{
-    ProgressDone += count;
-    if (ProgressRefreshHook)
-        ProgressRefreshHook();
-    // A full disk must not pass as a good entry.
-    if (!sink->Failed && WriteBytes(((FileSink *)sink)->File, bytes, count) != count)
-        sink->Failed = true;
     return true;
 }
 

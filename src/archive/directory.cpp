@@ -66,6 +66,7 @@ static bool SameBytes(const uint8_t *a, const uint8_t *b, uint32_t count)
 // The image's bytes from At on, Held of them. In static memory, which costs
 // the image nothing.
 static struct Piece {
+    FileHandle File;  // the image the pieces come from
     uint32_t At;
     uint32_t Held;
     uint8_t Bytes[ARCHIVE_PIECE];
@@ -81,8 +82,8 @@ static const uint8_t *Hold(Piece *piece, uint32_t offset, uint32_t count, uint32
         uint32_t want = end - offset;
         if (want > ARCHIVE_PIECE)
             want = ARCHIVE_PIECE;
-        SeekTo(ImageFile, offset);
-        piece->Held = ReadBytes(ImageFile, piece->Bytes, want);
+        SeekTo(piece->File, offset);
+        piece->Held = ReadBytes(piece->File, piece->Bytes, want);
         piece->At = offset;
         into = 0;
         if (piece->Held < count)
@@ -99,12 +100,12 @@ static const uint8_t *Hold(Piece *piece, uint32_t offset, uint32_t count, uint32
 // end record is found.
 static void FindArchiveEnd(Piece *piece, uint32_t *end, uint32_t *padding)
 {
-    uint32_t size = FileLength(ImageFile);
+    uint32_t size = FileLength(piece->File);
     *end = size;
     *padding = 0;
     const uint8_t *bytes = piece->Bytes;
-    SeekTo(ImageFile, 0);
-    uint32_t count = piece->Held = ReadBytes(ImageFile, piece->Bytes, SCAN_PIECE);
+    SeekTo(piece->File, 0);
+    uint32_t count = piece->Held = ReadBytes(piece->File, piece->Bytes, SCAN_PIECE);
     piece->At = 0;
     if (HeadersEnd(bytes, count) == 0)
         return;
@@ -182,7 +183,7 @@ static ArchiveCheck CheckWithPiece(Piece *piece, ArchiveSummary *archive)
         // The local header, as read before its name, holds what the record
         // holds from 8 to 30 (flags with bit 11, method, time and date,
         // CRC-32, sizes, name length) from 6 to 28; then the same name.
-        const uint8_t *name = (const uint8_t *)ReadLocalEntry(local, &header);
+        const uint8_t *name = (const uint8_t *)ReadLocalEntry(piece->File, local, &header);
         if (Get32(r + 42) + bias != local || !name ||
             !SameBytes(name - LOCAL_HEADER_SIZE + 6, r + 8, 22) ||
             !SameBytes(name, r + CENTRAL_RECORD_SIZE, nameLength))
@@ -203,13 +204,14 @@ static ArchiveCheck CheckWithPiece(Piece *piece, ArchiveSummary *archive)
     return central == endRecord ? ARCHIVE_OK : ARCHIVE_BAD_DIRECTORY;
 }
 
-ArchiveCheck CheckArchive(ArchiveSummary *archive)
+ArchiveCheck CheckArchive(FileHandle image, ArchiveSummary *archive)
 {
     archive->First = archive->Directory = archive->Entries = archive->TotalSize = 0;
-    int32_t first = FindSignature(LOCAL_SIG_LOW, LOCAL_SIG_HIGH);
+    int32_t first = FindSignature(image, LOCAL_SIG_LOW, LOCAL_SIG_HIGH);
     if (first < 0)
         return ARCHIVE_NO_ENTRIES;
     archive->First = (uint32_t)first;
+    ArchivePiece.File = image;
     ArchivePiece.Held = 0;
     return CheckWithPiece(&ArchivePiece, archive);
 }

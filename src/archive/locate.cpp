@@ -19,17 +19,17 @@ uint32_t HeadersEnd(const uint8_t *bytes, uint32_t count)
     return end < SCAN_LIMIT ? end : 0;
 }
 
-int32_t FindSignature(uint16_t low, uint16_t high)
+int32_t FindSignature(FileHandle image, uint16_t low, uint16_t high)
 {
     uint8_t buffer[SCAN_PIECE];
     uint32_t held = 0, next = 0;
     uint32_t v = 0;  // the last four bytes read, little-endian, newest on top
     uint32_t start = 0;  // no signature begins before it: the PE headers
 
-    SeekTo(ImageFile, 0);
+    SeekTo(image, 0);
     for (uint32_t k = 0; k < SCAN_LIMIT; k++) {
         if (next == held) {
-            held = ReadBytes(ImageFile, buffer, SCAN_PIECE);
+            held = ReadBytes(image, buffer, SCAN_PIECE);
             next = 0;
             if (held == 0)
                 return -1;  // the image ended first
@@ -47,11 +47,11 @@ int32_t FindSignature(uint16_t low, uint16_t high)
 // a walk takes and its terminating zero.
 static uint8_t EntryBytes[LOCAL_HEADER_SIZE + MAX_UTF8_NAME_LENGTH + 1];
 
-const char *ReadLocalEntry(uint32_t offset, LocalHeader *header)
+const char *ReadLocalEntry(FileHandle image, uint32_t offset, LocalHeader *header)
 {
     const uint8_t *bytes = EntryBytes;
-    SeekTo(ImageFile, offset);
-    uint32_t got = ReadBytes(ImageFile, EntryBytes, LOCAL_HEADER_SIZE + MAX_UTF8_NAME_LENGTH);
+    SeekTo(image, offset);
+    uint32_t got = ReadBytes(image, EntryBytes, LOCAL_HEADER_SIZE + MAX_UTF8_NAME_LENGTH);
     if (got < LOCAL_HEADER_SIZE || Get16(bytes) != LOCAL_SIG_LOW || Get16(bytes + 2) != LOCAL_SIG_HIGH)
         return nullptr;
     CopyBytes(header, bytes + 4, sizeof *header);
@@ -65,17 +65,17 @@ const char *ReadLocalEntry(uint32_t offset, LocalHeader *header)
     return (const char *)bytes + LOCAL_HEADER_SIZE;
 }
 
-WalkStep ReadLocalHeader(uint32_t offset, LocalHeader *header)
+WalkStep ReadLocalHeader(FileHandle image, uint32_t offset, LocalHeader *header)
 {
-    if (ReadLocalEntry(offset, header))
+    if (ReadLocalEntry(image, offset, header))
         return WALK_ENTRY;
     // An archive ends with its central directory, or with the end record
     // alone when it holds no entry. Anything else where a header should
     // stand (the end of a download cut short, bytes a damaged size leads
     // to) means entries are missing, which must not pass for the end.
     uint8_t bytes[4];
-    SeekTo(ImageFile, offset);
-    if (ReadBytes(ImageFile, bytes, 4) != 4 || Get16(bytes) != LOCAL_SIG_LOW)
+    SeekTo(image, offset);
+    if (ReadBytes(image, bytes, 4) != 4 || Get16(bytes) != LOCAL_SIG_LOW)
         return WALK_BROKEN;
     uint16_t kind = Get16(bytes + 2);
     return kind == CENTRAL_SIG_HIGH || kind == END_SIG_HIGH ? WALK_END : WALK_BROKEN;

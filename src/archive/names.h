@@ -1,11 +1,14 @@
-// Entry names and texts as Windows will read them: UTF-8 decoded into UTF-16,
-// and the one check that a UTF-16 name creates itself below a folder.
+// Entry names and texts as Windows will read them: stored bytes decoded into
+// UTF-16 (with Utf8ToWide of the platform layer), and the one check that a
+// UTF-16 name creates itself below a folder.
 //
 // Platform-independent: the stub checks every name with it before anything
 // is created, and the packer refuses with it what the stub would refuse.
 #pragma once
 
 #include <stdint.h>
+
+#include "../platform/platform.h"
 
 // General-purpose bit 11 of a ZIP entry: its name is UTF-8.
 #define ZIP_FLAG_UTF8 0x0800
@@ -14,14 +17,6 @@
 // 259 units holds at most 259 characters of three UTF-8 bytes each (a
 // character of four bytes takes two units).
 #define MAX_UTF8_NAME_LENGTH 777
-
-// Decodes length bytes of UTF-8 into out, which has room for length units
-// (no byte gives more than one). Strict: -1 for anything that is not UTF-8
-// as Windows' own conversion would refuse it (a stray or missing trailing
-// byte, an overlong form such as C0 AE for ".", an encoded surrogate, a code
-// point above U+10FFFF) and for a NUL. Lax: every byte of a bad sequence
-// becomes U+FFFD, and it never fails. The count of units written otherwise.
-int32_t Utf8ToWide(const uint8_t *bytes, uint32_t length, char16_t *out, bool strict);
 
 // Whether a name (length UTF-16 units, '/' or '\' between its parts) is
 // created as itself below a destination: it does not start at a root, holds

@@ -9,6 +9,7 @@
 #include "../inflate/inflate.h"
 #include "../messages/messages.h"
 #include "paths.h"
+#include "progress.h"
 
 void MakeDirs(char16_t *path)
 {
@@ -36,7 +37,7 @@ static ArchiveSummary Archive;
 
 void CheckImageArchive()
 {
-    if (CheckArchive(&Archive) != ARCHIVE_OK)
+    if (CheckArchive(ImageFile, &Archive) != ARCHIVE_OK)
         FatalString(IDS_READ_ERROR);
 }
 
@@ -169,7 +170,7 @@ void ExtractAll(char16_t *destination, int overwrite)
     LocalHeader header;
     const char *name;
     uint32_t at = Archive.First;
-    while (at != Archive.Directory && (name = ReadLocalEntry(at, &header))) {
+    while (at != Archive.Directory && (name = ReadLocalEntry(ImageFile, at, &header))) {
         // Bit 11 says UTF-8; without it the name is in the code page of the
         // system.
         uint32_t got = header.NameLength;

@@ -32,17 +32,35 @@ bool SelectDrive(int drive);
 
 // Creates a fresh folder "PH%05u" (1 to 99) below the system temporary
 // folder; true when it made one, buffer then holding its path without a
-// trailing backslash.
+// trailing backslash. An elevated run makes it with MakeHeldFolder, and
+// ends the process with a box when it cannot.
 bool MakeUniqueTempDir(char16_t *buffer);
 // Removes folder with everything below it; links found inside are removed,
-// never followed. On return the buffer holds the folder without a trailing
-// backslash.
+// never followed. A held folder is released just before the folder itself,
+// emptied, is removed. On return the buffer holds the folder without a
+// trailing backslash.
 void DeleteTree(char16_t *folder);
+
+// The folder of an elevated run: made with OwnFolderDescriptor (full access
+// for SYSTEM and administrators only, inherited by everything inside,
+// nothing inherited from the parent) and held open, so that nobody renames
+// it, until ReleaseHeldFolder. False when it cannot be made so.
+bool MakeHeldFolder(const char16_t *path);
+void ReleaseHeldFolder();
+#define OWN_FOLDER_DESCRIPTOR_BYTES 72
+extern const uint8_t OwnFolderDescriptor[OWN_FOLDER_DESCRIPTOR_BYTES];
+// The command line that starts command's program by its full path, quoted,
+// with command's arguments unchanged; a fresh heap string, null when the
+// program is found nowhere. The program is looked for with FindProgram in
+// folder (the destination's full path), and a bare name after that in the
+// system's folders and on PATH.
+char16_t *ProgramLine(const char16_t *command, const char16_t *folder);
 // Runs command (a command line) with destination as the current folder,
 // MainWindow closed to input, until the program has ended and waitFile
 // (relative to destination; empty: none) is absent or free. Returns at once
 // when destination cannot be made current; ends the process with "Install
-// Failed. Bad download?" when the program cannot be started or waited on.
+// Failed. Bad download?" when ProgramLine finds the program nowhere or it
+// cannot be started or waited on.
 // The current folder is left at destination.
 void RunAndWait(const char16_t *command, const char16_t *waitFile,
                 const char16_t *destination);

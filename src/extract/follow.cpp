@@ -25,7 +25,12 @@ void RunAndWait(const char16_t *command, const char16_t *waitFile,
         return;
     EnableInput(MainWindow, false);
 
-    ProcessHandle process = StartProgram(command);
+    // The destination's full path, whatever the user typed: the program is
+    // looked for there before anywhere else.
+    char16_t folder[PATH_CHARS];
+    char16_t *line = GetCurrentFolder(folder) ? ProgramLine(command, folder) : nullptr;
+    ProcessHandle process = line ? StartProgram(line) : nullptr;
+    HeapFreeBlock(line);
     int state;
     while ((state = WaitForProcess(process, WAIT_SLICE_MS)) == PROCESS_RUNNING)
         PumpMessages();

@@ -7,6 +7,8 @@
 
 #include "paths.h"
 
+#include "../messages/messages.h"
+
 bool EndsInBackslash(const char16_t *path)
 {
     uint32_t length = TextLength(path);
@@ -47,16 +49,21 @@ bool MakeUniqueTempDir(char16_t *buffer)
     int32_t tail = AddBackslash(buffer);
     if (tail <= 0 || tail + 8 > PATH_CHARS)
         return false;
+    bool elevated = RunsElevated();
     for (unsigned n = 1; n <= 99; n++) {
         WriteUniqueName(buffer + tail, n);
-        if (MakeFolder(buffer))
+        if (elevated ? MakeHeldFolder(buffer) : MakeFolder(buffer))
             return true;
     }
     WriteUniqueName(buffer + tail, 100);
+    // An elevated run never falls back to a folder that others can reach.
+    if (elevated)
+        FatalString(IDS_NO_SAFE_FOLDER);
     return false;
 }
 
-void DeleteTree(char16_t *folder)
+// The folder's tree, then the folder; top: the folder DeleteTree was given.
+static void RemoveTree(char16_t *folder, bool top)
 {
     int32_t n = AddBackslash(folder);
     if (n <= 0)
@@ -84,7 +91,7 @@ void DeleteTree(char16_t *folder)
                 else
                     DeleteFileAt(folder);
             } else if (entry.Kind & FOUND_DIRECTORY) {
-                DeleteTree(folder);
+                RemoveTree(folder, false);
             } else {
                 DeleteFileAt(folder);
             }
@@ -92,8 +99,14 @@ void DeleteTree(char16_t *folder)
         FindEnd(search);
     }
     folder[n - 1] = 0;
+    // A held folder is let go only now, empty: its contents went while
+    // nobody could put a link in its place.
+    if (top)
+        ReleaseHeldFolder();
     RemoveFolder(folder);
 }
+
+void DeleteTree(char16_t *folder) { RemoveTree(folder, true); }
 
 bool JoinPath(char16_t *out, const char16_t *folder, const char16_t *name)
 {

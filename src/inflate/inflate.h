@@ -13,7 +13,6 @@
 #include <stdint.h>
 
 #include "../platform/platform.h"
-#include "progress.h"
 
 // Result codes; callers treat every nonzero value as failure.
 enum : uint16_t {
@@ -48,8 +47,8 @@ struct InputSource {
 // the sink can take nothing more: the stream then takes no further input
 // byte (as if its budget were spent) and fails. Failed: some output did not
 // reach its place; a sink that sets it and still returns true sees the rest
-// of the stream. The archive layer (archive.h) has the image's source and
-// the memory and file sinks.
+// of the stream. The archive layer (archive.h) has the file sources and the
+// memory sink; extraction has the file sink (extract/progress.h).
 struct OutputSink {
     bool (*Take)(OutputSink *sink, const uint8_t *bytes, uint32_t count);
     uint32_t Count;  // bytes handed to Take in this stream

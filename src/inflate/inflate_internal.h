@@ -143,6 +143,9 @@ uint16_t BuildCodeTable(const uint16_t *lengths, uint16_t count, uint16_t simple
 void FreeCodeTable(CodeEntry *table);
 
 // ---- Blocks -------------------------------------------------------------------
+#define MAX_LIT_CODES 286
+#define MAX_DIST_CODES 30
+
 extern const uint8_t CodeLengthOrder[19];
 extern const uint16_t LengthBase[31];
 extern const uint8_t LengthExtra[31];

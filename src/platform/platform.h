@@ -62,7 +62,9 @@ bool IsFolder(const char16_t *path);
 bool RemoveFolder(const char16_t *path);
 bool DeleteFileAt(const char16_t *path);
 // The system temporary folder, with its trailing backslash, into a
-// PATH_CHARS buffer; its length, 0 when the platform gives none.
+// PATH_CHARS buffer; its length, 0 when the platform gives none. A process
+// running as SYSTEM gets a folder that only SYSTEM and administrators may
+// enter, where the platform has one.
 uint32_t GetTempFolder(char16_t *buffer);
 // The process's current folder into a PATH_CHARS buffer; its length, 0 when
 // it does not fit.
@@ -93,7 +95,27 @@ bool FileIsAbsent(const char16_t *path);
 // process holds it without sharing write access, or no access at all).
 bool CanOpenForWriting(const char16_t *path);
 
+// ---- Elevated runs ------------------------------------------------------------
+// True when the process runs with an administrator's full rights or as
+// SYSTEM (integrity level high or above): another program of the same user,
+// at the medium level, must then not be able to change what it runs.
+bool RunsElevated();
+// Makes the new folder path, which must not exist yet, with the security
+// descriptor given as self-relative bytes, and opens it in the same step.
+// The handle shares no delete access: while it is open, nobody can rename
+// or remove the folder. INVALID_FILE when the folder cannot be made, or
+// what was opened is not a plain folder (a reparse point is refused).
+FileHandle CreateHeldFolder(const char16_t *path, const uint8_t *descriptor);
+
 // ---- Processes ------------------------------------------------------------------
+// Finds a program's file by name as the platform starts one, ".exe" added to
+// a name without an extension: in folder and, when everywhere is set, then
+// in the system folder, the Windows folder and the folders of PATH; a full
+// path is only checked. Its full path into a PATH_CHARS buffer; false when
+// it is in none of them, or is a folder. Neither the image's folder nor the
+// current folder is searched (unless folder or PATH names them).
+bool FindProgram(const char16_t *name, const char16_t *folder, bool everywhere,
+                 char16_t *path);
 typedef void *ProcessHandle;
 // Starts a command line (program and arguments, found by the platform's
 // usual rules) detached from this program: no console, no inherited
@@ -109,8 +131,6 @@ ProcessHandle StartProgram(const char16_t *command);
 int WaitForProcess(ProcessHandle process, uint32_t ms);
 void CloseProcess(ProcessHandle process);
 void Pause(uint32_t ms);
-// Milliseconds since the system started, wrapping at 2^32 (GetTickCount).
-uint32_t TickCount();
 // Handles every message waiting in the thread's queue, then returns.
 void PumpMessages();
 // Opens or closes a window (with its controls) to mouse and keyboard input.
@@ -141,8 +161,15 @@ uint32_t StringLength(const char *text);
 uint32_t TextLength(const char16_t *text);
 // Copies text into a fresh heap block; null when the heap is exhausted.
 char16_t *HeapCopyText(const char16_t *text);
+// Decodes length bytes of UTF-8 into out, which has room for length units
+// (no byte gives more than one). Strict: -1 for anything that is not UTF-8
+// as Windows' own conversion would refuse it (a stray or missing trailing
+// byte, an overlong form such as C0 AE for ".", an encoded surrogate, a code
+// point above U+10FFFF) and for a NUL. Lax: every byte of a bad sequence
+// becomes U+FFFD, and it never fails. The count of units written otherwise.
+int32_t Utf8ToWide(const uint8_t *bytes, uint32_t length, char16_t *out, bool strict);
 
-// ---- Module -----------------------------------------------------------------
+// ---- Module (Win32 build only: start-up and the user interface) -----------
 // Opens the running image for reading, sharing read and write with others,
 // by its full path in whatever characters it has.
 FileHandle OpenOwnImage();
@@ -158,14 +185,6 @@ void RestrictDllSearch();
 void DisableGhosting();
 // Loads a DLL by name from the system folder only; null when it is not there.
 ModuleHandle LoadSystemLibrary(const char16_t *name);
-void UnloadLibrary(ModuleHandle module);
-// A function of the module by name; null when it has none.
-void *FindEntry(ModuleHandle module, const char *name);
-// Calls a function that takes the program's instance handle and returns a
-// boolean, in the platform's calling convention; its result.
-bool CallWithInstance(void *entry);
-// Calls a function without arguments (its result is not used).
-void CallWithoutArguments(void *entry);
 
 // ---- Texts and message boxes ----------------------------------------------
 // Loads string resource id into buffer (size characters, always terminated);

@@ -1,16 +1,18 @@
 // Start-up: the shared state is prepared in a fixed order, then the
-// configuration is loaded and the main dialog runs. A fatal condition on the way ends the process
-// (exit code 1) inside the messages layer and never comes back here.
-#include "startup.h"
+// configuration is loaded and the main dialog runs. A fatal condition on the
+// way ends the process (exit code 1) inside the messages layer and never
+// comes back here.
+#include "../ui/ui.h"
 
 #include "../archive/config.h"
 #include "../extract/extract.h"
 #include "../inflate/inflate.h"
 #include "../messages/messages.h"
-#include "../ui/ui.h"
 
-// "C:\setup.exe" becomes "C:", the drive's root without its backslash.
-void CutAtLastBackslash(char16_t *path)
+// Cuts a full path at its last backslash, in place; a path without one
+// becomes empty. "C:\setup.exe" becomes "C:", the drive's root without its
+// backslash.
+static void CutAtLastBackslash(char16_t *path)
 {
     char16_t *cut = path;
     for (char16_t *p = path; *p; p++) {
@@ -18,6 +20,17 @@ void CutAtLastBackslash(char16_t *path)
             cut = p;
     }
     *cut = 0;
+}
+
+// Reads the configuration block, or ends the process with the message of
+// what went wrong when it is not there whole.
+static void LoadConfig()
+{
+    ConfigResult result = ReadConfig(ImageFile);
+    if (result == CONFIG_READ_ERROR)
+        FatalString(IDS_READ_ERROR);
+    if (result != CONFIG_OK)
+        ShowFatal(InternalErrorText);
 }
 
 int SfxMain(ModuleHandle instance)
@@ -35,7 +48,7 @@ int SfxMain(ModuleHandle instance)
     ImageFile = OpenOwnImage();
     CutAtLastBackslash(ImageDir);
     MakeCrcTable();
-    RegisterWindowClass(PROGRESS_CLASS, ProgressWndProc);
+    RegisterProgressClass();
     // Cleared: a distance that reaches before the first stream's start
     // copies zeros, never what the heap held.
     OutputWindow = (uint8_t *)HeapAllocZeroed(WINDOW_SIZE);
@@ -45,8 +58,10 @@ int SfxMain(ModuleHandle instance)
     CheckImageArchive();
     if (SfxConfig->Flags & SFX_CTL3D)
         Ctl3dStart();
-    RunModalDialog((SfxConfig->Flags & SFX_EXTRACTOR_UI) ? IDD_EXTRACTOR : IDD_INSTALLER,
-                   MainDlgProc);
+    DialogBoxParamW((HINSTANCE)ModuleInstance,
+                    MAKEINTRESOURCEW((SfxConfig->Flags & SFX_EXTRACTOR_UI) ? IDD_EXTRACTOR
+                                                                           : IDD_INSTALLER),
+                    nullptr, MainDlgProc, 0);
     if (SfxConfig->Flags & SFX_CTL3D)
         Ctl3dStop();
     // A caller that reads only the exit code can tell a partial

@@ -3,19 +3,28 @@
 // library is kept. Absent or refusing, the dialog keeps its plain look.
 #include "ui.h"
 
-static ModuleHandle Ctl3dLibrary;
+#include "../platform/platform.h"
+
+typedef BOOL(WINAPI *InstanceProc)(HINSTANCE);
+typedef BOOL(WINAPI *PlainProc)();
+
+static HMODULE Ctl3dLibrary;
 static bool Ctl3dRegistered;
+
+// Calls the library's function name with the program's instance; false
+// when the library lacks it or it refuses.
+static bool CallWithInstance(const char *name)
+{
+    InstanceProc entry = (InstanceProc)(void *)GetProcAddress(Ctl3dLibrary, name);
+    return entry && entry((HINSTANCE)ModuleInstance);
+}
 
 void Ctl3dStart()
 {
-    Ctl3dLibrary = LoadSystemLibrary(u"CTL3D32.DLL");
-    if (!Ctl3dLibrary)
+    Ctl3dLibrary = (HMODULE)LoadSystemLibrary(u"CTL3D32.DLL");
+    if (!Ctl3dLibrary || !CallWithInstance("Ctl3dRegister"))
         return;
-    void *entry = FindEntry(Ctl3dLibrary, "Ctl3dRegister");
-    if (!entry || !CallWithInstance(entry))
-        return;
-    entry = FindEntry(Ctl3dLibrary, "Ctl3dAutoSubclass");
-    if (entry && CallWithInstance(entry))
+    if (CallWithInstance("Ctl3dAutoSubclass"))
         Ctl3dRegistered = true;
 }
 
@@ -23,19 +32,16 @@ void Ctl3dStop()
 {
     if (!Ctl3dLibrary)
         return;
-    if (Ctl3dRegistered) {
-        void *entry = FindEntry(Ctl3dLibrary, "Ctl3dUnregister");
-        if (entry)
-            CallWithInstance(entry);
-    }
-    UnloadLibrary(Ctl3dLibrary);
+    if (Ctl3dRegistered)
+        CallWithInstance("Ctl3dUnregister");
+    FreeLibrary(Ctl3dLibrary);
 }
 
 void Ctl3dNotifyColorChange()
 {
     if (!Ctl3dLibrary || !Ctl3dRegistered)
         return;
-    void *entry = FindEntry(Ctl3dLibrary, "Ctl3dColorChange");
+    PlainProc entry = (PlainProc)(void *)GetProcAddress(Ctl3dLibrary, "Ctl3dColorChange");
     if (entry)
-        CallWithoutArguments(entry);
+        entry();
 }

@@ -6,15 +6,45 @@
 
 #include "../archive/config.h"
 #include "../extract/extract.h"
-#include "../inflate/progress.h"
+#include "../extract/progress.h"
 #include "../messages/messages.h"
 
-#define WM_SFX_START (MSG_PRIVATE + 3)
+#define WM_SFX_START (WM_USER + 3)
 
 // An information box of the dialog: OK only, no icon.
 static void Inform(const char16_t *text)
 {
-    ShowMessageBox(MainWindow, text, MessageCaption, MB_OK);
+    MessageBoxW((HWND)MainWindow, (LPCWSTR)text, (LPCWSTR)MessageCaption, MB_OK);
+}
+
+static void SetText(HWND dialog, int id, const char16_t *text)
+{
+    SetDlgItemTextW(dialog, id, (LPCWSTR)text);
+}
+
+// The window's title as a fresh heap string; "" when memory runs out.
+static const char16_t *CopyTitle(HWND window)
+{
+    int length = GetWindowTextLengthW(window);
+    char16_t *title = (char16_t *)HeapAllocBlock(((uint32_t)length + 1) * 2);
+    if (!title)
+        return u"";
+    title[0] = 0;
+    GetWindowTextW(window, (LPWSTR)title, length + 1);
+    return title;
+}
+
+// Builds an icon from one icon image in the icon-resource layout and sets
+// it into the icon control, destroying the icon that it held before. Bytes
+// that make no icon leave the control as it is.
+static void SetIcon(HWND dialog, const uint8_t *image, uint32_t size)
+{
+    HICON icon = CreateIconFromResource((PBYTE)image, size, TRUE, 0x00030000);
+    if (!icon)
+        return;
+    HICON old = (HICON)SendDlgItemMessageW(dialog, IDC_ICON, STM_SETICON, (WPARAM)icon, 0);
+    if (old)
+        DestroyIcon(old);
 }
 
 // The image's own folder; one whose path is too long for the path buffer
@@ -26,42 +56,44 @@ static const char16_t *ImageFolder()
     return ImageDir;
 }
 
-static void Initialise(WindowHandle dialog)
+static void Initialise(HWND dialog)
 {
-    MessageCaption = CopyWindowTitle(dialog);
-    if (!MessageCaption)
-        MessageCaption = u"";
-    SetControlText(dialog, IDC_DESCRIPTION, ConfigText(CFG_DESCRIPTION));
+    MessageCaption = CopyTitle(dialog);
+    SetText(dialog, IDC_DESCRIPTION, ConfigText(CFG_DESCRIPTION));
 
-    Box slot;
-    ControlBox(dialog, IDC_PROGRESS_SLOT, &slot);
-    ProgressWindow = CreateChildWindow(PROGRESS_CLASS, u"X", dialog, &slot);
+    // The placeholder's rectangle in the dialog's client coordinates, both
+    // corners mapped so that a right-to-left dialog still gets left < right.
+    RECT slot = {0, 0, 0, 0};
+    GetWindowRect(GetDlgItem(dialog, IDC_PROGRESS_SLOT), &slot);
+    MapWindowPoints(HWND_DESKTOP, dialog, (POINT *)&slot, 2);
+    ProgressWindow = CreateWindowExW(0, PROGRESS_CLASS, L"X", WS_CHILD, slot.left, slot.top,
+                                     slot.right - slot.left, slot.bottom - slot.top, dialog,
+                                     (HMENU)0, (HINSTANCE)ModuleInstance, nullptr);
     ProgressShowHook = ShowProgressWindow;
     ProgressRefreshHook = RefreshProgressInTime;
     BeforeBoxHook = CatchUpProgress;
 
     // Neither control exists in the installer form: both calls then do nothing.
     if (SfxConfig->Flags & SFX_OVERWRITE)
-        SetCheckBox(dialog, IDC_OVERWRITE, true);
+        CheckDlgButton(dialog, IDC_OVERWRITE, BST_CHECKED);
     char16_t folder[PATH_CHARS];
     switch (SfxConfig->DestKind) {
     case DEST_TEMP:
         if (GetTempFolder(folder))
-            SetControlText(dialog, IDC_DEST_DIR, folder);
+            SetText(dialog, IDC_DEST_DIR, folder);
         break;
     case DEST_IMAGE_DIR:
-        SetControlText(dialog, IDC_DEST_DIR, ImageFolder());
+        SetText(dialog, IDC_DEST_DIR, ImageFolder());
         break;
     case DEST_FIXED:
-        SetControlText(dialog, IDC_DEST_DIR, ConfigText(CFG_FIXED_DIR));
+        SetText(dialog, IDC_DEST_DIR, ConfigText(CFG_FIXED_DIR));
         break;
     }
 
     // The icon slot runs to the end of the block.
     uint32_t iconAt = SfxConfig->Offsets[CFG_ICON];
     if (iconAt < ConfigSize)
-        SetControlIcon(dialog, IDC_ICON, (const uint8_t *)ConfigString(CFG_ICON),
-                       ConfigSize - iconAt);
+        SetIcon(dialog, (const uint8_t *)ConfigString(CFG_ICON), ConfigSize - iconAt);
 
     StartLink(dialog);
 
@@ -118,10 +150,10 @@ static bool InstallerDestination(char16_t *destination)
 // The destination of the extractor form: the field as typed (cut to the
 // buffer); when emptied, a folder of this run's own for DEST_UNIQUE_TEMP,
 // else the current folder. True when this run made it.
-static bool ExtractorDestination(WindowHandle dialog, char16_t *destination,
-                                 const char16_t *current)
+static bool ExtractorDestination(HWND dialog, char16_t *destination, const char16_t *current)
 {
-    GetControlText(dialog, IDC_DEST_DIR, destination, PATH_CHARS);
+    destination[0] = 0;
+    GetDlgItemTextW(dialog, IDC_DEST_DIR, (LPWSTR)destination, PATH_CHARS);
     if (destination[0])
         return false;
     if (SfxConfig->DestKind == DEST_UNIQUE_TEMP) {
@@ -132,7 +164,7 @@ static bool ExtractorDestination(WindowHandle dialog, char16_t *destination,
     return false;
 }
 
-static void Start(WindowHandle dialog)
+static void Start(HWND dialog)
 {
     char16_t current[PATH_CHARS];
     current[0] = 0;
@@ -145,7 +177,7 @@ static void Start(WindowHandle dialog)
     int overwrite;
     if (flags & SFX_EXTRACTOR_UI) {
         made = ExtractorDestination(dialog, destination, current);
-        overwrite = IsCheckBoxOn(dialog, IDC_OVERWRITE);
+        overwrite = IsDlgButtonChecked(dialog, IDC_OVERWRITE) == BST_CHECKED;
     } else {
         made = InstallerDestination(destination);
         overwrite = (flags & SFX_OVERWRITE) != 0;
@@ -158,16 +190,16 @@ static void Start(WindowHandle dialog)
     SetCurrentFolder(current);
     if (made && (flags & SFX_DELETE_AFTER))
         DeleteTree(destination);
-    EndModalDialog(dialog, IDCANCEL);
+    EndDialog(dialog, IDCANCEL);
 }
 
-intptr_t MainDlgProc(WindowHandle dialog, unsigned message, uintptr_t wParam, intptr_t lParam)
+INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case MSG_INITDIALOG:
+    case WM_INITDIALOG:
         if (!MainWindow)
             MainWindow = dialog;
-        PostToWindow(dialog, WM_SFX_START, 0, 0);
+        PostMessageW(dialog, WM_SFX_START, 0, 0);
         if (dialog == MainWindow)
             Initialise(dialog);
         return true;
@@ -177,14 +209,14 @@ intptr_t MainDlgProc(WindowHandle dialog, unsigned message, uintptr_t wParam, in
         if (*start)
             Inform(start);
         if (SfxConfig->Flags & SFX_AUTOSTART)
-            PostToWindow(dialog, MSG_COMMAND, IDC_START, 0);
+            PostMessageW(dialog, WM_COMMAND, IDC_START, 0);
         return true;
     }
 
-    case MSG_COMMAND:
-        switch (wParam & 0xFFFF) {
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
         case IDCANCEL:
-            EndModalDialog(dialog, IDCANCEL);
+            EndDialog(dialog, IDCANCEL);
             return true;
         case IDC_START:
             Start(dialog);
@@ -193,15 +225,15 @@ intptr_t MainDlgProc(WindowHandle dialog, unsigned message, uintptr_t wParam, in
             Inform(ConfigText(CFG_ABOUT_TEXT));
             return true;
         case IDC_LINK:
-            LinkCommand(dialog, (unsigned)(wParam >> 16) & 0xFFFF);
+            LinkCommand(dialog, HIWORD(wParam));
             return false;
         }
         return false;
 
-    case MSG_CTLCOLORSTATIC:
-        return LinkColours(dialog, (CanvasHandle)wParam, (WindowHandle)lParam);
+    case WM_CTLCOLORSTATIC:
+        return LinkColours(dialog, (HDC)wParam, (HWND)lParam);
 
-    case MSG_SYSCOLORCHANGE:
+    case WM_SYSCOLORCHANGE:
         Ctl3dNotifyColorChange();
         return false;
     }

@@ -3,62 +3,71 @@
 // Everything about it depends on the shell being there.
 #include "ui.h"
 
+#include "../platform/platform.h"
 #include "../resources/resource.h"
 
-#define LINK_COLOR 0x00FF0000   // pure blue, in the platform's 0x00BBGGRR order
-#define CLICKED 0               // the static's click notification
+#define LINK_COLOR RGB(0, 0, 255)
 #define LINK_TEXT_CHARS 1000
 
-void *ShellExecuteEntry;        // null without the shell
-static void *LinkOldProc;
-static FontHandle LinkFont;
+ShellExecuteProc ShellExecuteEntry;  // null without the shell
+static WNDPROC LinkOldProc;
+static HFONT LinkFont;
 
-static intptr_t LinkWndProc(WindowHandle window, unsigned message, uintptr_t wParam,
-                            intptr_t lParam)
+static LRESULT CALLBACK LinkWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == MSG_SETCURSOR) {
-        SetCursorResource(IDR_LINK_CURSOR);
-        return true;
+    if (message == WM_SETCURSOR) {
+        SetCursor(LoadCursorW((HINSTANCE)ModuleInstance, MAKEINTRESOURCEW(IDR_LINK_CURSOR)));
+        return TRUE;
     }
-    return CallPrevious(LinkOldProc, window, message, wParam, lParam);
+    return CallWindowProcW(LinkOldProc, window, message, wParam, lParam);
 }
 
-void StartLink(WindowHandle dialog)
+void StartLink(HWND dialog)
 {
-    WindowHandle link = DialogControl(dialog, IDC_LINK);
-    ModuleHandle shell = LoadSystemLibrary(u"shell32.dll");
+    HMODULE shell = (HMODULE)LoadSystemLibrary(u"shell32.dll");
     if (shell)
-        ShellExecuteEntry = FindEntry(shell, "ShellExecuteW");
+        ShellExecuteEntry = (ShellExecuteProc)(void *)GetProcAddress(shell, "ShellExecuteW");
     // The library stays loaded for the whole run.
     if (ShellExecuteEntry)
-        LinkOldProc = SubclassControl(link, LinkWndProc);
+        LinkOldProc = (WNDPROC)SetWindowLongPtrW(GetDlgItem(dialog, IDC_LINK), GWLP_WNDPROC,
+                                                 (LONG_PTR)LinkWndProc);
 }
 
-intptr_t LinkColours(WindowHandle dialog, CanvasHandle canvas, WindowHandle control)
+INT_PTR LinkColours(HWND dialog, HDC canvas, HWND control)
 {
-    if (!ShellExecuteEntry || control != DialogControl(dialog, IDC_LINK))
-        return false;
-    if (!LinkFont)
-        LinkFont = MakeUnderlinedFont(WindowFont(control));
+    if (!ShellExecuteEntry || control != GetDlgItem(dialog, IDC_LINK))
+        return FALSE;
+    if (!LinkFont) {
+        HFONT font = (HFONT)SendMessageW(control, WM_GETFONT, 0, 0);
+        LOGFONTW description;
+        if (GetObjectW(font ? (HGDIOBJ)font : GetStockObject(SYSTEM_FONT), sizeof description,
+                       &description)) {
+            description.lfUnderline = TRUE;
+            LinkFont = CreateFontIndirectW(&description);
+        }
+    }
     if (LinkFont)
-        SelectFont(canvas, LinkFont);
-    return TransparentText(canvas, LINK_COLOR);
+        SelectObject(canvas, LinkFont);
+    SetTextColor(canvas, LINK_COLOR);
+    SetBkMode(canvas, TRANSPARENT);
+    return (INT_PTR)GetStockObject(NULL_BRUSH);
 }
 
-bool OpenLink(const char16_t *text)
+bool OpenLink(LPCWSTR text)
 {
-    if (ShellOpen(ShellExecuteEntry, u"open", text))
+    if ((INT_PTR)ShellExecuteEntry(nullptr, L"open", text, nullptr, nullptr, SW_SHOWNORMAL) > 32)
         return true;
-    Beep();
+    MessageBeep(0);
     return false;
 }
 
-void LinkCommand(WindowHandle dialog, unsigned notification)
+void LinkCommand(HWND dialog, UINT notification)
 {
-    // A double click (1) and every other notification are ignored.
-    if (!ShellExecuteEntry || notification != CLICKED)
+    // A double click (STN_DBLCLK) and every other notification are ignored.
+    if (!ShellExecuteEntry || notification != STN_CLICKED)
         return;
-    char16_t text[LINK_TEXT_CHARS];
-    GetControlText(dialog, IDC_LINK, text, LINK_TEXT_CHARS);
+    WCHAR text[LINK_TEXT_CHARS];
+    text[0] = 0;
+    GetDlgItemTextW(dialog, IDC_LINK, text, LINK_TEXT_CHARS);
     OpenLink(text);
 }

@@ -4,13 +4,13 @@
 // It keeps no data of its own and draws the shared progress record.
 #include "ui.h"
 
-#include "../inflate/progress.h"
+#include "../extract/progress.h"
 #include "../messages/messages.h"
 
-WindowHandle ProgressWindow;
+HWND ProgressWindow;
 
 // Larger than any control: invalidating it invalidates the whole client area.
-static const Box RefreshBox = {0, 0, 5000, 5000};
+static const RECT RefreshBox = {0, 0, 5000, 5000};
 
 // What the last paint showed: the name and the right edge of the done part.
 // A refresh that would paint exactly the same pixels over a control with
@@ -34,16 +34,21 @@ static int32_t PaintedFill;  // 0: none yet (a fill lies inside the frame, never
 static uint32_t RefreshedAt;
 static bool RefreshNoted;
 
-void DrawFrame(CanvasHandle canvas, const Box *r, StockBrush first, StockBrush second)
+// One edge of a frame, filled with a stock brush.
+static void FillEdge(HDC canvas, LONG left, LONG top, LONG right, LONG bottom, int brush)
 {
-    Box left = {r->left, r->top, r->left + 1, r->bottom};
-    Box top = {r->left, r->top, r->right, r->top + 1};
-    Box right = {r->right - 1, r->top + 1, r->right, r->bottom};
-    Box bottom = {r->left + 1, r->bottom - 1, r->right, r->bottom};
-    FillBox(canvas, &left, first);
-    FillBox(canvas, &top, first);
-    FillBox(canvas, &right, second);
-    FillBox(canvas, &bottom, second);
+    RECT r = {left, top, right, bottom};
+    FillRect(canvas, &r, (HBRUSH)GetStockObject(brush));
+}
+
+// A one-pixel frame just inside r: top and left edges with first, right and
+// bottom edges with second (stock brushes).
+static void DrawFrame(HDC canvas, const RECT *r, int first, int second)
+{
+    FillEdge(canvas, r->left, r->top, r->left + 1, r->bottom, first);
+    FillEdge(canvas, r->left, r->top, r->right, r->top + 1, first);
+    FillEdge(canvas, r->right - 1, r->top + 1, r->right, r->bottom, second);
+    FillEdge(canvas, r->left + 1, r->bottom - 1, r->right, r->bottom, second);
 }
 
 // product / divisor, truncated, for a quotient that fits 32 bits (the high
@@ -64,22 +69,22 @@ static uint32_t Divide(uint64_t product, uint32_t divisor)
     return quotient;
 }
 
-static void Shrink(Box *r)
+static void Shrink(RECT *r)
 {
     r->left++, r->top++, r->right--, r->bottom--;
 }
 
 // The inner rectangle of the control, inside both frame rings.
-static void InnerBox(WindowHandle window, Box *r)
+static void InnerBox(HWND window, RECT *r)
 {
-    ClientBox(window, r);
+    GetClientRect(window, r);
     Shrink(r);
     Shrink(r);
 }
 
 // The right edge of the done part. Not limited to the bar: more done than
 // the total (entries whose sizes disagree) shows as a full bar.
-static int32_t FillOf(const Box *r)
+static int32_t FillOf(const RECT *r)
 {
     uint32_t done = ProgressDone, total = ProgressTotal;
     if (total == 0)
@@ -105,47 +110,59 @@ static void RememberPainted(const char16_t *name, int32_t fill)
     PaintedFill = fill;
 }
 
-static void PaintProgress(WindowHandle window)
+// Fills r with back and draws text at (x, y) in fore, clipped to r.
+static void DrawTextInBox(HDC canvas, int x, int y, const RECT *r, COLORREF back,
+                          COLORREF fore, LPCWSTR text, UINT length)
 {
-    PaintState paint;
-    CanvasHandle canvas = StartPaint(window, &paint);
+    SetBkColor(canvas, back);
+    SetTextColor(canvas, fore);
+    ExtTextOutW(canvas, x, y, ETO_OPAQUE | ETO_CLIPPED, r, text, length, nullptr);
+}
+
+static void PaintProgress(HWND window)
+{
+    PAINTSTRUCT paint;
+    HDC canvas = BeginPaint(window, &paint);
     if (!CurrentName) {
-        FinishPaint(window, &paint);
+        EndPaint(window, &paint);
         return;
     }
-    Box r;
-    ClientBox(window, &r);
-    DrawFrame(canvas, &r, BRUSH_BLACK, BRUSH_WHITE);
+    RECT r;
+    GetClientRect(window, &r);
+    DrawFrame(canvas, &r, BLACK_BRUSH, WHITE_BRUSH);
     Shrink(&r);
-    DrawFrame(canvas, &r, BRUSH_DARK_GREY, BRUSH_LIGHT_GREY);
+    DrawFrame(canvas, &r, DKGRAY_BRUSH, LTGRAY_BRUSH);
     Shrink(&r);
     int32_t w = r.right - r.left, h = r.bottom - r.top;
 
     // Loaded anew on every paint: the language may differ per user, and the
     // name changes per entry. Without memory, the bar is drawn without text.
-    char16_t *text = FormatResString(IDS_UNZIPPING, CurrentName);
-    uint32_t length = text ? TextLength(text) : 0;
+    char16_t *loaded = FormatResString(IDS_UNZIPPING, CurrentName);
+    LPCWSTR text = loaded ? (LPCWSTR)loaded : L"";
+    UINT length = (UINT)lstrlenW(text);
 
-    FontHandle font = WindowFont(MainWindow), old = nullptr;
+    HFONT font = (HFONT)SendMessageW((HWND)MainWindow, WM_GETFONT, 0, 0);
+    HGDIOBJ old = nullptr;
     if (font)
-        old = SelectFont(canvas, font);
-    uint32_t highlight = SystemColour(COLOUR_HIGHLIGHT);
-    uint32_t highlightText = SystemColour(COLOUR_HIGHLIGHT_TEXT);
-    AlignTextCentreTop(canvas);
+        old = SelectObject(canvas, font);
+    COLORREF highlight = GetSysColor(COLOR_HIGHLIGHT);
+    COLORREF highlightText = GetSysColor(COLOR_HIGHLIGHTTEXT);
+    SetTextAlign(canvas, TA_CENTER | TA_TOP);
     int32_t fill = FillOf(&r);
     RememberPainted(CurrentName, fill);
-    int32_t th = TextHeight(canvas, text ? text : u"", length);
-    int32_t x = r.left + w / 2, y = r.top + (h - th) / 2;
+    SIZE size = {0, 0};
+    GetTextExtentPoint32W(canvas, text, (int)length, &size);
+    int32_t x = r.left + w / 2, y = r.top + (h - size.cy) / 2;
 
-    Box donePart = {r.left, r.top, fill, r.bottom};
-    Box restPart = {fill, r.top, r.right, r.bottom};
+    RECT donePart = {r.left, r.top, fill, r.bottom};
+    RECT restPart = {fill, r.top, r.right, r.bottom};
     DrawTextInBox(canvas, x, y, &donePart, highlight, highlightText, text, length);
     DrawTextInBox(canvas, x, y, &restPart, highlightText, highlight, text, length);
 
     if (font)
-        SelectFont(canvas, old);
-    HeapFreeBlock(text);
-    FinishPaint(window, &paint);
+        SelectObject(canvas, old);
+    HeapFreeBlock(loaded);
+    EndPaint(window, &paint);
 }
 
 // The control's text is what it shows, "Unzipping name" for the name last
@@ -164,45 +181,56 @@ static intptr_t ShownText(char16_t *into, uintptr_t size)
     return (intptr_t)n;
 }
 
-intptr_t ProgressWndProc(WindowHandle window, unsigned message, uintptr_t wParam,
-                         intptr_t lParam)
+void RegisterProgressClass()
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = ProgressWndProc;
+    windowClass.hInstance = (HINSTANCE)ModuleInstance;
+    windowClass.hCursor = LoadCursorW(nullptr, (LPCWSTR)IDC_ARROW);
+    windowClass.hbrBackground = (HBRUSH)(INT_PTR)(COLOR_BACKGROUND + 1);
+    windowClass.lpszClassName = PROGRESS_CLASS;
+    RegisterClassW(&windowClass);
+}
+
+LRESULT CALLBACK ProgressWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case MSG_GETDLGCODE:
-        return CODE_STATIC;
-    case MSG_GETTEXTLENGTH:
+    case WM_GETDLGCODE:
+        return DLGC_STATIC;
+    case WM_GETTEXTLENGTH:
         return ShownText(nullptr, 0);
-    case MSG_GETTEXT:
+    case WM_GETTEXT:
         return ShownText((char16_t *)lParam, wParam);
-    case MSG_PAINT:
+    case WM_PAINT:
         PaintProgress(window);
         return 0;
     }
-    return DefaultWindowProcedure(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 void RefreshProgress()
 {
     if (!ProgressWindow)
         return;
-    RefreshedAt = TickCount();
+    RefreshedAt = GetTickCount();
     RefreshNoted = false;
     // The cheap tests first: asking for the update region is a call into
     // the system.
     if (CurrentName && SameName(CurrentName)) {
-        Box r;
+        RECT r;
         InnerBox(ProgressWindow, &r);
-        if (FillOf(&r) == PaintedFill && !NeedsPainting(ProgressWindow))
+        if (FillOf(&r) == PaintedFill && !GetUpdateRect(ProgressWindow, nullptr, FALSE))
             return;
     }
-    RepaintBoxNow(ProgressWindow, &RefreshBox);
+    InvalidateRect(ProgressWindow, &RefreshBox, FALSE);
+    UpdateWindow(ProgressWindow);
 }
 
 void RefreshProgressInTime()
 {
     if (!ProgressWindow)
         return;
-    if (TickCount() - RefreshedAt < REFRESH_TICKS) {
+    if (GetTickCount() - RefreshedAt < REFRESH_TICKS) {
         RefreshNoted = true;
         return;
     }
@@ -221,5 +249,5 @@ void ShowProgressWindow(bool shown)
         return;
     if (!shown)
         CatchUpProgress();
-    ShowChildWindow(ProgressWindow, shown);
+    ShowWindow(ProgressWindow, shown ? SW_SHOW : SW_HIDE);
 }

@@ -1,6 +1,11 @@
 // The follow-up program of the end-to-end tests, packed into the archives
 // and started by the stub in the destination folder:
 //   follow-probe record FILE              writes its current folder to FILE
+//   follow-probe where FILE [ARGS...]     writes its own path and its
+//       arguments after FILE to FILE
+//   follow-probe held FILE                writes to FILE how many entries the
+//       DACL of its current folder has, and whether renaming that folder
+//       was refused
 //   follow-probe spawn-hold FILE MS MARK  starts "hold" and ends at once
 //   follow-probe hold FILE MS MARK        holds FILE open without write
 //       sharing for MS milliseconds, then writes to MARK whether the stub's
@@ -42,6 +47,33 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
         char folder[MAX_PATH];
         DWORD n = GetCurrentDirectoryA(MAX_PATH, folder);
         Write(argv[2], std::string(folder, n));
+        return 0;
+    }
+    if (mode == L"where" && argc >= 3) {
+        wchar_t self[MAX_PATH];
+        DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::string text(self, self + n);  // ASCII paths in the tests
+        for (int i = 3; i < argc; i++)
+            text += " " + std::string(argv[i], argv[i] + wcslen(argv[i]));
+        Write(argv[2], text);
+        return 0;
+    }
+    if (mode == L"held" && argc == 3) {
+        wchar_t folder[MAX_PATH];
+        GetCurrentDirectoryW(MAX_PATH, folder);
+        DWORD size = 0;
+        GetFileSecurityW(folder, DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+        std::string descriptor(size ? size : 1, '\0');
+        BOOL present = FALSE, defaulted;
+        PACL acl = nullptr;
+        int entries = -1;
+        if (GetFileSecurityW(folder, DACL_SECURITY_INFORMATION, &descriptor[0], size, &size) &&
+            GetSecurityDescriptorDacl(&descriptor[0], &present, &acl, &defaulted) && present && acl)
+            entries = acl->AceCount;
+        std::wstring moved = std::wstring(folder) + L"-moved";
+        bool renamed = MoveFileW(folder, moved.c_str()) != 0;
+        if (renamed) MoveFileW(moved.c_str(), folder);
+        Write(argv[2], "entries=" + std::to_string(entries) + (renamed ? " renamed" : " held"));
         return 0;
     }
     if (mode == L"spawn-hold" && argc == 5) {

@@ -11,16 +11,9 @@ import subprocess
 import unittest
 
 import sfxtest
-from sfxtest import PACK, STUB, run_stub, temp_folders, win_path, work_dir
-
-PROBE = os.environ.get("BREVANT_FOLLOW_PROBE") or os.path.join(
-    sfxtest.TREE, "tests", "e2e", "follow-probe.exe")
-INSTALL_FAILED = "Install Failed. Bad download?"
-
-
-def read(path):
-    with open(path) as f:
-        return f.read()
+from sfxtest import (FOLLOW_PROBE as PROBE, INSTALL_FAILED, PACK, STUB, run_stub, temp_folders,
+                     win_path, work_dir)
+from sfxtest import read_text as read
 
 
 def to_host(windows_path):

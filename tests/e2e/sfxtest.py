@@ -45,8 +45,17 @@ STUB = os.environ.get("BREVANT_STUB") or os.path.join(
     BUILD, "bin", "brevant-stub.exe" if ARCH == "x86" else "brevant-stub-x64.exe")
 PACK = os.environ.get("BREVANT_PACK") or os.path.join(BUILD, "bin", "brevant-pack")
 WORK = os.environ.get("BREVANT_WORK") or os.path.join(BUILD, "e2e-work")
+# The follow-up program that the tests pack into their archives.
+FOLLOW_PROBE = os.environ.get("BREVANT_FOLLOW_PROBE") or os.path.join(
+    TREE, "tests", "e2e", "follow-probe.exe")
+INSTALL_FAILED = "Install Failed. Bad download?"
 
 LOCALES = {"en": "C.UTF-8", "ja": "ja_JP.UTF-8"}
+
+
+def read_text(path):
+    with open(path) as f:
+        return f.read()
 
 
 def win_path(path):

@@ -16,7 +16,7 @@ void PutAt(std::vector<uint8_t> &image, size_t at, const char *bytes, size_t n)
     std::copy(bytes, bytes + n, image.begin() + at);
 }
 
-int32_t FindConfig() { return FindSignature(CONFIG_SIG_LOW, CONFIG_SIG_HIGH); }
+int32_t FindConfig() { return FindSignature(ImageFile, CONFIG_SIG_LOW, CONFIG_SIG_HIGH); }
 
 TEST(FindSignature, FindsASignatureStartingAtTheLastOffsetScanned)
 {
@@ -55,7 +55,7 @@ TEST(FindSignature, FindsSignaturesAtTheStartAndAcrossReadPieces)
         auto image = Filler(2000);
         PutAt(image, at, "PK\3\4", 4);
         TempImage file(image);
-        EXPECT_EQ(FindSignature(LOCAL_SIG_LOW, LOCAL_SIG_HIGH), (int32_t)at) << at;
+        EXPECT_EQ(FindSignature(ImageFile, LOCAL_SIG_LOW, LOCAL_SIG_HIGH), (int32_t)at) << at;
     }
 }
 
@@ -74,7 +74,7 @@ TEST(FindSignature, TellsTheTwoSignaturesApart)
     PutAt(image, 900, "PK\3\4", 4);
     PutAt(image, 400, "JAVA", 4);
     TempImage file(image);
-    EXPECT_EQ(FindSignature(LOCAL_SIG_LOW, LOCAL_SIG_HIGH), 900);
+    EXPECT_EQ(FindSignature(ImageFile, LOCAL_SIG_LOW, LOCAL_SIG_HIGH), 900);
     EXPECT_EQ(FindConfig(), 400);
 }
 
@@ -107,7 +107,7 @@ TEST(FindSignature, BeginsAfterThePeHeaders)
     PutAt(image, 0x600, "PK\3\4", 4);
     TempImage file(image);
     EXPECT_EQ(FindConfig(), 0x400);
-    EXPECT_EQ(FindSignature(LOCAL_SIG_LOW, LOCAL_SIG_HIGH), 0x600);
+    EXPECT_EQ(FindSignature(ImageFile, LOCAL_SIG_LOW, LOCAL_SIG_HIGH), 0x600);
 }
 
 TEST(FindSignature, HeadersThatAreNotSoundAreScannedFromTheStart)
@@ -121,7 +121,7 @@ TEST(FindSignature, HeadersThatAreNotSoundAreScannedFromTheStart)
         PutAt(image, 0x400, "JAVA", 4);
         TempImage file(image);
         EXPECT_EQ(FindConfig(), 216);
-        EXPECT_EQ(FindSignature(LOCAL_SIG_LOW, LOCAL_SIG_HIGH), 280);
+        EXPECT_EQ(FindSignature(ImageFile, LOCAL_SIG_LOW, LOCAL_SIG_HIGH), 280);
     }
 }
 
@@ -152,7 +152,7 @@ TEST(LocalHeader, FieldsAreReadLittleEndian)
     AddEntry(image, "docs/readme.txt", 1000, 77, 5);
     TempImage file(image);
     LocalHeader h;
-    ASSERT_EQ(ReadLocalHeader(64, &h), WALK_ENTRY);
+    ASSERT_EQ(ReadLocalHeader(ImageFile, 64, &h), WALK_ENTRY);
     EXPECT_EQ(h.Method, 8);
     EXPECT_EQ(h.ModTime, 0x6000);
     EXPECT_EQ(h.ModDate, 0x5A21);
@@ -162,7 +162,7 @@ TEST(LocalHeader, FieldsAreReadLittleEndian)
     EXPECT_EQ(h.NameLength, 15);
     EXPECT_EQ(h.ExtraLength, 5);
     EXPECT_EQ(NextHeaderOffset(64, &h), 64u + 30 + 15 + 5 + 77);
-    EXPECT_EQ(ReadLocalHeader(65, &h), WALK_BROKEN);
+    EXPECT_EQ(ReadLocalHeader(ImageFile, 65, &h), WALK_BROKEN);
     h.CompressedSize = 0u - (64 + 30 + 15 + 5);  // leads back to offset 0
     EXPECT_EQ(NextHeaderOffset(64, &h), 0u);
 }
@@ -177,7 +177,7 @@ TEST(CheckArchive, SumsEveryEntryAndFindsTheDirectory)
     AppendDirectory(image, 10);
     TempImage file(image);
     ArchiveSummary archive;
-    ASSERT_EQ(CheckArchive(&archive), ARCHIVE_OK);
+    ASSERT_EQ(CheckArchive(ImageFile, &archive), ARCHIVE_OK);
     EXPECT_EQ(archive.First, 10u);
     EXPECT_EQ(archive.Directory, directory);
     EXPECT_EQ(archive.Entries, 3u);
@@ -223,7 +223,7 @@ TEST(CheckArchive, TellsWhatFails)
         SCOPED_TRACE(&c - cases);
         TempImage file(c.image);
         ArchiveSummary archive;
-        EXPECT_EQ(CheckArchive(&archive), c.result);
+        EXPECT_EQ(CheckArchive(ImageFile, &archive), c.result);
         EXPECT_EQ(archive.Entries, c.entries);
     }
 }

@@ -757,6 +757,8 @@ protected:
         HostWaitResults.clear();
         HostBusyFiles.clear();
         HostStartFails = false;
+        for (const char *program : {"setup.exe", "a.exe"})
+            std::ofstream(Dest() / program) << "MZ";
     }
     void TearDown() override
     {
@@ -784,7 +786,7 @@ TEST_F(FollowUp, WaitsForTheProgramThenTheFileWithTheDialogClosedToInput)
     HostBusyFiles["C:\\dest\\lock.txt"] = 3;
     HostWaitResults = {PROCESS_RUNNING, PROCESS_RUNNING, PROCESS_ENDED};
     EXPECT_EQ(Run("setup.exe /q", "lock.txt", "C:\\dest"), -1);
-    EXPECT_EQ(HostStartedCommands, std::vector<std::string>{"setup.exe /q"});
+    EXPECT_EQ(HostStartedCommands, std::vector<std::string>{"\"C:\\dest\\setup.exe\" /q"});
     EXPECT_EQ(HostStartFolders, std::vector<std::string>{"C:\\dest"});
     EXPECT_EQ(HostEvents, (std::vector<std::string>{"disable", "start", "wait", "pump", "wait",
                                                    "pump", "wait", "pause 100", "close",
@@ -808,14 +810,16 @@ TEST_F(FollowUp, ADestinationThatCannotBeEnteredRunsNothing)
     EXPECT_TRUE(HostEvents.empty());
 }
 
-TEST_F(FollowUp, AProgramThatCannotBeStartedOrWaitedOnEndsTheRun)
+TEST_F(FollowUp, AProgramThatCannotBeFoundStartedOrWaitedOnEndsTheRun)
 {
-    HostStartFails = true;
     EXPECT_EQ(Run("missing.exe", "", "C:\\dest"), 1);
+    EXPECT_TRUE(HostStartedCommands.empty());
+    HostStartFails = true;
+    EXPECT_EQ(Run("a.exe", "", "C:\\dest"), 1);
     HostStartFails = false;
     HostWaitResults = {PROCESS_RUNNING, PROCESS_WAIT_FAILED};
     EXPECT_EQ(Run("a.exe", "", "C:\\dest"), 1);
-    ASSERT_EQ(HostBoxes.size(), 2u);
+    ASSERT_EQ(HostBoxes.size(), 3u);
     for (const HostBox &box : HostBoxes) {
         EXPECT_EQ(box.text, "Install Failed. Bad download?");
         EXPECT_EQ(box.type, 0x30u);

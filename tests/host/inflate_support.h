@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "extract/progress.h"
 #include "inflate/inflate_internal.h"
 #include "messages/messages.h"
 #include "host_testing.h"

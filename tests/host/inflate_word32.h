@@ -22,12 +22,14 @@
 #define PackFastTables PackFastTablesWord32
 #define DecodeFast DecodeFastWord32
 #define FastState FastStateWord32
+uint16_t DecodeDynamicBlock();
 uint16_t DecodeWithLengths(uint16_t litWidth, const uint16_t *lengths, uint16_t litCount,
                            uint16_t distWidth, uint16_t distCount);
 uint16_t DecodeSymbols(const CodeEntry *litTable, const CodeEntry *distTable,
                        uint16_t litWidth, uint16_t distWidth);
 #define INFLATE_BIT_WORD uint32_t
 #include "inflate/blocks.cpp"
+#include "inflate/dynamic.cpp"
 #include "inflate/fast.cpp"
 #undef CodeLengthOrder
 #undef LengthBase

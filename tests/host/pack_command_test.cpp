@@ -192,3 +192,37 @@ TEST(PackCommand, AnInterruptedPackLeavesNoTemporaryFiles)
 }
 
 }  // namespace
+
+TEST(PackCommand, ElevatedImagesAreWarnedOffFoldersThatOthersReach)
+{
+    // The warnings come before the image is written; the test stub, which
+    // takes no manifest, then ends the pack.
+    PackFolder folder;
+    struct Case {
+        std::vector<std::string> options;
+        const char *warning;  // a word the warning must hold; null: no warning
+    } cases[] = {
+        {{"--execution-level", "requireAdministrator", "--dest", "temp"}, "--dest temp"},
+        {{"--execution-level", "highestAvailable", "--dest", "image-dir", "--run", "setup.exe"},
+         "--dest image-dir"},
+        {{"--execution-level", "requireAdministrator", "--extractor", "--run", "setup.exe"},
+         "--dest image-dir"},
+        {{"--execution-level", "requireAdministrator", "--dest", "unique-temp", "--run", "x.exe"},
+         nullptr},
+        {{"--execution-level", "requireAdministrator", "--dest", "image-dir"}, nullptr},
+        {{"--execution-level", "asInvoker", "--dest", "temp"}, nullptr},
+        {{"--dest", "image-dir", "--run", "setup.exe"}, nullptr},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> args = c.options;
+        args.push_back("--force");
+        args.push_back(folder / "app");
+        Result packed = folder.Run(args);
+        if (c.warning) {
+            EXPECT_NE(packed.err.find(c.warning), std::string::npos) << packed.err;
+            EXPECT_NE(packed.err.find("--dest unique-temp"), std::string::npos) << packed.err;
+        } else {
+            EXPECT_EQ(packed.err.find("warning:"), std::string::npos) << packed.err;
+        }
+    }
+}

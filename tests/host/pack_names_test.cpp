@@ -45,15 +45,14 @@ struct StubConfig {
         OutputWindow = window;
         InputBuffer = input;
         MakeCrcTable();
-        ImageFile = OpenReadShared(image.c_str());
-        LoadConfig();
+        FileHandle file = OpenReadShared(image.c_str());
+        EXPECT_EQ(ReadConfig(file), CONFIG_OK);
+        CloseFile(file);
     }
     ~StubConfig()
     {
         HeapFreeBlock(SfxConfig);
         SfxConfig = nullptr;
-        CloseFile(ImageFile);
-        ImageFile = INVALID_FILE;
     }
 };
 

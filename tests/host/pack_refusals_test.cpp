@@ -139,8 +139,8 @@ TEST(Refusals, VersionAndSizeMessagesNameTheFieldAtFault)
          "--file-version (40000 characters): the version resource would take"},
         {{"--file-version", std::string(9993, '0') + "1.2.3.4"},
          "--file-version (10000 characters): the version resource's texts push"},
-        {{"--product", "P", "--copyright", std::string(11000, 'c')},
-         "--copyright (11000 characters): the version resource's"}};
+        {{"--product", "P", "--copyright", std::string(14000, 'c')},
+         "--copyright (14000 characters): the version resource's"}};
     for (auto &[args, message] : cases) {
         Bed bed;
         args.push_back(bed / "in");

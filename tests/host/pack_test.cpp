@@ -47,14 +47,13 @@ TEST(Command, OptionsBecomeTheFormatsFlagBitsAndDestinationKinds)
         std::vector<std::string> args = c.options;
         args.push_back(folder / "app");
         ASSERT_EQ(folder.Run(args).code, 0) << c.options[0];
-        ImageFile = OpenReadShared(folder.output.c_str());
-        LoadConfig();
+        FileHandle image = OpenReadShared(folder.output.c_str());
+        ASSERT_EQ(ReadConfig(image), CONFIG_OK) << c.options.back();
         EXPECT_EQ(SfxConfig->Flags, c.flags) << c.options.back();
         EXPECT_EQ(SfxConfig->DestKind, c.destKind) << c.options.back();
         HeapFreeBlock(SfxConfig);
         SfxConfig = nullptr;
-        CloseFile(ImageFile);
-        ImageFile = INVALID_FILE;
+        CloseFile(image);
     }
 }
 

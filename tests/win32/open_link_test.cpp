@@ -1,14 +1,11 @@
 // OpenLink through a stand-in for the shell's ShellExecuteW: what reaches the
 // shell, and the shell's result read as the platform defines it (above 32 is
 // success; at or below, a failure, answered with a beep).
-#include <windows.h>
-#undef IDC_ICON
+#include "ui/ui.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "ui/ui.h"
 
 namespace {
 
@@ -28,19 +25,19 @@ HINSTANCE WINAPI FakeShellExecute(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWST
 
 TEST(OpenLink, AsksTheShellToOpenTheTextAndReadsItsAnswer)
 {
-    ShellExecuteEntry = (void *)FakeShellExecute;
+    ShellExecuteEntry = FakeShellExecute;
     Answer = 42;
-    EXPECT_TRUE(OpenLink(u"https://brevant.example/"));
+    EXPECT_TRUE(OpenLink(L"https://brevant.example/"));
     EXPECT_EQ(Verb, L"open");
     EXPECT_EQ(File, L"https://brevant.example/");
     EXPECT_EQ(Show, SW_SHOWNORMAL);
     Answer = 33;
-    EXPECT_TRUE(OpenLink(u"x"));
+    EXPECT_TRUE(OpenLink(L"x"));
     // SE_ERR_NOASSOC, and 32 itself: failures.
     Answer = 31;
-    EXPECT_FALSE(OpenLink(u"x"));
+    EXPECT_FALSE(OpenLink(L"x"));
     Answer = 32;
-    EXPECT_FALSE(OpenLink(u"x"));
+    EXPECT_FALSE(OpenLink(L"x"));
     ShellExecuteEntry = nullptr;
 }
 

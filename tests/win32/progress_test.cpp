@@ -1,15 +1,12 @@
 // The progress control's pixels: the control of the program itself, painted
 // with known progress values in a window of this test, and read back from
 // the screen.
-#include <windows.h>
-// The program's control id of the same name replaces the system cursor's.
-#undef IDC_ICON
+#include "ui/ui.h"
 
 #include <gtest/gtest.h>
 
-#include "inflate/progress.h"
+#include "extract/progress.h"
 #include "messages/messages.h"
-#include "ui/ui.h"
 
 namespace {
 
@@ -21,7 +18,7 @@ protected:
     {
         CreateProgramHeap();
         ModuleInstance = GetModuleHandleW(nullptr);
-        RegisterWindowClass(PROGRESS_CLASS, ProgressWndProc);
+        RegisterProgressClass();
     }
 
     void SetUp() override
@@ -30,8 +27,8 @@ protected:
                                  Width + 20, Height + 20, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(parent, nullptr);
         MainWindow = parent;
-        Box box = {10, 10, 10 + Width, 10 + Height};
-        ProgressWindow = CreateChildWindow(PROGRESS_CLASS, u"X", parent, &box);
+        ProgressWindow = CreateWindowExW(0, PROGRESS_CLASS, L"X", WS_CHILD, 10, 10, Width, Height,
+                                         parent, (HMENU)0, GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(ProgressWindow, nullptr);
         highlight = GetSysColor(COLOR_HIGHLIGHT);
         highlightText = GetSysColor(COLOR_HIGHLIGHTTEXT);
@@ -188,13 +185,23 @@ TEST_F(Progress, ARefreshRepaintsWhatWasCoveredEvenWithNothingChanged)
 
 TEST_F(Progress, ARefreshSoonAfterAnotherWaitsForTheCatchUp)
 {
-    Paint(0, 1000, u"first.txt");
-    ASSERT_EQ(At(2, 2), highlightText);
-    RefreshProgress();  // the last refresh: now
-    ProgressDone = 1000;
-    RefreshProgressInTime();
-    ReadBack();
-    EXPECT_EQ(At(2, 2), highlightText);  // noted, not painted
+    // The two refreshes must come within the 15 ms: on a busy machine a
+    // try where they did not is made again.
+    for (int attempt = 0;; attempt++) {
+        Paint(0, 1000, u"first.txt");
+        ASSERT_EQ(At(2, 2), highlightText);
+        DWORD before = GetTickCount();
+        RefreshProgress();  // the last refresh: now
+        ProgressDone = 1000;
+        RefreshProgressInTime();
+        bool soon = GetTickCount() - before < 15;
+        ReadBack();
+        if (!soon && attempt < 20)
+            continue;
+        ASSERT_TRUE(soon) << "no two refreshes within 15 ms in 20 tries";
+        EXPECT_EQ(At(2, 2), highlightText);  // noted, not painted
+        break;
+    }
     CatchUpProgress();
     ReadBack();
     EXPECT_EQ(At(2, 2), highlight);

@@ -25,9 +25,15 @@ const Text Texts[] = {
     {7, "Install Failed. Bad download?", "ｲﾝｽﾄｰﾙは失敗しました. ﾀﾞｳﾝﾛｰﾄﾞが失敗しています."},
     {9, "Unzipping %1", "%1 を解凍中です"},
     {10, "%1 exists. Replace?", "%1 はすでに存在します. 上書きしますか?"},
+    {11, "Couldn't create a protected folder. Nothing was installed.",
+     "保護されたﾌｫﾙﾀﾞを作成できません. 何もｲﾝｽﾄｰﾙされていません."},
     {12, "Couldn't create %1. Click OK to continue, or Cancel to exit immediately.",
      "%1を作成できません. OKﾎﾞﾀﾝを押すと続行します.  ｷｬﾝｾﾙﾎﾞﾀﾝを押すとただちに終了します."},
     {13, "Error reading from archive.", "ｱｰｶｲﾌﾞから読み込み時にｴﾗｰが発生しました."},
+    {14, "Couldn't write %1. The disk may be full. Click OK to continue, or Cancel to exit immediately.",
+     "%1に書き込めません. ﾃﾞｨｽｸがいっぱいの可能性があります. OKﾎﾞﾀﾝを押すと続行します.  ｷｬﾝｾﾙﾎﾞﾀﾝを押すとただちに終了します."},
+    {15, "This program's folder name cannot be used. Move the program to another folder.",
+     "このﾌﾟﾛｸﾞﾗﾑのﾌｫﾙﾀﾞ名は使えません. 別のﾌｫﾙﾀﾞに移してください."},
 };
 
 const WORD English = 1033, Japanese = 1041;

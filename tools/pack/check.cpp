@@ -29,16 +29,12 @@ std::string ArchiveRefusal(ArchiveCheck result, const ArchiveSummary &archive)
 
 void CheckWrittenArchive(const std::string &path)
 {
-    FileHandle savedImage = ImageFile;
-    ImageFile = OpenReadShared(path.c_str());
-    if (ImageFile == INVALID_FILE) {
-        ImageFile = savedImage;
+    FileHandle image = OpenReadShared(path.c_str());
+    if (image == INVALID_FILE)
         throw PackError("can't read back " + path, Failure::Io);
-    }
     ArchiveSummary archive;
-    ArchiveCheck result = CheckArchive(&archive);
-    CloseFile(ImageFile);
-    ImageFile = savedImage;
+    ArchiveCheck result = CheckArchive(image, &archive);
+    CloseFile(image);
     if (result != ARCHIVE_OK)
         throw PackError(path + ": the stub would refuse the archive written: " + ArchiveRefusal(result, archive),
                         Failure::Io);

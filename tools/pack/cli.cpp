@@ -110,6 +110,20 @@ void Warn(const Options &options, std::ostream &err)
         err << "brevant-pack: warning: --delete-after acts only with --dest unique-temp\n";
     if (options.haveText[CFG_WAIT_FILE] && !options.haveText[CFG_RUN_COMMAND])
         err << "brevant-pack: warning: --wait-file is used only after a --run command\n";
+    // Where an elevated image puts its files, programs of the user that run
+    // without elevation must not reach them.
+    auto level = options.program.find("--execution-level");
+    if (level == options.program.end() || level->second == "asInvoker")
+        return;
+    std::string dest = Destination(options);
+    if (dest == "temp")
+        err << "brevant-pack: warning: --dest temp extracts this elevated image into the user's "
+               "shared temporary folder, where any program of the user can replace a file before "
+               "it is used elevated; --dest unique-temp makes a protected folder\n";
+    if (dest == "image-dir" && options.haveText[CFG_RUN_COMMAND])
+        err << "brevant-pack: warning: --dest image-dir runs the --run program elevated from the "
+               "image's folder, where others may have left programs and DLLs (a downloads folder); "
+               "--dest unique-temp makes a protected folder\n";
 }
 
 int Pack(const Options &options, std::ostream &out, std::ostream &err)

@@ -13,9 +13,7 @@
 
 #include "archive/archive.h"
 #include "inflate/inflate.h"
-#include "messages/messages.h"
 #include "platform/platform.h"
-#include "resources/resource.h"
 
 namespace pack {
 
@@ -142,8 +140,6 @@ void MakeNonFinal(Bytes &stream)
     stream.insert(stream.end(), {0, 0, 0xFF, 0xFF});
 }
 
-int FirstBlockType(const Bytes &stream) { return stream.empty() ? -1 : (stream[0] >> 1) & 3; }
-
 // ---- The stub's decoder --------------------------------------------------------
 
 namespace {
@@ -184,8 +180,6 @@ void PrepareStubDecoder()
         OutputWindow = (uint8_t *)HeapAllocZeroed(WINDOW_SIZE);  // as the stub has it
     if (!InputBuffer)
         InputBuffer = (uint8_t *)HeapAllocBlock(INPUT_SIZE);
-    if (!InternalErrorText)
-        InternalErrorText = LoadResString(IDS_INTERNAL_ERROR);
     ready = true;
 }
 

@@ -1,5 +1,5 @@
 // --describe: reads an image with the stub's own routines (signature scan,
-// LoadConfig, the local-header walk, the inflater) and prints what the stub
+// ReadConfig, the local-header walk, the inflater) and prints what the stub
 // would see, checking every entry as the stub's extraction would.
 #include <errno.h>
 #include <stdio.h>
@@ -15,7 +15,7 @@
 #include "archive/archive.h"
 #include "archive/config.h"
 #include "inflate/inflate.h"
-#include "messages/messages.h"
+#include "resources/strings.h"
 #include "platform/platform.h"
 
 namespace pack {
@@ -159,19 +159,19 @@ long StreamLength(const Bytes &image, size_t at)
 
 // Runs one entry's stream through the stub's decoder as the extraction does.
 // Empty when good, else what went wrong.
-std::string CheckEntry(uint32_t dataAt, const LocalHeader &header)
+std::string CheckEntry(FileHandle image, uint32_t dataAt, const LocalHeader &header)
 {
     if (header.GeneralFlags & 1)
         return "encrypted; the stub can't extract it";
     if (header.Method != 0 && header.Method != 8)
         return "method " + std::to_string(header.Method) + "; the stub skips it";
-    switch (DecodeInPlace(ImageFile, dataAt, header)) {
+    switch (DecodeInPlace(image, dataAt, header)) {
     case DECODE_OK: return "";
     case DECODE_BAD_DATA: return "the stub's decoder fails";
     case DECODE_SHORT: return "yields fewer than " + std::to_string(header.UncompressedSize) + " bytes";
     case DECODE_CRC_MISMATCH: return "CRC-32 mismatch";
     case DECODE_WRITE_FAILED: return "can't be written";
-    case DECODE_READ_ERROR: return "the stub stops: " + Utf8Of(LoadResString(IDS_READ_ERROR));
+    case DECODE_READ_ERROR: return "the stub stops: " STR_EN_READ_ERROR;
     }
     return "the stub stops";
 }
@@ -259,9 +259,9 @@ const char *const kSlotKeys[] = {"start_message", "init_message", "about", "desc
 
 const char *MethodName(uint16_t method) { return method == 8 ? "deflated" : method == 0 ? "stored" : "other"; }
 
-void Walk(Report &report, const TextEncoder &codepage, bool json)
+void Walk(FileHandle image, Report &report, const TextEncoder &codepage, bool json)
 {
-    report.first = FindSignature(LOCAL_SIG_LOW, LOCAL_SIG_HIGH);
+    report.first = FindSignature(image, LOCAL_SIG_LOW, LOCAL_SIG_HIGH);
     if (report.first < 0) {
         report.failures++;
         return;
@@ -273,11 +273,11 @@ void Walk(Report &report, const TextEncoder &codepage, bool json)
     LocalHeader header;
     uint32_t h = (uint32_t)report.first;
     WalkStep step;
-    while ((step = ReadLocalHeader(h, &header)) == WALK_ENTRY) {
+    while ((step = ReadLocalHeader(image, h, &header)) == WALK_ENTRY) {
         std::string name(header.NameLength, '\0'), extra(header.ExtraLength, '\0');
-        SeekTo(ImageFile, h + LOCAL_HEADER_SIZE);
-        ReadBytes(ImageFile, name.data(), header.NameLength);
-        ReadBytes(ImageFile, extra.data(), header.ExtraLength);
+        SeekTo(image, h + LOCAL_HEADER_SIZE);
+        ReadBytes(image, name.data(), header.NameLength);
+        ReadBytes(image, extra.data(), header.ExtraLength);
         EntryReport entry;
         entry.header = header;
         // Bit 11: the name is UTF-8, and a Unicode Path field has nothing to add.
@@ -286,7 +286,7 @@ void Walk(Report &report, const TextEncoder &codepage, bool json)
             entry.name = Quote(name, nullptr, json);
         else
             entry.name = UnicodePath(extra, name, &utf8) ? Quote(utf8, nullptr, json) : Quote(name, &codepage, json);
-        entry.problem = CheckEntry(h + LOCAL_HEADER_SIZE + header.NameLength + header.ExtraLength, header);
+        entry.problem = CheckEntry(image, h + LOCAL_HEADER_SIZE + header.NameLength + header.ExtraLength, header);
         if (!entry.problem.empty())
             report.failures++;
         report.total += header.UncompressedSize;
@@ -301,7 +301,7 @@ void Walk(Report &report, const TextEncoder &codepage, bool json)
     report.walkEnd = h;
     if (step == WALK_BROKEN) {
         LocalHeader broken = {};
-        ReadLocalHeader(h, &broken);
+        ReadLocalHeader(image, h, &broken);
         report.walkStop = "at " + std::to_string(h) + ": " +
                           (broken.NameLength > (broken.GeneralFlags & ZIP_FLAG_UTF8 ? MAX_UTF8_NAME_LENGTH
                                                                                     : MAX_NAME_LENGTH)
@@ -314,10 +314,10 @@ void Walk(Report &report, const TextEncoder &codepage, bool json)
 
 // What the stub refuses before it writes anything: an archive that does not
 // agree with its central directory (a missing first entry is the walk's).
-void Refusals(Report &report)
+void Refusals(FileHandle image, Report &report)
 {
     ArchiveSummary archive;
-    ArchiveCheck result = CheckArchive(&archive);
+    ArchiveCheck result = CheckArchive(image, &archive);
     if (result != ARCHIVE_OK && result != ARCHIVE_NO_ENTRIES)
         report.refusals.push_back(ArchiveRefusal(result, archive) +
                                   "; the stub stops with \"Error reading from archive.\" before writing anything");
@@ -379,7 +379,7 @@ void PrintText(const std::string &path, const Report &report, const TextEncoder 
 
         if (report.first < 0) {
             out << "entries: no local header among the first " << kScanLimit << " bytes; the stub would stop with \""
-                << Utf8Of(InternalErrorText) << "\"\n";
+                << STR_EN_INTERNAL_ERROR "\"\n";
         } else {
             if (report.firstInsideStream)
                 out << "  \"PK\\3\\4\" at offset " << report.first
@@ -497,19 +497,17 @@ int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err,
         report.size = st.size;
         CloseDescriptor(fd);
     }
-    // The archive's walk reads the program's own image: here the image
-    // described, for the rest of the run.
     PrepareStubDecoder();
-    ImageFile = OpenReadShared(path.c_str());
+    FileHandle image = OpenReadShared(path.c_str());
 
-    report.configAt = FindSignature(CONFIG_SIG_LOW, CONFIG_SIG_HIGH);
-    ConfigResult config = ReadConfig();
+    report.configAt = FindSignature(image, CONFIG_SIG_LOW, CONFIG_SIG_HIGH);
+    ConfigResult config = ReadConfig(image);
     if (config == CONFIG_OK) {
         report.loaded = true;
     } else {
         // What the stub's start-up shows before it ends with exit code 1.
-        const char16_t *text = config == CONFIG_READ_ERROR ? LoadResString(IDS_READ_ERROR) : InternalErrorText;
-        report.stop = Quote(Utf8Of(text), nullptr, json);
+        const char *text = config == CONFIG_READ_ERROR ? STR_EN_READ_ERROR : STR_EN_INTERNAL_ERROR;
+        report.stop = Quote(text, nullptr, json);
         report.exitCode = 1;
         report.failures++;
     }
@@ -523,12 +521,11 @@ int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err,
         if (!problem.empty())
             report.refusals.push_back("the program in front of the archive: " + problem);
         report.haveProgram = ReadProgramInfo(head, &report.program);
-        Walk(report, encoder, json);
-        Refusals(report);
+        Walk(image, report, encoder, json);
+        Refusals(image, report);
     }
-    if (ImageFile != INVALID_FILE)
-        CloseFile(ImageFile);
-    ImageFile = INVALID_FILE;
+    if (image != INVALID_FILE)
+        CloseFile(image);
     report.haveComment = ReadArchiveComment(path, &report.comment) && !report.comment.empty();
     if (json)
         PrintJson(path, report, encoder, out);

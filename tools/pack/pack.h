@@ -97,8 +97,6 @@ Bytes DeflateStored(const Bytes &data, bool final);
 // last block loses BFINAL and an empty stored block ends it on a byte
 // boundary, so that another stream's blocks can follow. Throws PackError.
 void MakeNonFinal(Bytes &stream);
-// The block type (0 stored, 1 fixed, 2 dynamic) of a stream's first block.
-int FirstBlockType(const Bytes &stream);
 
 // Runs the stub's decoder over stream exactly as the stub would: into a
 // memory sink of data.size() bytes, with the input budget of a stream of
@@ -117,7 +115,7 @@ DecodeResult DecodeInMemory(const uint8_t *bytes, size_t available, uint32_t bud
 // compared) with the output discarded.
 DecodeResult DecodeInPlace(FileHandle file, uint32_t dataAt, const LocalHeader &header);
 // Sets up what the stub's start-up prepares for its decoder (CRC table,
-// window, input buffer, InternalErrorText); once per process.
+// window, input buffer); once per process.
 void PrepareStubDecoder();
 // What CheckArchive's result says of an archive, in words; empty for
 // ARCHIVE_OK.

@@ -19,7 +19,6 @@
 #define lseek _lseeki64
 #endif
 
-#include "../../archive/names.h"
 #include "../../resources/resource.h"
 #include "../../resources/strings.h"
 
@@ -92,6 +91,7 @@ uint32_t LoadStringText(uint16_t id, char16_t *buffer, int size)
     case IDS_READ_ERROR: text = STR_EN_READ_ERROR; break;
     case IDS_WRITE_FAILED: text = STR_EN_WRITE_FAILED; break;
     case IDS_FOLDER_UNUSABLE: text = STR_EN_FOLDER_UNUSABLE; break;
+    case IDS_NO_SAFE_FOLDER: text = STR_EN_NO_SAFE_FOLDER; break;
     }
     uint32_t bytes = (uint32_t)strlen(text);
     if (size <= 0)

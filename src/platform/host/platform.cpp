@@ -5,7 +5,6 @@
 // a double of the whole layer instead (tests/host/double/).
 #include "../platform.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -42,20 +41,3 @@ uint32_t DecodeChar(const char *p, char16_t *out, uint32_t *units)
     *units = 1;
     return 1;
 }
-
-// The packers show no boxes: a text that reaches here goes to stderr, and
-// the box counts as not shown.
-int ShowMessageBox(WindowHandle, const char16_t *text, const char16_t *, unsigned)
-{
-    if (text) {
-        fputs("brevant-pack: ", stderr);
-        for (const char16_t *c = text; *c; c++)
-            fputc(*c < 0x80 ? (char)*c : '?', stderr);
-        fputc('\n', stderr);
-    }
-    return 0;
-}
-
-void RepaintWindow(WindowHandle) {}
-
-void EndProcess(unsigned code) { _exit((int)code); }

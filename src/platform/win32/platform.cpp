@@ -4,6 +4,7 @@
 #include "../platform.h"
 
 #include <windows.h>
+#include <winternl.h>
 
 ModuleHandle ModuleInstance;
 FileHandle ImageFile;  // opened first thing at start-up
@@ -85,6 +86,15 @@ uint32_t StringLength(const char *text) { return (uint32_t)lstrlenA(text); }
 uint32_t TextLength(const char16_t *text) { return (uint32_t)lstrlenW(Wide(text)); }
 
 
+// A function of a module that every process of the program has loaded, or
+// null where that version of the system lacks it: calls that not every
+// supported system offers are looked up, never imported.
+static void *LoadedCall(const wchar_t *module, const char *name)
+{
+    HMODULE loaded = GetModuleHandleW(module);
+    return loaded ? (void *)GetProcAddress(loaded, name) : nullptr;
+}
+
 // Room for a long path; the image's own path is never cut.
 #define IMAGE_PATH_CHARS 1024
 
@@ -118,9 +128,7 @@ uint32_t GetImagePath(char16_t *buffer)
 void RestrictDllSearch()
 {
     typedef BOOL(WINAPI * SetDirsProc)(DWORD);
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    SetDirsProc setDirs =
-        kernel ? (SetDirsProc)(void *)GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+    SetDirsProc setDirs = (SetDirsProc)LoadedCall(L"kernel32.dll", "SetDefaultDllDirectories");
     if (setDirs)
         setDirs(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
@@ -134,9 +142,7 @@ void RestrictDllSearch()
 void DisableGhosting()
 {
     typedef void(WINAPI * DisableProc)();
-    HMODULE user = GetModuleHandleW(L"user32.dll");
-    DisableProc disable =
-        user ? (DisableProc)(void *)GetProcAddress(user, "DisableProcessWindowsGhosting") : nullptr;
+    DisableProc disable = (DisableProc)LoadedCall(L"user32.dll", "DisableProcessWindowsGhosting");
     if (disable)
         disable();
 }
@@ -154,20 +160,6 @@ ModuleHandle LoadSystemLibrary(const char16_t *name)
     lstrcatW(path, Wide(name));
     return LoadLibraryW(path);
 }
-
-void UnloadLibrary(ModuleHandle module) { FreeLibrary((HMODULE)module); }
-
-void *FindEntry(ModuleHandle module, const char *name)
-{
-    return (void *)GetProcAddress((HMODULE)module, name);
-}
-
-bool CallWithInstance(void *entry)
-{
-    return ((BOOL(WINAPI *)(HINSTANCE))entry)((HINSTANCE)ModuleInstance) != 0;
-}
-
-void CallWithoutArguments(void *entry) { ((BOOL(WINAPI *)())entry)(); }
 
 uint32_t LoadStringText(uint16_t id, char16_t *buffer, int size)
 {
@@ -258,7 +250,14 @@ bool DeleteFileAt(const char16_t *path) { return DeleteFileW(Wide(path)) != 0; }
 
 uint32_t GetTempFolder(char16_t *buffer)
 {
-    DWORD length = GetTempPathW(PATH_CHARS, (LPWSTR)buffer);
+    // GetTempPath2W gives SYSTEM C:\Windows\SystemTemp, where other users
+    // cannot create anything, instead of the shared C:\Windows\Temp; every
+    // other account gets the same folder as from GetTempPathW.
+    typedef DWORD(WINAPI * TempPathProc)(DWORD, LPWSTR);
+    TempPathProc tempPath = (TempPathProc)LoadedCall(L"kernel32.dll", "GetTempPath2W");
+    if (!tempPath)
+        tempPath = GetTempPathW;
+    DWORD length = tempPath(PATH_CHARS, (LPWSTR)buffer);
     if (length == 0 || length >= PATH_CHARS) {
         buffer[0] = 0;
         return 0;
@@ -357,6 +356,40 @@ bool CanOpenForWriting(const char16_t *path)
     return true;
 }
 
+// One folder and a separator at at; their length. A folder that does not
+// fit its room (never seen) is left out.
+static UINT AddSearchFolder(WCHAR *at, UINT length)
+{
+    if (length == 0 || length >= PATH_CHARS)
+        return 0;
+    at[length] = ';';
+    return length + 1;
+}
+
+// The platform's own search for a program, less the image's folder and the
+// current folder: "folder;system;windows;PATH", or "folder;". (An empty last
+// entry would stand for the current folder, which is folder itself.)
+bool FindProgram(const char16_t *name, const char16_t *folder, bool everywhere,
+                 char16_t *path)
+{
+    DWORD pathChars = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+    WCHAR *folders = (WCHAR *)HeapAllocBlock((3 * PATH_CHARS + 1 + pathChars) * 2);
+    if (!folders)
+        return false;
+    UINT at = AddSearchFolder(folders, lstrlenW(lstrcpynW(folders, Wide(folder), PATH_CHARS)));
+    if (everywhere) {
+        at += AddSearchFolder(folders + at, GetSystemDirectoryW(folders + at, PATH_CHARS));
+        at += AddSearchFolder(folders + at, GetWindowsDirectoryW(folders + at, PATH_CHARS));
+        folders[at] = 0;
+        GetEnvironmentVariableW(L"PATH", folders + at, pathChars);
+    } else {
+        folders[at] = 0;
+    }
+    DWORD length = SearchPathW(folders, Wide(name), L".exe", PATH_CHARS, (LPWSTR)path, nullptr);
+    HeapFreeBlock(folders);
+    return length > 0 && length < PATH_CHARS && !IsFolder(path);
+}
+
 // The start-up record of every process the program starts: only the show
 // state is given.
 static STARTUPINFOW StartupRecord;
@@ -398,8 +431,6 @@ void CloseProcess(ProcessHandle process) { CloseHandle(process); }
 
 void Pause(uint32_t ms) { Sleep(ms); }
 
-uint32_t TickCount() { return GetTickCount(); }
-
 void PumpMessages()
 {
     MSG message;
@@ -412,3 +443,91 @@ void PumpMessages()
 }
 
 void EnableInput(WindowHandle window, bool enabled) { EnableWindow((HWND)window, enabled); }
+
+// ---- Elevated runs ----------------------------------------------------------------
+
+// ntdll is in every process; its calls are looked up, so the imports stay
+// kernel32, user32 and gdi32.
+static void *NtCall(const char *name) { return LoadedCall(L"ntdll.dll", name); }
+
+// The handle that always names the calling process (GetCurrentProcess's).
+#define CURRENT_PROCESS ((HANDLE)(LONG_PTR)-1)
+
+bool RunsElevated()
+{
+    typedef LONG(NTAPI * OpenTokenProc)(HANDLE, ACCESS_MASK, PHANDLE);
+    typedef LONG(NTAPI * QueryTokenProc)(HANDLE, int, void *, ULONG, PULONG);
+    OpenTokenProc openToken = (OpenTokenProc)NtCall("NtOpenProcessToken");
+    QueryTokenProc queryToken = (QueryTokenProc)NtCall("NtQueryInformationToken");
+    HANDLE token;
+    if (!openToken || !queryToken || openToken(CURRENT_PROCESS, TOKEN_QUERY, &token) != 0)
+        return false;  // a system without integrity levels has no elevation either
+    // The label's SID follows the record; its last sub-authority is the level.
+    union {
+        TOKEN_MANDATORY_LABEL Label;
+        BYTE Room[64];
+    } level;
+    ULONG size;
+    bool high = false;
+    if (queryToken(token, TokenIntegrityLevel, &level, sizeof level, &size) == 0) {
+        const BYTE *sid = (const BYTE *)level.Label.Label.Sid;
+        high = sid[1] > 0 && ((const DWORD *)(sid + 8))[sid[1] - 1] >= SECURITY_MANDATORY_HIGH_RID;
+    }
+    CloseHandle(token);
+    return high;
+}
+
+// NtCreateFile's arguments, as the kernel documents them.
+#define NT_FILE_CREATE 2                 // fails when the name exists
+#define NT_FILE_DIRECTORY_FILE 0x01
+#define NT_FILE_SYNCHRONOUS_IO_NONALERT 0x20
+#define NT_FILE_OPEN_REPARSE_POINT 0x00200000
+#define NT_OBJ_CASE_INSENSITIVE 0x40
+
+// CreateDirectoryW and then CreateFileW would leave a moment in which the
+// user, who may rename anything in a folder of their own, swaps the new
+// folder for another: the kernel's own call makes and opens it at once.
+FileHandle CreateHeldFolder(const char16_t *path, const uint8_t *descriptor)
+{
+    typedef LONG(NTAPI * CreateProc)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                     PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+    CreateProc create = (CreateProc)NtCall("NtCreateFile");
+    if (!create)
+        return INVALID_FILE;
+    // The kernel's name: "\??\C:\..." for a drive, "\??\UNC\server\..." for a
+    // share ("\\server\...").
+    char16_t name[PATH_CHARS + 8];
+    CopyBytes(name, u"\\??\\UNC", 16);
+    uint32_t at = 4;
+    if (path[0] == '\\' && path[1] == '\\') {
+        at = 7;
+        path++;
+    }
+    uint32_t length = TextLength(path);
+    CopyBytes(name + at, path, length * 2);
+    at += length;
+    UNICODE_STRING unicode;
+    unicode.Length = unicode.MaximumLength = (USHORT)(at * 2);
+    unicode.Buffer = (PWSTR)name;
+    OBJECT_ATTRIBUTES attributes = {};
+    attributes.Length = sizeof attributes;
+    attributes.ObjectName = &unicode;
+    attributes.Attributes = NT_OBJ_CASE_INSENSITIVE;
+    attributes.SecurityDescriptor = (PVOID)descriptor;
+    IO_STATUS_BLOCK status;
+    HANDLE folder;
+    if (create(&folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes,
+               &status, nullptr, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NT_FILE_CREATE,
+               NT_FILE_DIRECTORY_FILE | NT_FILE_SYNCHRONOUS_IO_NONALERT |
+                   NT_FILE_OPEN_REPARSE_POINT,
+               nullptr, 0) != 0)
+        return INVALID_FILE;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(folder, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+            FILE_ATTRIBUTE_DIRECTORY) {
+        CloseHandle(folder);
+        return INVALID_FILE;
+    }
+    return folder;
+}

@@ -21,9 +21,6 @@ extern long HostAllocsUntilFailure;
 std::string HostUtf8(const char16_t *text);
 std::u16string HostUtf16(const std::string &text);
 
-// The path GetImagePath reports (UTF-8); empty: the test program's own path.
-extern std::string HostImagePath;
-
 // Windows repainted through RepaintWindow, in order.
 extern std::vector<void *> HostRepaints;
 
@@ -49,9 +46,6 @@ extern std::vector<std::string> HostMadeFolders;
 // on a full disk (-1: never).
 extern long HostWritesUntilFailure;
 
-// Dialog templates that RunModalDialog was asked to run, in order.
-extern std::vector<uint16_t> HostDialogs;
-
 // Processes: commands StartProgram was given and the current folder at each
 // start; answers of the next waits (PROCESS_*; once used up, PROCESS_ENDED);
 // StartProgram fails while HostStartFails is set.
@@ -59,6 +53,17 @@ extern std::vector<std::string> HostStartedCommands;
 extern std::vector<std::string> HostStartFolders;
 extern std::vector<int> HostWaitResults;
 extern bool HostStartFails;
+// Programs of the system's folders and PATH (bare name with its extension
+// to full Windows path) that FindProgram finds after the folder it is given.
+extern std::map<std::string, std::string> HostSystemPrograms;
+// Elevated runs: RunsElevated's answer; CreateHeldFolder refuses every folder
+// while HostHeldFolderFails is set, and keeps the handle of each folder it
+// made by host path (a held folder cannot be removed) and the descriptor it
+// was last given.
+extern bool HostElevated;
+extern bool HostHeldFolderFails;
+extern std::map<std::string, int> HostHeldFolders;
+extern const uint8_t *HostHeldDescriptor;
 // Files (Windows paths as given) that cannot be opened for writing, each
 // for the given number of pauses.
 extern std::map<std::string, int> HostBusyFiles;

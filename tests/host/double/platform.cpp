@@ -137,35 +137,6 @@ void HeapFreeBlock(void *block)
     }
 }
 
-std::string HostImagePath;
-
-// The path GetImagePath reports, as UTF-8.
-static std::string ImagePath()
-{
-    if (!HostImagePath.empty())
-        return HostImagePath;
-    char path[4096];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n < 0)
-        n = 0;
-    path[n] = 0;
-    return path;
-}
-
-FileHandle OpenOwnImage() { return OpenReadShared(ImagePath().c_str()); }
-
-uint32_t GetImagePath(char16_t *buffer) { return CopyOut(ImagePath(), buffer); }
-
-void RestrictDllSearch() {}
-
-void DisableGhosting() {}
-
-ModuleHandle LoadSystemLibrary(const char16_t *) { return nullptr; }
-void UnloadLibrary(ModuleHandle) {}
-void *FindEntry(ModuleHandle, const char *) { return nullptr; }
-bool CallWithInstance(void *) { return false; }
-void CallWithoutArguments(void *) {}
-
 int ShowMessageBox(WindowHandle owner, const char16_t *text, const char16_t *caption,
                    unsigned type)
 {
@@ -270,12 +241,42 @@ bool IsFolder(const char16_t *path)
     return stat(HostPath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool HostElevated;
+bool RunsElevated() { return HostElevated; }
+bool HostHeldFolderFails;
+std::map<std::string, int> HostHeldFolders;
+const uint8_t *HostHeldDescriptor;
+
+FileHandle CreateHeldFolder(const char16_t *path, const uint8_t *descriptor)
+{
+    HostMadeFolders.push_back(HostUtf8(path));
+    HostHeldDescriptor = descriptor;
+    std::string host = HostPath(path);
+    if (HostHeldFolderFails || host.empty() || mkdir(host.c_str(), 0700) != 0)
+        return INVALID_FILE;
+    int fd = open(host.c_str(), O_RDONLY | O_DIRECTORY);
+    HostHeldFolders[host] = fd;
+    return (FileHandle)(intptr_t)fd;
+}
+
+// Whether the folder is still held open by the handle CreateHeldFolder gave.
+static bool IsHeld(const std::string &host)
+{
+    auto held = HostHeldFolders.find(host);
+    struct stat open, named;
+    return held != HostHeldFolders.end() && fstat(held->second, &open) == 0 &&
+           stat(host.c_str(), &named) == 0 && open.st_ino == named.st_ino &&
+           open.st_dev == named.st_dev;
+}
+
 bool RemoveFolder(const char16_t *path)
 {
     std::string host = HostPath(path);
     struct stat info;
     if (host.empty() || lstat(host.c_str(), &info) != 0)
         return false;
+    if (IsHeld(host))
+        return false;  // shared without delete access, as the platform holds it
     if (S_ISLNK(info.st_mode))
         return unlink(host.c_str()) == 0;
     return rmdir(host.c_str()) == 0;
@@ -463,6 +464,25 @@ int WaitForProcess(ProcessHandle process, uint32_t)
 }
 
 void CloseProcess(ProcessHandle) { HostEvents.push_back("close"); }
+
+std::map<std::string, std::string> HostSystemPrograms;
+
+// The platform's search in one folder, then the system's programs by name.
+bool FindProgram(const char16_t *name, const char16_t *folder, bool everywhere, char16_t *path)
+{
+    std::string key = HostUtf8(name);
+    size_t slash = key.find_last_of("\\/");
+    if (key.find('.', slash == std::string::npos ? 0 : slash) == std::string::npos)
+        key += ".exe";
+    std::string full = key[0] == '\\' || (key.size() > 1 && key[1] == ':')
+                           ? key
+                           : HostUtf8(folder) + "\\" + key;
+    struct stat info;
+    if (stat(HostPath(full.c_str()).c_str(), &info) == 0)
+        return !S_ISDIR(info.st_mode) && CopyOut(full, path) != 0;
+    auto found = everywhere ? HostSystemPrograms.find(key) : HostSystemPrograms.end();
+    return found != HostSystemPrograms.end() && CopyOut(found->second, path) != 0;
+}
 
 uint32_t TickCount()
 {
