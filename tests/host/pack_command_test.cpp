@@ -55,7 +55,7 @@ TEST(PackCommand, AYenSignInCodePage932IsRefusedNamingTheFileAndTheCharacter)
     std::string output;
     EXPECT_EQ(RunPack({"-o", dir / "setup.exe", "--stub", stub, "--codepage", "932", "--flat", dir / "in"},
                       &output), 1);
-    EXPECT_NE(output.find(evil + ": code page 932 has no \"\xC2\xA5\" (U+00A5)"), std::string::npos) << output;
+    EXPECT_NE(output.find(evil + ": code page 932 has no U+00A5 '\xC2\xA5'"), std::string::npos) << output;
     EXPECT_FALSE(std::filesystem::exists(dir / "setup.exe"));
 }
 
@@ -222,7 +222,8 @@ TEST(PackCommand, ElevatedImagesAreWarnedOffFoldersThatOthersReach)
             EXPECT_NE(packed.err.find(c.warning), std::string::npos) << packed.err;
             EXPECT_NE(packed.err.find("--dest unique-temp"), std::string::npos) << packed.err;
         } else {
-            EXPECT_EQ(packed.err.find("warning:"), std::string::npos) << packed.err;
+            // --run's program being no entry is a warning of its own.
+            EXPECT_EQ(packed.err.find("--dest unique-temp"), std::string::npos) << packed.err;
         }
     }
 }

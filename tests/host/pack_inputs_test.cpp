@@ -120,10 +120,10 @@ TEST_F(LocalTime, MtimeGivesEveryEntryItsTimeBeforeSourceDateEpoch)
     EXPECT_EQ(pack::ParseTime("981173106", "x"), pack::ParseTime("2001-02-03 04:05:06", "x"));
     EXPECT_EQ(pack::ParseTime("2001-02-03", "x"), pack::ParseTime("2001-02-03T00:00", "x"));
     for (const char *bad : {"", "yesterday", "2001-13-01", "2001-02-03T04", "2001-02-03T04:05:06Z", "-5",
-                            "2024-02-30", "2023-02-29", "2024-04-31", "0", "315532799", "1979-12-31T23:59:59",
-                            "2108-01-01", "4354819200"})
+                            "2024-02-30", "2023-02-29", "2024-04-31", "2108-01-01", "4354819200"})
         EXPECT_THROW(pack::ParseTime(bad, "--mtime"), pack::PackError) << bad;
-    for (const char *good : {"2024-02-29", "1980-01-01", "315532800", "2107-12-31T23:59:59", "4354819199"})
+    for (const char *good : {"2024-02-29", "1980-01-01", "315532800", "2107-12-31T23:59:59", "4354819199", "0",
+                             "315532799", "1979-12-31T23:59:59"})
         EXPECT_NO_THROW(pack::ParseTime(good, "--mtime")) << good;
 }
 
@@ -188,9 +188,9 @@ TEST(CodePages, ACharacterThatWouldReadBackAsAnotherIsRefusedNamingIt)
     struct Case {
         const char *utf8, *expected;
     } cases[] = {
-        {"a\xC2\xA5" "b.txt", "\"\xC2\xA5\" (U+00A5)"},
-        {"over\xE2\x80\xBE" "line", "\"\xE2\x80\xBE\" (U+203E)"},
-        {"em\xE2\x80\x94" "dash", "\"\xE2\x80\x94\" (U+2014); it would become \"\xE2\x80\x95\" (U+2015)"},
+        {"a\xC2\xA5" "b.txt", "U+00A5 '\xC2\xA5'"},
+        {"over\xE2\x80\xBE" "line", "U+203E '\xE2\x80\xBE'"},
+        {"em\xE2\x80\x94" "dash", "U+2014 '\xE2\x80\x94'; it would become U+2015 '\xE2\x80\x95'"},
     };
     for (const Case &c : cases) {
         try {

@@ -24,7 +24,7 @@ struct Header {
 // Every entry of an image as its central and its local header give it.
 std::vector<Header> Headers(const Bytes &image)
 {
-    size_t end = image.size() - 22;
+    size_t end = EndRecord(image);
     uint32_t count = Get16(image, end + 10), at = Get32(image, end + 16);
     std::vector<Header> headers;
     for (uint32_t i = 0; i < count; i++) {

@@ -176,15 +176,23 @@ TEST(ProgramResources, WhatCannotBeWrittenIsRefusedNamingIt)
         EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
         EXPECT_FALSE(std::filesystem::exists(out));
     };
-    std::string large = dir.Write("large.ico", IcoFile({IconBitmap(16, 8), IconBitmap(128, 32)}, {16, 128}));
+    // Noise: no stream makes it much smaller.
+    Bytes noise = IconBitmap(128, 32);
+    uint32_t seed = 1;
+    for (size_t i = 40; i < 40 + 128 * 128 * 4; i++)
+        noise[i] = (uint8_t)((seed = seed * 1103515245 + 12345) >> 24);
+    std::string large = dir.Write("large.ico", IcoFile({IconBitmap(16, 8), noise}, {16, 128}));
     expect({"--exe-icon", large}, 1,
-           large + ": the program's icon (16x16 1384 bytes, 128x128 67624 bytes) pushes the configuration past");
+           large + ": the program's icon, made as small as it goes without loss (16x16 1384 bytes, 128x128 PNG ");
+    expect({"--exe-icon", large}, 1,
+           "pushes the configuration past offset 59996; the images up to 16x16 (16x16 1384 bytes) fit together: "
+           "give --exe-icon-max 16\n");
     Bytes spelled = IconBitmap(32, 32);
     std::copy_n("PK\3\4", 4, spelled.begin() + 100);
     std::string bad = dir.Write("bad.ico", IcoFile({IconBitmap(16, 8), spelled}, {16, 32}));
     expect({"--exe-icon", bad}, 1, bad + ": icon image 2 (32x32) holds the bytes \"PK\\3\\4\"");
-    for (const char *version : {"1.2.3", "1.2.3.65536", "1.2.3.4.5", "1.-2.3.4", "v1.2.3.4"})
-        expect({"--file-version", version}, 2, "--file-version takes four numbers from 0 to 65535");
+    for (const char *version : {"1.2.3.65536", "1.2.3.4.5", "1.-2.3.4", "v1.2.3.4", "1.2.", "", "1..2"})
+        expect({"--file-version", version}, 2, "--file-version takes one to four numbers from 0 to 65535");
     expect({"--execution-level", "admin"}, 2, "--execution-level takes asInvoker, highestAvailable or");
 }
 

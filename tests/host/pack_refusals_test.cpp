@@ -133,8 +133,8 @@ TEST(Refusals, VersionAndSizeMessagesNameTheFieldAtFault)
         noise += (char)('a' + (x >> 16) % 26);
     std::pair<std::vector<std::string>, const char *> cases[] = {
         {{"--about", noise}, "--about (40000 bytes): the stub and the configuration take"},
-        {{"--file-version", ""}, "--file-version takes four numbers from 0 to 65535"},
-        {{"--file-version", "1.2.3.4", "--product-version", ""}, "--product-version takes four"},
+        {{"--file-version", ""}, "--file-version takes one to four numbers from 0 to 65535"},
+        {{"--file-version", "1.2.3.4", "--product-version", ""}, "--product-version takes one to four"},
         {{"--file-version", std::string(39993, '0') + "1.2.3.4"},
          "--file-version (40000 characters): the version resource would take"},
         {{"--file-version", std::string(9993, '0') + "1.2.3.4"},

@@ -519,7 +519,7 @@ TEST(Command, EveryRefusalIsReportedTogether)
         folder.Write(name, "x");
     Result result = folder.Run({folder / "app", folder / "app"});
     for (const std::string &line :
-         {std::string("app/CON: \"CON\" is the name of a device"), std::string("app/x:y: the name holds a character"),
+         {std::string("app/CON: \"CON\" is the name of a device"), std::string("app/x:y: the name holds U+003A ':'"),
           folder / "app/a and " + folder / "app/A: a file and a folder of the same name",
           folder / "app/readme.txt and " + folder / "app/README.TXT: Windows takes the two names",
           folder / "app: the same input given twice", std::string("5 refusals; nothing was written")})

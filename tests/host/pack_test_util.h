@@ -254,10 +254,21 @@ struct CentralEntry {
     uint16_t flags, method, time, date;
     uint32_t crc, compressed, size, local, external;
 };
+// Where the end record lies: the last one whose comment ends the image.
+inline size_t EndRecord(const Bytes &image)
+{
+    for (size_t end = image.size() - 22;; end--) {
+        if (Get32(image, end) == 0x06054B50u && end + 22 + Get16(image, end + 20) == image.size())
+            return end;
+        if (end == 0) {
+            ADD_FAILURE() << "no end record";
+            return image.size() - 22;
+        }
+    }
+}
 inline std::vector<CentralEntry> CentralDirectory(const Bytes &image)
 {
-    size_t end = image.size() - 22;
-    EXPECT_EQ(Get32(image, end), 0x06054B50u);
+    size_t end = EndRecord(image);
     uint32_t count = Get16(image, end + 10), at = Get32(image, end + 16);
     std::vector<CentralEntry> entries;
     for (uint32_t i = 0; i < count; i++) {

@@ -83,16 +83,21 @@ ConfigSettings Configure(const Options &options, const TextEncoder &encoder)
 
 // With --mtime, or else SOURCE_DATE_EPOCH, every entry gets that time, in
 // UTC: the image is then the same wherever and whenever it is packed.
-void FixTimes(const Options &options, std::vector<InputItem> &items)
+void FixTimes(const Options &options, std::vector<InputItem> &items, std::ostream &err)
 {
     std::string epoch;
     time_t when;
+    bool early = false;
     if (!options.mtime.empty())
-        when = ParseTime(options.mtime, "--mtime");
+        when = ParseTime(options.mtime, "--mtime", &early);
     else if (EnvironmentVariable("SOURCE_DATE_EPOCH", &epoch) && !epoch.empty())
-        when = ParseTime(epoch, "SOURCE_DATE_EPOCH");
+        when = ParseTime(epoch, "SOURCE_DATE_EPOCH", &early);
     else
         return;
+    if (early)
+        err << "brevant-pack: note: "
+            << (options.mtime.empty() ? "SOURCE_DATE_EPOCH " + epoch : "--mtime " + options.mtime)
+            << " is before 1980; every entry gets 1980-01-01 00:00, the earliest time a ZIP entry holds\n";
     for (InputItem &item : items) {
         item.mtime = when;
         item.utc = true;
@@ -139,6 +144,7 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
         throw PackError(std::string(error.what()) + " (the stub; choose one with --stub)");
     }
     CheckStub(plan.stub);
+    std::string comment = PackerComment(plan.stub);
     std::string machine = StubMachine(plan.stub);
     if (!options.arch.empty() && machine != options.arch)
         throw PackError(stubPath + " is a stub for " + machine + ", not for --arch " + options.arch);
@@ -152,12 +158,18 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     if (plan.config.destKind == DEST_FIXED)
         CheckFixedFolder(Destination(options).substr(6), err);
 
-    std::vector<InputItem> items =
-        CollectInputs(options.inputs, options.flat, encoder, options.output, options.followLinks);
+    std::vector<std::string> leftOut;
+    std::vector<InputItem> items = CollectInputs(options.inputs, options.flat, encoder, options.output,
+                                                 options.followLinks, options.excludes, &leftOut);
+    if (options.verbosity > 1)
+        for (const std::string &name : leftOut)
+            out << "  left out " << Printable(name) << "\n";
+    if (options.haveText[CFG_RUN_COMMAND])
+        CheckRunProgram(TextArgument(options.texts[CFG_RUN_COMMAND]), items, err);
     CheckReplace(options.output, options.force);
     CheckInputs(items);
     CheckPathLimits(plan.config, items, encoder);
-    FixTimes(options, items);
+    FixTimes(options, items, err);
     BuiltImage prefix = BuildProgramPrefix(plan, program, err);
     if (options.level == 0)
         CheckStoredSize(prefix.bytes.size(), items);
@@ -168,6 +180,7 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
     writer.onBytes = [&](uint64_t bytes) { progress.Advance(bytes); };
     EntryPool pool(items, options.level, options.jobs ? options.jobs : AvailableProcessors());
     pool.onBytes = writer.onBytes;
+    writer.comment = comment;
     std::ostringstream warnings;
     for (size_t i = 0; i < items.size(); i++) {
         const InputItem &item = items[i];
@@ -208,6 +221,7 @@ int Pack(const Options &options, std::ostream &out, std::ostream &err)
 
 int PackMain(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
+    bool packing = false;  // a refusal of the pack itself ends with the count
     try {
         Options options = Parse(args);
         if (options.help || args.empty()) {
@@ -227,6 +241,7 @@ int PackMain(const std::vector<std::string> &args, std::ostream &out, std::ostre
         }
         if (options.json)
             throw PackError("--json goes with --describe", Failure::Usage);
+        packing = true;
         return Pack(options, out, err);
     } catch (const PackError &error) {
         // Refusals come escaped, a line each; anything else is one line.
@@ -236,6 +251,8 @@ int PackMain(const std::vector<std::string> &args, std::ostream &out, std::ostre
             err << "brevant-pack: " << what.substr(at, end - at) << "\n";
             at = end + 1;
         }
+        if (packing && !error.escaped && error.failure != Failure::Usage)
+            err << "brevant-pack: " << RefusalCount(1) << "\n";
         return (int)error.failure;
     } catch (const std::bad_alloc &) {
         err << "brevant-pack: out of memory\n";

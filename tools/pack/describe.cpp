@@ -227,7 +227,28 @@ struct Report {
     std::string walkStop;  // why the walk ended early
     std::vector<std::string> refusals;  // what the stub refuses before writing anything
     int failures = 0;
+    bool haveComment = false;
+    std::string comment;  // the archive's comment: which packer and stub made it
 };
+
+// The icon slot's bytes as words: an icon image, none (the one zero byte
+// the packer writes for no icon), or bytes that are no icon.
+std::string IconWords(bool json)
+{
+    uint32_t length = ConfigSize - SfxConfig->Offsets[CFG_ICON];
+    const uint8_t *bytes = (const uint8_t *)ConfigString(CFG_ICON);
+    IconInfo icon;
+    std::string size = std::to_string(length) + (json ? "" : length == 1 ? " byte" : " bytes");
+    if (ReadIconImage(bytes, length, &icon))
+        return json ? "{\"width\": " + std::to_string(icon.width) + ", \"height\": " + std::to_string(icon.height) +
+                          ", \"bits\": " + std::to_string(icon.bitCount) + ", \"png\": " +
+                          (icon.png ? "true" : "false") + ", \"bytes\": " + size + "}"
+                    : std::to_string(icon.width) + "x" + std::to_string(icon.height) + ", " +
+                          std::to_string(icon.bitCount) + " bits" + (icon.png ? ", PNG" : "") + ", " + size;
+    if (length == 0 || (length == 1 && bytes[0] == 0))
+        return json ? "null" : "none";
+    return json ? "{\"not_an_icon\": " + size + "}" : "none: the slot holds " + size + " that are not an icon";
+}
 
 const char *const kFlagNames[] = {"autostart", "ctl3d", "overwrite", "delete-after", "extractor", "utf8-texts"};
 constexpr int kFlagBits = sizeof kFlagNames / sizeof kFlagNames[0];
@@ -346,10 +367,11 @@ std::string Bare(const std::string &quoted)
 void PrintText(const std::string &path, const Report &report, const TextEncoder &codepage, std::ostream &out)
 {
     out << path << ": " << report.size << " bytes\n";
+    if (report.configAt < 0)
+        out << "not a brevant image: no configuration header among the first " << kScanLimit
+            << " bytes (a program or a ZIP archive of another tool)\n";
     if (!report.loaded) {
         out << "configuration: the stub stops with " << report.stop << " (exit code " << report.exitCode << ")\n";
-        if (report.configAt < 0)
-            out << "  no \"JAVA\" header among the first " << kScanLimit << " bytes\n";
     } else {
         out << "stub:            " << report.configAt << " bytes, " << report.machine << "\n";
         if (report.haveProgram) {
@@ -387,14 +409,7 @@ void PrintText(const std::string &path, const Report &report, const TextEncoder 
             out << "  " << label << Quote(ConfigString(slot), flags & SFX_UTF8_TEXTS ? nullptr : &codepage, false)
                 << "\n";
         }
-        uint32_t iconLength = ConfigSize - SfxConfig->Offsets[CFG_ICON];
-        IconInfo icon;
-        out << "  icon:          ";
-        if (ReadIconImage((const uint8_t *)ConfigString(CFG_ICON), iconLength, &icon))
-            out << icon.width << "x" << icon.height << ", " << icon.bitCount << " bits" << (icon.png ? ", PNG" : "")
-                << ", " << iconLength << " bytes\n";
-        else
-            out << "none (" << iconLength << (iconLength == 1 ? " byte" : " bytes") << " that are no icon)\n";
+        out << "  icon:          " << IconWords(false) << "\n";
 
         if (report.first < 0) {
             out << "entries: no local header among the first " << kScanLimit << " bytes; the stub would stop with \""
@@ -423,6 +438,8 @@ void PrintText(const std::string &path, const Report &report, const TextEncoder 
         for (const std::string &refusal : report.refusals)
             out << "refused: " << refusal << "\n";
     }
+    if (report.haveComment)
+        out << "archive comment: " << Quote(report.comment, nullptr, false) << "\n";
     out << (report.failures ? "the image does NOT check: " + std::to_string(report.failures) + " problem(s)\n"
                             : std::string("the image checks: the stub reads every entry\n"));
 }
@@ -430,6 +447,9 @@ void PrintText(const std::string &path, const Report &report, const TextEncoder 
 void PrintJson(const std::string &path, const Report &report, const TextEncoder &codepage, std::ostream &out)
 {
     out << "{\n  \"image\": " << Quote(path, nullptr, true) << ",\n  \"size\": " << report.size << ",\n";
+    out << "  \"brevant_image\": " << (report.configAt < 0 ? "false" : "true") << ",\n";
+    if (report.haveComment)
+        out << "  \"comment\": " << Quote(report.comment, nullptr, true) << ",\n";
     if (!report.loaded) {
         out << "  \"stub_stops\": " << report.stop << ",\n  \"exit_code\": " << report.exitCode << ",\n";
     } else {
@@ -462,14 +482,7 @@ void PrintJson(const std::string &path, const Report &report, const TextEncoder 
         for (int slot = 0; slot < 7; slot++)
             out << "    \"" << kSlotKeys[slot] << "\": "
                 << Quote(ConfigString(slot), flags & SFX_UTF8_TEXTS ? nullptr : &codepage, true) << ",\n";
-        uint32_t iconLength = ConfigSize - SfxConfig->Offsets[CFG_ICON];
-        IconInfo icon;
-        if (ReadIconImage((const uint8_t *)ConfigString(CFG_ICON), iconLength, &icon))
-            out << "    \"icon\": {\"width\": " << icon.width << ", \"height\": " << icon.height << ", \"bits\": "
-                << icon.bitCount << ", \"png\": " << (icon.png ? "true" : "false") << ", \"bytes\": " << iconLength
-                << "}\n";
-        else
-            out << "    \"icon\": null\n";
+        out << "    \"icon\": " << IconWords(true) << "\n";
         out << "  },\n  \"first_entry\": " << report.first << ",\n  \"entries\": [";
         comma = "\n";
         for (const EntryReport &e : report.entries) {
@@ -548,6 +561,7 @@ int DescribeImage(const std::string &path, std::ostream &out, std::ostream &err,
     }
     if (image != INVALID_FILE)
         CloseFile(image);
+    report.haveComment = ReadArchiveComment(path, &report.comment) && !report.comment.empty();
     if (json)
         PrintJson(path, report, encoder, out);
     else

@@ -123,11 +123,14 @@ uint32_t CodePoint(const std::string &utf8, size_t at, size_t length)
     return c;
 }
 
-static std::string CharacterName(const std::string &utf8, size_t at, size_t length)
+std::string CharacterName(const std::string &utf8, size_t at, size_t length)
 {
     char code[16];
-    snprintf(code, sizeof code, "U+%04X", CodePoint(utf8, at, length));
-    return "\"" + utf8.substr(at, length) + "\" (" + code + ")";
+    uint32_t c = CodePoint(utf8, at, length);
+    snprintf(code, sizeof code, "U+%04X", c);
+    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0))
+        return code;
+    return std::string(code) + " '" + utf8.substr(at, length) + "'";
 }
 
 std::string TextEncoder::EncodeName(const std::string &utf8, const std::string &what) const

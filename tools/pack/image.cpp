@@ -303,7 +303,7 @@ Bytes LocalHeaderBytes(const ZipEntry &entry)
 }
 
 Bytes CentralDirectoryBytes(const std::vector<ZipEntry> &entries, const std::vector<uint32_t> &offsets,
-                            uint32_t centralOffset)
+                            uint32_t centralOffset, const std::string &comment)
 {
     Bytes out;
     for (size_t i = 0; i < entries.size(); i++)
@@ -316,7 +316,8 @@ Bytes CentralDirectoryBytes(const std::vector<ZipEntry> &entries, const std::vec
     Put16(out, (uint32_t)entries.size());
     Put32(out, centralSize);
     Put32(out, centralOffset);
-    Put16(out, 0);
+    Put16(out, (uint32_t)comment.size());
+    out.insert(out.end(), comment.begin(), comment.end());
     return out;
 }
 

@@ -51,7 +51,8 @@ void CheckName(const std::string &name, const std::string &utf8, const TextEncod
     for (size_t at = 0; at <= utf8.size(); at++) {
         char c = at < utf8.size() ? utf8[at] : '/';
         if ((uint8_t)c < 0x20 || strchr("<>:\"\\|?*", c))
-            throw PackError(utf8 + ": the name holds a character Windows does not allow in file names");
+            throw PackError(utf8 + ": the name holds " + CharacterName(utf8, at, 1) +
+                            ", which Windows does not allow in file names");
         if (c != '/') {
             component += c;
         } else {

@@ -71,7 +71,9 @@ const char kUsage[] =
     "\n"
     "The program as Windows shows it (written into the image's resources):\n"
     "  --exe-icon FILE.ico  the program's icon in Explorer, if not --icon's\n"
-    "  --file-version A.B.C.D    the file's version (and the product's)\n"
+    "  --exe-icon-max N     only the program icon's images of at most N pixels\n"
+    "  --file-version A.B.C.D    the file's version (and the product's); one\n"
+    "                            to four numbers, the missing ones 0\n"
     "  --product-version A.B.C.D the product's version\n"
     "  --product NAME, --company NAME, --copyright TEXT, --file-description\n"
     "                       TEXT (default: the product, else --description)\n"
@@ -97,6 +99,11 @@ const char kUsage[] =
     "                       image byte for byte; the image then extracts\n"
     "                       right only where that code page is the system's\n"
     "  --flat               pack folders' contents at the top (see Inputs)\n"
+    "  --exclude PATTERN    leave out what matches PATTERN, matched against the\n"
+    "                       archive name: * and ? within a name, ** across\n"
+    "                       folders; a PATTERN ending in / matches folders\n"
+    "                       only. What is left out is neither walked nor\n"
+    "                       checked; repeatable\n"
     "  --follow-links       pack what a link leads to also outside the inputs\n"
     "                       (without it such a link is refused; one within\n"
     "                       the inputs is packed as what it leads to)\n"
@@ -116,7 +123,8 @@ const char kUsage[] =
     "\n"
     "@FILE among the options reads more options from FILE, one a line (an\n"
     "input whose name begins with @ is written ./@NAME). A text that begins\n"
-    "with @ is written @@TEXT.\n"
+    "with @ is written @@TEXT. An option and its value may share a line\n"
+    "(--level 9); blank lines and lines that begin with # are skipped.\n"
     "\n"
     "Every rule of the stub is checked before anything is written: entry names\n"
     "that Windows can create, of at most 250 UTF-16 units (with --codepage:\n"
@@ -149,7 +157,9 @@ int ParseNumber(const std::string &option, const std::string &value, int low, in
 }
 
 // The arguments of a response file: one a line (a trailing CR dropped),
-// blank lines (spaces and tabs only) and a UTF-8 byte-order mark skipped.
+// blank lines (spaces and tabs only), lines whose first character is '#'
+// and a UTF-8 byte-order mark skipped. A line that begins with '-' and holds
+// a space or tab before any '=' is an option and its value: "--level 9".
 std::vector<std::string> ResponseFile(const std::string &path)
 {
     FileStatus st;
@@ -164,8 +174,16 @@ std::vector<std::string> ResponseFile(const std::string &path)
         if (at == bytes.size() || bytes[at] == '\n') {
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
-            if (line.find_first_not_of(" \t") != std::string::npos)
+            size_t first = line.find_first_not_of(" \t");
+            size_t gap = line[0] == '-' ? line.find_first_of(" \t") : std::string::npos;
+            if (gap != std::string::npos && gap < line.find('=')) {
+                lines.push_back(line.substr(0, gap));
+                size_t value = line.find_first_not_of(" \t", gap);
+                if (value != std::string::npos)
+                    lines.push_back(line.substr(value, line.find_last_not_of(" \t") + 1 - value));
+            } else if (first != std::string::npos && line[first] != '#') {
                 lines.push_back(line);
+            }
             line.clear();
         } else {
             line += (char)bytes[at];
@@ -256,7 +274,15 @@ Options Parse(std::vector<std::string> args)
             options.mtime = takeValue();
             ParseTime(options.mtime, "--mtime");
         } else if (arg == "--describe") {
+            if (!haveValue && i + 1 < args.size() && args[i + 1] == "--json") {
+                options.json = true;  // --describe --json IMAGE
+                i++;
+            }
             options.describe = takeValue();
+        } else if (arg == "--exclude") {
+            options.excludes.push_back(takeValue());
+        } else if (arg == "--exe-icon-max") {
+            options.program[arg] = std::to_string(ParseNumber(arg, takeValue(), 1, 256));
         } else if (arg == "--dest") {
             options.dest = takeValue();
         } else if (arg == "--level") {

@@ -22,6 +22,7 @@ struct Options {
     std::string texts[kTextSlots];
     bool haveText[kTextSlots] = {};
     std::vector<std::string> inputs;
+    std::vector<std::string> excludes;  // --exclude PATTERN, in order
     std::map<std::string, std::string> program;  // the program's resources, by option
 };
 

@@ -56,6 +56,8 @@ Failure FailureOf(int error);
 // how many there were. Its kind is the gravest of theirs.
 constexpr size_t kMostRefusals = 50;
 PackError Refusals(const std::vector<PackError> &errors);
+// The line that ends every refused run: "N refusals; nothing was written".
+std::string RefusalCount(size_t count);
 // Text for a terminal: control characters and bytes that are not UTF-8 as
 // \n, \r, \t or \xNN, as --describe shows them; the rest as it is.
 std::string Printable(const std::string &text);
@@ -148,6 +150,15 @@ bool ReadIconImage(const uint8_t *bytes, size_t size, IconInfo *info);
 // then the deepest colour, a bitmap before a PNG). Throws PackError.
 Bytes ExtractIcon(const Bytes &ico, const std::string &what, IconInfo *info = nullptr);
 
+// One icon image made smaller without loss: a PNG deflated anew at
+// libdeflate's level 12, a bitmap of 48 pixels and more as PNG where PNG
+// holds it exactly; the image itself when that is not smaller.
+Bytes SmallerIconImage(const Bytes &image);
+// An .ico file (already checked by ExtractIcon) with only its images of at
+// most most pixels (0: all), each SmallerIconImage with smaller. The result
+// may hold no image.
+Bytes RebuildIcon(const Bytes &ico, int most, bool smaller);
+
 // ---- The program's own resources ----------------------------------------------------
 // What Explorer, the file's properties and UAC show of the image, written
 // into the stub's resource section in the image.
@@ -164,6 +175,7 @@ struct ProgramResources {
     // an empty title or banner keeps the stub's, an empty link hides it.
     std::string title[2], banner[2], link[2];
     bool dialogAsked = false;   // --title, --banner or --link, or a -ja form
+    int iconMost = 0;            // --exe-icon-max: only the images up to this size; 0 all
     bool any() const;
 };
 // The options of the dialogs' texts, each also with "-ja".
@@ -211,6 +223,9 @@ std::u16string Utf16(const std::string &utf8, const std::string &what);
 std::string IconSize(const IconInfo &info);  // "48x48", "256x256 PNG"
 
 // ---- Names and inputs ------------------------------------------------------------
+// The character of length bytes at at, as a refusal names it: U+003A ':'
+// (a control character by its code alone).
+std::string CharacterName(const std::string &utf8, size_t at, size_t length);
 // Whether text is UTF-8 as the stub decodes a name with bit 11: strictly (no
 // overlong form, no surrogate, nothing above U+10FFFF), and without a NUL.
 bool IsUtf8(const std::string &text);
@@ -281,10 +296,22 @@ struct InputItem {
 // inputs is refused. A link is packed as what it leads to when that lies in
 // the inputs (or with followLinks anywhere); one that leads outside them,
 // a dangling one and a loop are refused. Every refusal of a name or an
-// input is collected and thrown together (Refusals).
+// input is collected and thrown together (Refusals). What the patterns of
+// excludes match (Excluded) is neither walked nor checked; its names go to
+// leftOut, a folder's with its '/'.
 std::vector<InputItem> CollectInputs(const std::vector<std::string> &inputs, bool flat,
                                      const TextEncoder &encoder, const std::string &output = "",
-                                     bool followLinks = false);
+                                     bool followLinks = false, const std::vector<std::string> &excludes = {},
+                                     std::vector<std::string> *leftOut = nullptr);
+// Whether one of the --exclude patterns matches the archive name (UTF-8, no
+// trailing '/'), a folder's when folder is set.
+bool Excluded(const std::vector<std::string> &patterns, const std::string &name, bool folder);
+// The program a --run command starts (its first word, quoted or not),
+// checked against the archive's entries: one that is no entry is a warning
+// on err (it may be a system program), naming the entry meant where one
+// matches once a folder prefix or --flat is taken into account; a relative
+// path with a folder part that names no entry is refused. Throws PackError.
+void CheckRunProgram(const std::string &command, const std::vector<InputItem> &items, std::ostream &err);
 // What marks the packer's temporary files: NAME.brevant-tmp-PID-XXXXXX.
 constexpr char kTemporaryTag[] = ".brevant-tmp-";
 // Whether a file name is one of the packer's temporary files
@@ -316,9 +343,10 @@ void CheckCountAndTotal(size_t count, uint64_t total);
 // or in UTC; clamped to the years 1980 to 2107 (a file's own time).
 uint32_t DosDateTime(time_t when, bool utc = false);
 // The time --mtime (or SOURCE_DATE_EPOCH) gives: seconds since 1970 or
-// YYYY-MM-DD[THH:MM[:SS]] in UTC, a real date from 1980-01-01 to
-// 2107-12-31 (what a DOS time holds); throws PackError naming what.
-time_t ParseTime(const std::string &text, const std::string &what);
+// YYYY-MM-DD[THH:MM[:SS]] in UTC, a real date up to 2107-12-31 (what a DOS
+// time holds); one before 1980 is 1980-01-01 00:00, and early says so.
+// Throws PackError naming what.
+time_t ParseTime(const std::string &text, const std::string &what, bool *early = nullptr);
 
 // ---- Archive entries ---------------------------------------------------------
 struct ZipEntry {
@@ -487,7 +515,13 @@ void RemoveStaleTemporaries(const std::string &path);
 // lie at offsets, beginning at centralOffset.
 Bytes LocalHeaderBytes(const ZipEntry &entry);
 Bytes CentralDirectoryBytes(const std::vector<ZipEntry> &entries, const std::vector<uint32_t> &offsets,
-                            uint32_t centralOffset);
+                            uint32_t centralOffset, const std::string &comment = "");
+// The archive comment the packer writes: "brevant-pack VERSION; stub N
+// bytes, CRC-32 XXXXXXXX", of the stub as read (before its resources).
+std::string PackerComment(const Bytes &stub);
+// The comment of the archive that ends the file at path; false when no end
+// record ends it exactly.
+bool ReadArchiveComment(const std::string &path, std::string *comment);
 
 // Writes an image straight into output, an entry at a time, each file read
 // and compressed in pieces of kChunkSize, so that memory stays small
@@ -523,6 +557,7 @@ public:
     void Finish();
     // Called with the input bytes of each piece as it is done.
     std::function<void(uint64_t bytes)> onBytes;
+    std::string comment;  // the archive's comment, written by Finish
     const ZipEntry &last() const { return entries_.back(); }
     size_t count() const { return entries_.size(); }
     uint64_t stored() const { return stored_; }  // the entries' sizes

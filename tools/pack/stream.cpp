@@ -296,7 +296,7 @@ void ImageWriter::Finish()
 {
     if (entries_.empty())
         throw PackError("nothing to pack: the archive needs at least one entry");
-    Bytes central = CentralDirectoryBytes(entries_, offsets_, (uint32_t)out_.size());
+    Bytes central = CentralDirectoryBytes(entries_, offsets_, (uint32_t)out_.size(), comment);
     CheckImageSize(out_.size() + central.size());
     out_.Append(central);
 }

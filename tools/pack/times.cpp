@@ -27,13 +27,22 @@ uint32_t DosDateTime(time_t when, bool utc)
 // What a DOS time can hold, in UTC: 1980-01-01 00:00:00 to 2107-12-31 23:59:59.
 constexpr time_t kFirstDosTime = 315532800, kLastDosTime = 4354819199;
 
-time_t ParseTime(const std::string &text, const std::string &what)
+time_t ParseTime(const std::string &text, const std::string &what, bool *early)
 {
     const char *p = text.c_str();
+    if (early)
+        *early = false;
+    // A time before 1980 (SOURCE_DATE_EPOCH=1, as some build systems set
+    // it) is the earliest DOS time, as a file's own time is.
     auto inRange = [&](time_t t) {
-        if (t < kFirstDosTime || t > kLastDosTime)
-            throw PackError(what + " '" + text + "' is outside what a ZIP entry's time holds (1980-01-01 to "
-                            "2107-12-31)", Failure::Usage);
+        if (t < kFirstDosTime) {
+            if (early)
+                *early = true;
+            return kFirstDosTime;
+        }
+        if (t > kLastDosTime)
+            throw PackError(what + " '" + text + "' is after 2107-12-31, the latest time a ZIP entry holds",
+                            Failure::Usage);
         return t;
     };
     bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;

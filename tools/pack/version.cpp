@@ -217,14 +217,20 @@ std::u16string Utf16(const std::string &utf8, const std::string &what)
 
 void ParseVersion(const std::string &text, const std::string &what, uint16_t parts[4])
 {
+    // One to four numbers; the parts not given are 0 (1.2 is 1.2.0.0).
     const char *p = text.c_str();
+    bool ended = false;
     for (int i = 0; i < 4; i++) {
+        parts[i] = 0;
+        if (ended)
+            continue;
         char *end = nullptr;
         unsigned long n = *p >= '0' && *p <= '9' ? strtoul(p, &end, 10) : 0x10000;
-        if (n > 0xFFFF || *end != (i < 3 ? '.' : '\0'))
-            throw PackError(what + " takes four numbers from 0 to 65535, A.B.C.D, not '" + text + "'",
+        if (n > 0xFFFF || (*end != '\0' && (*end != '.' || i == 3)))
+            throw PackError(what + " takes one to four numbers from 0 to 65535, A[.B[.C[.D]]], not '" + text + "'",
                             Failure::Usage);
         parts[i] = (uint16_t)n;
+        ended = *end == '\0';
         p = end + 1;
     }
 }

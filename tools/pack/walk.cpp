@@ -22,8 +22,6 @@ Failure FailureOf(int error)
 
 PackError Refusals(const std::vector<PackError> &errors)
 {
-    if (errors.size() == 1)
-        return errors[0];
     std::string text;
     Failure kind = Failure::Refused;
     for (size_t i = 0; i < errors.size(); i++) {
@@ -33,9 +31,14 @@ PackError Refusals(const std::vector<PackError> &errors)
     }
     if (errors.size() > kMostRefusals)
         text += "... and " + std::to_string(errors.size() - kMostRefusals) + " more\n";
-    PackError all(text + std::to_string(errors.size()) + " refusals; nothing was written", kind);
+    PackError all(text + RefusalCount(errors.size()), kind);
     all.escaped = true;
     return all;
+}
+
+std::string RefusalCount(size_t count)
+{
+    return std::to_string(count) + (count == 1 ? " refusal" : " refusals") + "; nothing was written";
 }
 
 // ---- What the walk leaves out ---------------------------------------------------------
@@ -113,6 +116,21 @@ struct Walker {
     std::vector<PackError> refused;
     std::map<std::string, Seen> seen;  // folded name -> what has it
     std::vector<FileStatus> open;  // folders being walked, against link loops
+    std::vector<std::string> excludes, leftOut;  // --exclude, and the names it left out
+
+    // Whether --exclude leaves name out: a folder (or a link to one) by any
+    // pattern, else by the patterns that are not for folders only.
+    bool LeftOut(const std::string &path, const std::string &name)
+    {
+        if (excludes.empty())
+            return false;
+        FileStatus st;
+        bool folder = StatusOf(path, &st) == 0 && st.kind == FileStatus::Folder;
+        if (!Excluded(excludes, name, folder))
+            return false;
+        leftOut.push_back(name + (folder ? "/" : ""));
+        return true;
+    }
 
     void Refuse(const std::string &what, Failure kind = Failure::Refused) { refused.emplace_back(what, kind); }
 
@@ -197,6 +215,8 @@ struct Walker {
 
     void Walk(const std::string &path, const std::string &name, std::string link)
     {
+        if (LeftOut(path, name))
+            return;
         FileStatus st;
         if (int error = StatusOf(path, &st, false))
             return Unreachable(path, error);
@@ -264,9 +284,11 @@ std::string BaseName(const std::string &path)
 }  // namespace
 
 std::vector<InputItem> CollectInputs(const std::vector<std::string> &inputs, bool flat,
-                                     const TextEncoder &encoder, const std::string &output, bool followLinks)
+                                     const TextEncoder &encoder, const std::string &output, bool followLinks,
+                                     const std::vector<std::string> &excludes, std::vector<std::string> *leftOut)
 {
     Walker walker(encoder, followLinks);
+    walker.excludes = excludes;
     walker.outputPath = output;
     walker.haveOutput = !output.empty() && StatusOf(output, &walker.output) == 0;
     for (const std::string &input : inputs) {
@@ -296,12 +318,16 @@ std::vector<InputItem> CollectInputs(const std::vector<std::string> &inputs, boo
             walker.open.pop_back();
         } else {
             std::string base = BaseName(input);
+            if (walker.LeftOut(input, base))
+                continue;
             if (base.empty())
                 walker.Refuse(input + ": a folder without a name; use --flat to pack its contents");
             else
                 walker.Enter(input, base, st, "");
         }
     }
+    if (leftOut)
+        *leftOut = walker.leftOut;
     if (!walker.refused.empty())
         throw Refusals(walker.refused);
     return std::move(walker.items);
