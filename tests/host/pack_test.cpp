@@ -302,6 +302,7 @@ TEST(Command, BadOptionsAreErrors)
     ExpectFailure(folder, folder.Run({"--dest", "fixed:C:\\" + std::string(257, 'p'), folder / "app"}), "259");
     ExpectFailure(folder, folder.Run({"--frobnicate", folder / "app"}), "--frobnicate", 2);
     ExpectFailure(folder, folder.Run({"--about"}), "--about needs a value", 2);
+    ExpectFailure(folder, folder.Run({"--overwrite=no", folder / "app"}), "--overwrite takes no value", 2);
     ExpectFailure(folder, folder.Run({"--codepage", "65001", folder / "app"}), "65001", 2);
     ExpectFailure(folder, folder.Run({"--mtime", "2024-02-30", folder / "app"}), "not a day", 2);
     ExpectFailure(folder, Pack({"--version", "extra"}), "--version takes nothing else", 2);

@@ -229,7 +229,9 @@ Options Parse(std::vector<std::string> args)
             arg = arg.substr(0, equals);
             haveValue = true;
         }
+        bool taken = false;
         auto takeValue = [&]() {
+            taken = true;
             if (haveValue)
                 return value;
             if (i + 1 >= args.size())
@@ -301,6 +303,9 @@ Options Parse(std::vector<std::string> args)
             options.texts[slot] = takeValue();
             options.haveText[slot] = true;
         }
+        // --overwrite=no must not quietly mean --overwrite.
+        if (haveValue && !taken)
+            throw PackError(arg + " takes no value", Failure::Usage);
     }
     return options;
 }
