@@ -14,6 +14,12 @@ else()
 endif()
 
 include(${PROJECT_SOURCE_DIR}/cmake/stub_flags.cmake)
+# On x64 the assembler aligns every code section to 16 bytes, so a section
+# for each function pads each one: one code section per source file saves
+# about 600 bytes more than the linker then keeps of the few unused ones.
+if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
+    list(APPEND STUB_CXX_FLAGS -fno-function-sections)
+endif()
 
 file(GLOB UI_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/ui/*.cpp)
 brevant_core_library(brevant_core win32 ${UI_SOURCES})
