@@ -1,4 +1,4 @@
-// UTF-8 a character at a time, and UTF-16 into UTF-8.
+// UTF-8 a character at a time.
 #include <stdio.h>
 
 #include "base/utf8.h"
@@ -26,21 +26,6 @@ std::string CharacterName(const std::string &utf8, size_t at, size_t length)
     if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0))
         return code;
     return std::string(code) + " '" + utf8.substr(at, length) + "'";
-}
-std::string Utf8(const char16_t *text, size_t units)
-{
-    std::string out;
-    for (size_t i = 0; text && i < units && text[i]; i++) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        int trail = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-        static const uint8_t lead[] = {0x00, 0xC0, 0xE0, 0xF0};
-        out += (char)(lead[trail] | c >> (6 * trail));
-        while (trail--)
-            out += (char)(0x80 | ((c >> (6 * trail)) & 0x3F));
-    }
-    return out;
 }
 
 }  // namespace pack

@@ -1,4 +1,4 @@
-// brevant-pack: see --help, or pack.h for the image layout.
+// brevant-pack: see --help, or core/core.h for the image layout.
 #include <iostream>
 
 #include "cli/cli.h"
