@@ -15,7 +15,7 @@
 
 namespace pack {
 
-// ---- The command line (options.cpp) -----------------------------------------------
+// ---- The command line -----------------------------------------------
 extern const char kUsage[];
 
 struct Options {

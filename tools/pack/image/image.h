@@ -66,6 +66,16 @@ extern const char *const kSlotOptions[CFG_ICON + 1];
 // matches once a folder prefix or --flat is taken into account; a relative
 // path with a folder part that names no entry is refused. Throws PackError.
 void CheckRunProgram(const std::string &command, const std::vector<InputItem> &items, std::ostream &err);
+// What the stub joins into its 260-character path buffers, within them: the
+// run command; the wait file, behind the fixed folder when there is one; the
+// fixed folder with every entry name behind it; each counted as the stub
+// counts it (TextEncoder::Units). Throws PackError.
+void CheckPathLimits(const ConfigSettings &config, const std::vector<InputItem> &items,
+                     const TextEncoder &encoder);
+// Refuses a fixed folder that is neither absolute (X:\..., \\server\share)
+// nor begins with a %NAME% reference, or holds a '%' of no reference; warns
+// on err about references to variables Windows does not always have.
+void CheckFixedFolder(const std::string &path, std::ostream &err);
 
 // ---- Archive entries ---------------------------------------------------------
 struct ZipEntry {
@@ -109,27 +119,14 @@ struct BuiltImage {
     Encoding configEncoding{};
     size_t configPadding = 0;
 };
-// What the stub joins into its 260-character path buffers, within them: the
-// run command; the wait file, behind the fixed folder when there is one; the
-// fixed folder with every entry name behind it; each counted as the stub
-// counts it (TextEncoder::Units). Throws PackError.
-void CheckPathLimits(const ConfigSettings &config, const std::vector<InputItem> &items,
-                     const TextEncoder &encoder);
 // The part of the image before the first entry (stub, configuration header
 // and stream), which needs nothing of the entries.
 BuiltImage BuildPrefix(const ImagePlan &plan);
-// Refuses a fixed folder that is neither absolute (X:\..., \\server\share)
-// nor begins with a %NAME% reference, or holds a '%' of no reference; warns
-// on err about references to variables Windows does not always have.
-void CheckFixedFolder(const std::string &path, std::ostream &err);
 void CheckStub(const Bytes &stub);
 // BuildPrefix with the program's resources in plan.stub; an icon whose
 // images push the configuration past the scan is refused naming them.
 BuiltImage BuildProgramPrefix(ImagePlan &plan, const ProgramResources &program, std::ostream &err);
-class OutputImage;
-// Sets the PE checksum in the header of the whole image written to output,
-// whose first bytes are prefix (nothing for a stub without PE headers).
-void WritePeChecksum(OutputImage &output, const Bytes &prefix);
+
 // ---- The output ------------------------------------------------------------------
 // Refuses, before anything is read, an output whose folder does not exist,
 // one that is not a regular file (or a link to one: a folder, a device, a
@@ -170,6 +167,9 @@ private:
 // OutputImage names them, of a process id other than 0 and 1, that holds
 // the beginning of an image. Called once the new output is in place.
 void RemoveStaleTemporaries(const std::string &path);
+// Sets the PE checksum in the header of the whole image written to output,
+// whose first bytes are prefix (nothing for a stub without PE headers).
+void WritePeChecksum(OutputImage &output, const Bytes &prefix);
 
 // The 30-byte local header with the entry's name and extra field, and the
 // central directory (headers and end record) of entries whose local headers
