@@ -1,8 +1,8 @@
 // The packer's way to the operating system: files, folders and links by
 // UTF-8 paths, the output's temporary file and its removal when the packer
-// is interrupted, times, code pages and the terminal. posix.cpp serves
-// Linux, the win32*.cpp files Windows (wide-character calls: names are
-// UTF-16 there, UTF-8 everywhere above this header).
+// is interrupted, times, code pages and the terminal. The posix*.cpp files
+// serve Linux, the win32*.cpp files Windows (wide-character calls: names
+// are UTF-16 there, UTF-8 everywhere above this header).
 //
 // Failures are errno values (ENOENT, EACCES, ...) on both, so that messages
 // and exit codes (FailureOf) are the same wherever the packer runs.
