@@ -1,5 +1,6 @@
 // The stub's PE headers as the packer reads them: where they end (the
-// scans begin there), and what a signature leaves in them.
+// scans begin there), the machine they are built for, and what a signature
+// leaves in them.
 //
 // PE format notes. The DOS header's e_lfanew (offset 0x3C) gives the offset
 // of the "PE\0\0" signature; the 20-byte file header (IMAGE_FILE_HEADER)
