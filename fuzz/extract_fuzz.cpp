@@ -172,10 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (ImageFd < 0)
         Setup();
-    if (ftruncate(ImageFd, 0) != 0 || pwrite(ImageFd, data, size, 0) != (ssize_t)size)
-        abort();
-    ImageFile = (FileHandle)(intptr_t)ImageFd;
-    HostResetBoxes();
+    LoadFuzzImage(ImageFd, data, size);
     HostDoubleByte = size > 0 && (data[size - 1] & 1);
     fs::remove_all(Root / "C" / "dest");
 

@@ -45,10 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (ImageFd < 0)
         Setup();
-    if (ftruncate(ImageFd, 0) != 0 || pwrite(ImageFd, data, size, 0) != (ssize_t)size)
-        abort();
-    ImageFile = (FileHandle)(intptr_t)ImageFd;
-    HostResetBoxes();
+    LoadFuzzImage(ImageFd, data, size);
 
     SfxConfig = nullptr;
     InputBudget = 0;  // as at start-up: the configuration stream is not limited

@@ -2,9 +2,6 @@
 // another architecture refused by name.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
-#include "pack.h"
 #include "pack_test_util.h"
 
 using namespace packtest;
@@ -14,23 +11,14 @@ namespace {
 // A stub with PE headers for machine (0x014C i386, 0x8664 x64).
 Bytes PeStub(uint16_t machine) { return FakePeStub(machine, 8192); }
 
-int PackCommand(const std::vector<std::string> &args, std::string *out, std::string *err)
-{
-    std::ostringstream o, e;
-    int code = pack::PackMain(args, o, e);
-    *out = o.str();
-    *err = e.str();
-    return code;
-}
-
 TEST(Arch, AStubOfAnotherArchitectureIsRefusedByName)
 {
     TempDir dir;
     std::string stub = dir.Write("stub32.exe", PeStub(0x014C));
     std::string payload = dir.Write("a.txt", "a");
-    std::string out, err;
-    EXPECT_EQ(PackCommand({"-o", dir / "x.exe", "--arch", "x64", "--stub", stub, payload}, &out, &err), 1);
-    EXPECT_NE(err.find("stub32.exe is a stub for x86, not for --arch x64"), std::string::npos) << err;
+    Result r = Pack({"-o", dir / "x.exe", "--arch", "x64", "--stub", stub, payload});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("stub32.exe is a stub for x86, not for --arch x64"), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "x.exe"));
 }
 
@@ -41,12 +29,13 @@ TEST(Arch, AnX64StubIsPackedOnlyWithArchX64)
     TempDir dir;
     std::string stub = dir.Write("stub64.exe", PeStub(0x8664));
     std::string payload = dir.Write("a.txt", "a");
-    std::string out, err;
-    EXPECT_EQ(PackCommand({"-o", dir / "x.exe", "--stub", stub, payload}, &out, &err), 1);
-    EXPECT_NE(err.find(stub + " is a stub for x64, whose image runs only on 64-bit Windows; give --arch x64"),
-              std::string::npos) << err;
-    EXPECT_EQ(PackCommand({"-o", dir / "y.exe", "--arch", "x64", "--stub", stub, payload}, &out, &err), 0) << err;
-    EXPECT_EQ(err, "");
+    Result r = Pack({"-o", dir / "x.exe", "--stub", stub, payload});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find(stub + " is a stub for x64, whose image runs only on 64-bit Windows; give --arch x64"),
+              std::string::npos) << r.err;
+    r = Pack({"-o", dir / "y.exe", "--arch", "x64", "--stub", stub, payload});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
 }
 
 TEST(Arch, TheDescriptionNamesTheStubsMachine)
@@ -54,11 +43,11 @@ TEST(Arch, TheDescriptionNamesTheStubsMachine)
     TempDir dir;
     std::string stub = dir.Write("stub64.exe", PeStub(0x8664));
     std::string payload = dir.Write("a.txt", "a");
-    std::string out, err;
-    ASSERT_EQ(PackCommand({"-o", dir / "x.exe", "--arch", "x64", "--stub", stub, payload}, &out, &err), 0)
-        << err;
-    EXPECT_EQ(PackCommand({"--describe", dir / "x.exe"}, &out, &err), 0) << err;
-    EXPECT_NE(out.find("stub:            8192 bytes, x64\n"), std::string::npos) << out;
+    Result r = Pack({"-o", dir / "x.exe", "--arch", "x64", "--stub", stub, payload});
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = Pack({"--describe", dir / "x.exe"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("stub:            8192 bytes, x64\n"), std::string::npos) << r.out;
 }
 
 }  // namespace

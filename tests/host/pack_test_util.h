@@ -15,7 +15,17 @@
 
 #include <zlib.h>
 
-#include "pack.h"
+#include "base/bytes.h"
+#include "base/errors.h"
+#include "base/escape.h"
+#include "base/files.h"
+#include "base/utf8.h"
+#include "cli/cli.h"
+#include "core/core.h"
+#include "image/image.h"
+#include "inputs/inputs.h"
+#include "os/os.h"
+#include "pe/pe.h"
 
 namespace packtest {
 

@@ -17,6 +17,7 @@
 
 #include <string>
 
+#include "base/utf8.h"
 #include "host_testing.h"
 #include "archive/names.h"
 
@@ -41,31 +42,7 @@ void HostResetBoxes()
 
 static int FileNumber(FileHandle file) { return (int)(intptr_t)file; }
 
-std::string HostUtf8(const char16_t *text)
-{
-    std::string out;
-    for (const char16_t *p = text; *p; p++) {
-        uint32_t c = *p;
-        if (c >= 0xD800 && c < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (*++p - 0xDC00);
-        if (c < 0x80) {
-            out += (char)c;
-        } else if (c < 0x800) {
-            out += (char)(0xC0 | c >> 6);
-            out += (char)(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += (char)(0xE0 | c >> 12);
-            out += (char)(0x80 | ((c >> 6) & 0x3F));
-            out += (char)(0x80 | (c & 0x3F));
-        } else {
-            out += (char)(0xF0 | c >> 18);
-            out += (char)(0x80 | ((c >> 12) & 0x3F));
-            out += (char)(0x80 | ((c >> 6) & 0x3F));
-            out += (char)(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
+std::string HostUtf8(const char16_t *text) { return pack::Utf8(text); }
 
 std::u16string HostUtf16(const std::string &text)
 {
