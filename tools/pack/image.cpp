@@ -19,9 +19,9 @@ static const uint8_t kConfigSignature[4] = {CONFIG_SIG_LOW & 0xFF, CONFIG_SIG_LO
                                             CONFIG_SIG_HIGH & 0xFF, CONFIG_SIG_HIGH >> 8};
 
 // The first signature in bytes from the end of the PE headers, where the
-// stub's scan begins, to their end: the stub's own scan, without its limit
-// (the callers refuse a stub or a configuration that ends past it by its
-// size, with a message of their own).
+// stub's scan begins, to the last byte: the stub's own scan without its
+// limit (the callers refuse a stub or a configuration that ends past the
+// limit by its size, with a message of their own).
 static size_t Find(const Bytes &bytes, uint16_t low, uint16_t high)
 {
     static_assert(kSmallFileLimit < INT32_MAX, "a stub's offsets are int32_t");
