@@ -14,7 +14,7 @@
 #include "../inflate/inflate.h"
 
 #define SCAN_LIMIT 60000
-#define SCAN_PIECE 512  // the scan reads the image in pieces of this size
+#define SCAN_PIECE 512  // the directory check reads the image in pieces of this size
 
 #define CONFIG_SIG_LOW 0x414A   // "JA"
 #define CONFIG_SIG_HIGH 0x4156  // "VA"
@@ -54,20 +54,26 @@ static_assert(sizeof(LocalHeader) == 26, "a local header as the file holds it");
 #define PE_SIZE_OF_HEADERS 84
 
 // Where both scans begin: the end of the image's PE headers (SizeOfHeaders),
-// read from the image's first bytes (count of them, as the scan's first
-// piece holds them). A signing tool writes the checksum and the certificate
-// table's offset into the headers after packing, and those bytes may spell
-// either signature; no byte of the headers is ever the configuration's or
-// the archive's. 0 for an image without an "MZ" header and a "PE" header
-// within those bytes, or with a SizeOfHeaders beyond the scan: such an
-// image is scanned from its start.
+// read from the image's first count bytes (the scans give it the first
+// SCAN_PIECE at most). A signing tool writes the checksum and the
+// certificate table's offset into the headers after packing, and those
+// bytes may spell either signature; no byte of the headers is ever the
+// configuration's or the archive's. 0 for an image without an "MZ" header
+// and a "PE" header within those bytes, or with a SizeOfHeaders beyond the
+// scan: such an image is scanned from its start.
 uint32_t HeadersEnd(const uint8_t *bytes, uint32_t count);
+
+// Offset of the first occurrence of the signature (two little-endian
+// halves) that begins at from or later and ends within the count bytes, or
+// -1. The one scan: the stub's over its image's first bytes, the packer's
+// over a stub or an image it holds.
+int32_t FindSignatureIn(const uint8_t *bytes, uint32_t count, uint32_t from, uint16_t low, uint16_t high);
 
 // Every reading routine here takes the image it reads (the stub's own
 // ImageFile, or an image the packer checks) and moves its file position.
 
 // Offset of the first occurrence of the signature between HeadersEnd() and
-// the image's first SCAN_LIMIT bytes, or -1.
+// the end of the image's first SCAN_LIMIT bytes, or -1.
 int32_t FindSignature(FileHandle image, uint16_t low, uint16_t high);
 
 // What the walk finds at an offset.

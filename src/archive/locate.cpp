@@ -19,28 +19,23 @@ uint32_t HeadersEnd(const uint8_t *bytes, uint32_t count)
     return end < SCAN_LIMIT ? end : 0;
 }
 
+int32_t FindSignatureIn(const uint8_t *bytes, uint32_t count, uint32_t from, uint16_t low, uint16_t high)
+{
+    for (uint32_t at = from; count >= 4 && at <= count - 4; at++)
+        if (Get16(bytes + at) == low && Get16(bytes + at + 2) == high)
+            return (int32_t)at;
+    return -1;
+}
+
+// The image's first SCAN_LIMIT bytes, read whole for each scan.
+static uint8_t ScanBytes[SCAN_LIMIT];
+
 int32_t FindSignature(FileHandle image, uint16_t low, uint16_t high)
 {
-    uint8_t buffer[SCAN_PIECE];
-    uint32_t held = 0, next = 0;
-    uint32_t v = 0;  // the last four bytes read, little-endian, newest on top
-    uint32_t start = 0;  // no signature begins before it: the PE headers
-
     SeekTo(image, 0);
-    for (uint32_t k = 0; k < SCAN_LIMIT; k++) {
-        if (next == held) {
-            held = ReadBytes(image, buffer, SCAN_PIECE);
-            next = 0;
-            if (held == 0)
-                return -1;  // the image ended first
-            if (k == 0)
-                start = HeadersEnd(buffer, held);
-        }
-        v = (v >> 8) | ((uint32_t)buffer[next++] << 24);
-        if ((v & 0xFFFF) == low && (v >> 16) == high && k >= start + 3)
-            return (int32_t)k - 3;
-    }
-    return -1;
+    uint32_t held = ReadBytes(image, ScanBytes, SCAN_LIMIT);
+    uint32_t start = HeadersEnd(ScanBytes, held < SCAN_PIECE ? held : SCAN_PIECE);
+    return FindSignatureIn(ScanBytes, held, start, low, high);
 }
 
 // The local header and the name last read, with room for the longest name

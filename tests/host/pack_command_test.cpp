@@ -227,3 +227,18 @@ TEST(PackCommand, ElevatedImagesAreWarnedOffFoldersThatOthersReach)
         }
     }
 }
+
+TEST(PackCommand, AnEarlierOutputIsKnownPastAConfigurationSignatureThatDoesNotDecode)
+{
+    // "JAVA" before the configuration, as a signing tool may write it into
+    // the headers: an earlier image is still known, and left out.
+    PackFolder folder;
+    std::string inside = folder / "app/setup.exe";
+    Result first = Pack({"-o", inside, "--stub", folder.stub, folder / "app"});
+    ASSERT_EQ(first.code, 0) << first.err;
+    Bytes image = pack::ReadWholeFile(inside);
+    std::copy_n("JAVA", 4, image.begin() + 100);
+    folder.Write("app/setup.exe", image);
+    Result second = Pack({"-o", inside, "--stub", folder.stub, "--force", folder / "app"});
+    EXPECT_EQ(second.code, 0) << second.err;
+}

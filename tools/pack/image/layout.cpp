@@ -8,6 +8,7 @@
 
 #include <zlib.h>
 
+#include "base/files.h"
 #include "image/image.h"
 #include "pe/pe.h"
 
@@ -20,15 +21,14 @@ static const uint8_t kConfigSignature[4] = {CONFIG_SIG_LOW & 0xFF, CONFIG_SIG_LO
                                             CONFIG_SIG_HIGH & 0xFF, CONFIG_SIG_HIGH >> 8};
 
 // The first signature in bytes from the end of the PE headers, where the
-// stub's scan begins, to end.
-static size_t Find(const Bytes &bytes, const uint8_t (&signature)[4], size_t end)
+// stub's scan begins, to the last byte: the stub's own scan without its
+// limit (the callers refuse a stub or a configuration that ends past the
+// limit by its size, with a message of their own).
+static size_t Find(const Bytes &bytes, uint16_t low, uint16_t high)
 {
-    auto start = bytes.begin() + (ptrdiff_t)std::min((size_t)HeadersEnd(bytes), bytes.size());
-    auto stop = bytes.begin() + (ptrdiff_t)std::min(end, bytes.size());
-    if (stop < start)
-        return std::string::npos;
-    auto at = std::search(start, stop, signature, signature + 4);
-    return at == stop ? std::string::npos : (size_t)(at - bytes.begin());
+    static_assert(kSmallFileLimit < INT32_MAX, "a stub's offsets are int32_t");
+    int32_t at = FindSignatureIn(bytes.data(), (uint32_t)bytes.size(), HeadersEnd(bytes), low, high);
+    return at < 0 ? std::string::npos : (size_t)at;
 }
 
 // ---- Checks -------------------------------------------------------------------------
@@ -40,11 +40,11 @@ void CheckStub(const Bytes &stub)
     if (!pe.dosHeader)
         throw PackError("the stub is not a Windows executable (no MZ header)");
     CheckUnsigned(stub);
-    size_t at = Find(stub, kConfigSignature, stub.size());
+    size_t at = Find(stub, CONFIG_SIG_LOW, CONFIG_SIG_HIGH);
     if (at != std::string::npos)
         throw PackError("the stub holds the bytes \"JAVA\" at offset " + std::to_string(at) +
                         "; it would find that instead of its configuration");
-    at = Find(stub, kLocalSignature, stub.size());
+    at = Find(stub, LOCAL_SIG_LOW, LOCAL_SIG_HIGH);
     if (at != std::string::npos)
         throw PackError("the stub holds the bytes \"PK\\3\\4\" at offset " + std::to_string(at) +
                         "; it would take that for its first archive entry");
@@ -106,7 +106,7 @@ static void PlaceConfig(const ImagePlan &plan, Bytes &prefix, BuiltImage &built)
             smallest = std::min(smallest, candidate.size());
             if (candidate.size() > kLastSignatureOffset)
                 continue;
-            if (Find(candidate, kLocalSignature, candidate.size()) != std::string::npos) {
+            if (Find(candidate, LOCAL_SIG_LOW, LOCAL_SIG_HIGH) != std::string::npos) {
                 signatureOnly = true;
                 continue;
             }

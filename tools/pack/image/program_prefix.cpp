@@ -83,10 +83,11 @@ static BuiltImage BuildWithIcon(ImagePlan &plan, const ProgramResources &program
     try {
         return BuildPrefix(plan);
     } catch (const PackError &) {
-        bool signature = false;
-        for (const char *s : {"JAVA", "PK\3\4"})
-            signature |= std::search(plan.stub.begin() + HeadersEnd(plan.stub), plan.stub.end(), s, s + 4) !=
-                         plan.stub.end();
+        // Either signature after the headers, as CheckStub looks for them.
+        const uint8_t *bytes = plan.stub.data();
+        uint32_t size = (uint32_t)plan.stub.size(), start = HeadersEnd(plan.stub);
+        bool signature = FindSignatureIn(bytes, size, start, CONFIG_SIG_LOW, CONFIG_SIG_HIGH) >= 0 ||
+                         FindSignatureIn(bytes, size, start, LOCAL_SIG_LOW, LOCAL_SIG_HIGH) >= 0;
         if (plan.stub == stub || signature)
             throw;
         // Without a resource the same error: that resource is not to blame.

@@ -42,10 +42,15 @@ bool IsImage(const std::string &path)
         return false;
     // The configuration header ("JAVA", CRC-32, size) and its raw deflate
     // block, which the stub's decoder must inflate to that size and CRC-32.
-    static const uint8_t kHeader[4] = {CONFIG_SIG_LOW & 0xFF, CONFIG_SIG_LOW >> 8, CONFIG_SIG_HIGH & 0xFF,
-                                       CONFIG_SIG_HIGH >> 8};
-    for (auto at = head.begin(); (at = std::search(at, head.end(), kHeader, kHeader + 4)) != head.end(); at++) {
-        size_t offset = (size_t)(at - head.begin());
+    // The stub's scan, but every "JAVA" from the first byte on is tried
+    // where the stub takes the first after the PE headers: a signed image's
+    // headers may spell one, which fails to decode and is passed over, and
+    // a stub holds none (CheckStub), so an image this packer made is known
+    // either way.
+    int32_t at = -1;
+    while ((at = FindSignatureIn(head.data(), (uint32_t)head.size(), (uint32_t)(at + 1), CONFIG_SIG_LOW,
+                                 CONFIG_SIG_HIGH)) >= 0) {
+        size_t offset = (size_t)at;
         if (offset > kLastSignatureOffset || offset + CONFIG_HEADER_SIZE > head.size())
             break;
         LocalHeader stream = {};
