@@ -63,7 +63,7 @@ static_assert(PACKED_LIT_ENTRIES < 0x8000 && PACKED_DIST_ENTRIES < 0x8000,
 static_assert(24577 < 0x8000, "the largest base fits the entry's 15 value bits");
 
 // Both copies in one array, so that one register addresses them.
-static uint32_t PackedTables[PACKED_LIT_ENTRIES + PACKED_DIST_ENTRIES] UNINITIALISED;
+static DECODER_STATE uint32_t PackedTables[PACKED_LIT_ENTRIES + PACKED_DIST_ENTRIES] UNINITIALISED_STATE;
 #define PackedLit PackedTables
 #define PackedDist (PackedTables + PACKED_LIT_ENTRIES)
 

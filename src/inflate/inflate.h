@@ -3,6 +3,9 @@
 // decoding tables, and the block decoder.
 //
 // All state is one global instance: exactly one stream is decoded at a time.
+// The packers, which check streams on several threads, build it with
+// BREVANT_DECODER_PER_THREAD: then each thread has an instance of the state
+// (DECODER_STATE), and decodes one stream at a time.
 // The archive layer's DecodeEntry is the one caller that sets the state up
 // for a stream (source, budget, sink) and reads the outcome (result,
 // InputFailed, RunningCrc, what reached the sink and whether it took it).
@@ -13,6 +16,12 @@
 #include <stdint.h>
 
 #include "../platform/platform.h"
+
+#ifdef BREVANT_DECODER_PER_THREAD
+#define DECODER_STATE thread_local
+#else
+#define DECODER_STATE
+#endif
 
 // Result codes; callers treat every nonzero value as failure.
 enum : uint16_t {
@@ -26,14 +35,14 @@ enum : uint16_t {
 #define INPUT_SIZE 32768u  // as large as the window: one read for every flush
 
 // Buffers allocated once at start-up and used by every stream of the run.
-extern uint8_t *OutputWindow;    // WINDOW_SIZE bytes
-extern uint8_t *InputBuffer;     // INPUT_SIZE bytes
+extern DECODER_STATE uint8_t *OutputWindow;    // WINDOW_SIZE bytes
+extern DECODER_STATE uint8_t *InputBuffer;     // INPUT_SIZE bytes
 
-extern uint32_t InputBudget;     // bytes the current stream may still take, plus one
+extern DECODER_STATE uint32_t InputBudget;     // bytes the current stream may still take, plus one
 // A stream of known size gets InputBudget = its size + BUDGET_SLACK: room for
 // the one byte a valid stream may look past its end, and then some.
 #define BUDGET_SLACK 4u
-extern uint32_t RunningCrc;      // starts at 0xFFFFFFFF for every stream
+extern DECODER_STATE uint32_t RunningCrc;      // starts at 0xFFFFFFFF for every stream
 
 // Where the compressed bytes come from: Read takes up to count bytes from
 // where the source stands, and returns how many it took; 0 at its end or on
@@ -56,11 +65,11 @@ struct OutputSink {
 };
 
 // The current stream's source and sink.
-extern const InputSource *StreamSource;
-extern OutputSink *StreamSink;
+extern DECODER_STATE const InputSource *StreamSource;
+extern DECODER_STATE OutputSink *StreamSink;
 // Set when a read of the source failed in this stream (its end, or an
 // unusable file): the stream takes no byte after it, and fails.
-extern bool InputFailed;
+extern DECODER_STATE bool InputFailed;
 
 void MakeCrcTable();
 uint32_t UpdateCrc(uint32_t crc, const uint8_t *bytes, uint16_t count);

@@ -11,19 +11,25 @@
 // section per object, the Win32 compiler would otherwise give them
 // zero-filled bytes in the stub's file.
 #define UNINITIALISED __attribute__((section(".bss")))
+// A table of the decoder's state: per thread where the state is.
+#ifdef BREVANT_DECODER_PER_THREAD
+#define UNINITIALISED_STATE
+#else
+#define UNINITIALISED_STATE UNINITIALISED
+#endif
 
 // ---- Bit input ----------------------------------------------------------------
 // Input bits not yet consumed; the next bit is bit 0. Bits at and above
 // BitCount are always zero. BitCount never exceeds 23: a fill stops as soon
 // as it holds the bits asked for (at most 16) and adds whole bytes.
-extern uint32_t BitBuffer;
-extern uint16_t BitCount;
-extern const uint8_t *InputNext;  // next unread byte of InputBuffer
-extern uint32_t InputLeft;        // unread bytes in InputBuffer; 0: the next fill reads
+extern DECODER_STATE uint32_t BitBuffer;
+extern DECODER_STATE uint16_t BitCount;
+extern DECODER_STATE const uint8_t *InputNext;  // next unread byte of InputBuffer
+extern DECODER_STATE uint32_t InputLeft;        // unread bytes in InputBuffer; 0: the next fill reads
 // Set when the budget refuses a byte, a read fails (InputFailed) or the sink
 // can take no more; from then on no fill takes a byte and the block decoder
 // fails the stream. Cleared by ResetDecoder.
-extern bool InputSpent;
+extern DECODER_STATE bool InputSpent;
 
 // The value with the n lowest bits set, n taken modulo 32.
 inline uint32_t BitMask(unsigned n) { return ((uint32_t)1 << (n & 31)) - 1; }
@@ -63,7 +69,7 @@ void SkipInputBytes(uint32_t count);
 void ResetInput();
 
 // ---- Output window ------------------------------------------------------------
-extern uint16_t WindowPos;  // bytes stored since the last flush; next store index
+extern DECODER_STATE uint16_t WindowPos;  // bytes stored since the last flush; next store index
 extern uint32_t CrcTable[256];
 // Set by MakeCrcTable where the CPU has PCLMULQDQ and SSE2: UpdateCrc then
 // folds runs of CRC_FOLD_MIN bytes and more with carry-less multiplies, all

@@ -21,15 +21,15 @@
 //   the budget spent less the whole bytes still held (HeldInputBytes).
 #include "inflate_internal.h"
 
-uint8_t *InputBuffer;
-const InputSource *StreamSource;
-bool InputFailed;
-uint32_t InputBudget;
-uint32_t BitBuffer;
-uint16_t BitCount;
-const uint8_t *InputNext;
-uint32_t InputLeft;
-bool InputSpent;
+DECODER_STATE uint8_t *InputBuffer;
+DECODER_STATE const InputSource *StreamSource;
+DECODER_STATE bool InputFailed;
+DECODER_STATE uint32_t InputBudget;
+DECODER_STATE uint32_t BitBuffer;
+DECODER_STATE uint16_t BitCount;
+DECODER_STATE const uint8_t *InputNext;
+DECODER_STATE uint32_t InputLeft;
+DECODER_STATE bool InputSpent;
 
 
 // Charges the budget for one byte; false when it refuses the byte.

@@ -2,10 +2,10 @@
 // the running CRC-32, and the copy of stored entries.
 #include "inflate_internal.h"
 
-uint8_t *OutputWindow;
-uint16_t WindowPos;
-uint32_t RunningCrc;
-OutputSink *StreamSink;
+DECODER_STATE uint8_t *OutputWindow;
+DECODER_STATE uint16_t WindowPos;
+DECODER_STATE uint32_t RunningCrc;
+DECODER_STATE OutputSink *StreamSink;
 
 static_assert(WINDOW_SIZE == 32768, "deflate distances reach back 32768 bytes");
 static_assert(WINDOW_SIZE <= 0xFFFF + 1u, "WindowPos counts up to WINDOW_SIZE in 16 bits");

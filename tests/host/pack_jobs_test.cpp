@@ -6,6 +6,7 @@
 #include <random>
 #include <thread>
 
+#include "host_testing.h"
 #include "pack_test_util.h"
 
 using namespace packtest;
@@ -128,4 +129,35 @@ TEST(Jobs, AFailedEntryStopsEveryThreadWithItsOwnRefusal)
     }
     for (const std::string &name : bed.List())
         EXPECT_EQ(name.find(pack::kTemporaryTag), std::string::npos) << name;
+}
+
+// The stub's decoder runs on every stream as the entry is prepared: one it
+// refuses (here it finds no memory for its tables) is not kept, and the
+// entry is written stored, with the warnings of each stream refused.
+TEST(Jobs, AStreamTheStubsDecoderRefusesIsNotKept)
+{
+    PackFolder bed;
+    std::string text;
+    for (int i = 0; i < 3000; i++)
+        text += "line " + std::to_string(i * 7919 % 1000) + " of the text\n";
+    bed.Write("in/a.txt", text);
+    pack::TextEncoder encoder;
+    auto items = pack::CollectInputs({bed / "in/a.txt"}, false, encoder);
+    ASSERT_EQ(items.size(), 1u);
+    pack::PrepareStubDecoder();  // this thread's window and input buffer: only the tables fail
+    for (bool refused : {false, true}) {
+        pack::OutputImage output(bed / "x.exe", true);
+        pack::ImageWriter writer(output, FakeStub());
+        std::ostringstream log;
+        HostAllocsUntilFailure = refused ? 0 : -1;
+        writer.Add(items[0], 12, log);
+        HostAllocsUntilFailure = -1;
+        EXPECT_EQ(writer.last().method, refused ? 0 : 8);
+        EXPECT_EQ(writer.last().compressedSize, refused ? text.size() : writer.last().compressedSize);
+        EXPECT_EQ(log.str(), refused ? "brevant-pack: warning: the stub's decoder refused the libdeflate stream of "
+                                       "a.txt; trying another\n"
+                                       "brevant-pack: warning: the stub's decoder refused the zlib stream of "
+                                       "a.txt; trying another\n"
+                                     : "");
+    }
 }

@@ -51,8 +51,10 @@ static_assert(CONFIG_HEADER_SIZE + CONFIG_FIXED_SIZE < SCAN_LIMIT,
 // known size, which must end exactly at its last byte (an entry, and the
 // configuration stream, which the first local header follows). True when it
 // yields INFLATE_OK, fills the sink exactly, and the output and its CRC-32
-// match data.
+// match data. On any thread; the output is compared as it comes, and never
+// held. crc, when given, is data's.
 bool StubDecodes(const Bytes &stream, const Bytes &data);
+bool StubDecodes(const Bytes &stream, const Bytes &data, uint32_t crc);
 // The stub's decoder on the raw deflate stream at bytes (available of them,
 // the rest of the file behind it), into out (header.UncompressedSize bytes),
 // under budget, checked against header.
@@ -63,7 +65,9 @@ DecodeResult DecodeInMemory(const uint8_t *bytes, size_t available, uint32_t bud
 // compared) with the output discarded.
 DecodeResult DecodeInPlace(FileHandle file, uint32_t dataAt, const LocalHeader &header);
 // Sets up what the stub's start-up prepares for its decoder (CRC table,
-// window, input buffer); once per process.
+// window, input buffer) on the calling thread, for good. The decoding
+// functions here need it on no thread: a thread without it borrows a
+// window and an input buffer for the stream.
 void PrepareStubDecoder();
 
 // ---- The stub's check of the archive (archive_check.cpp) -------------------------

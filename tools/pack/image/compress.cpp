@@ -159,11 +159,11 @@ void MakeNonFinal(Bytes &stream)
 // ---- Entries -----------------------------------------------------------------------
 
 Bytes CompressAccepted(const Bytes &content, int level, const std::string &name, std::ostream &log,
-                       const std::function<bool(const Bytes &)> &accepts, const char **coder, Bytes *made)
+                       const std::function<bool(const Bytes &)> &accepts, const char **coder)
 {
     const Encoding tries[] = {{Coder::Libdeflate, level}, {Coder::Zlib, 9}};
     for (const Encoding &encoding : tries) {
-        Bytes stream = made && &encoding == tries ? std::move(*made) : Deflate(content, encoding);
+        Bytes stream = Deflate(content, encoding);
         if (stream.size() >= content.size())
             break;  // does not shrink: stored
         if (accepts(stream)) {

@@ -94,10 +94,8 @@ struct ZipEntry {
 // (libdeflate at level, then zlib), each that shrinks content handed to
 // accepts (the stub's decoder run on it); the first accepted is returned,
 // its coder's name in coder. Empty: store the content. Warnings go to log.
-// made, when given, is the first try's stream, already made (and taken).
 Bytes CompressAccepted(const Bytes &content, int level, const std::string &name, std::ostream &log,
-                       const std::function<bool(const Bytes &)> &accepts, const char **coder,
-                       Bytes *made = nullptr);
+                       const std::function<bool(const Bytes &)> &accepts, const char **coder);
 // Adds the UTF-8 form of a converted name (an Info-ZIP Unicode Path field).
 void AddUnicodePath(ZipEntry &entry, const std::string &utf8);
 
@@ -190,20 +188,24 @@ bool ReadArchiveComment(const std::string &path, std::string *comment);
 // A file of at most kChunkSize is compressed whole (CompressAccepted); a
 // larger one in chunks whose streams are joined into one, which is stored
 // when it does not shrink or the stub's decoder refuses it. Every stream is
-// decoded by the stub's decoder where it lies in the output before it is
-// kept. Throws PackError.
+// decoded by the stub's decoder before it is kept: a whole file's in memory
+// (PrepareEntry), a larger file's where it lies in the output. Throws
+// PackError.
 constexpr size_t kChunkSize = 16u << 20;
 // At level 0 every entry is stored: the image's size is known from the
 // walk, and one over 4 GiB is refused before anything is written.
 void CheckStoredSize(uint64_t prefix, const std::vector<InputItem> &items);
 // What can be done for an entry before its turn, on any thread: a file of
 // at most kChunkSize read whole, its CRC-32 taken and, at a level other
-// than 0, its libdeflate stream made (which may not shrink it). A folder,
-// and a larger file, which the writer streams in its turn, are left as they
-// are (whole false). Throws PackError as the writer would.
+// than 0, its stream made and decoded by the stub's decoder
+// (CompressAccepted; none when no stream shrinks it or the decoder refuses
+// each). A folder, and a larger file, which the writer streams in its turn,
+// are left as they are (whole false). Throws PackError as the writer would.
 struct PreparedEntry {
     bool whole = false;
-    Bytes content, stream;
+    Bytes content, stream;        // stream: the accepted one, or empty: stored
+    const char *coder = nullptr;  // the stream's
+    std::string warnings;         // for the log, when the entry is written
     uint32_t crc = 0;
     bool counted = false;        // its bytes are already in the progress
     std::exception_ptr failure;  // what stopped it, thrown when it is written

@@ -1,9 +1,10 @@
 // Entries prepared on several threads ahead of the writer. Each entry is an
-// independent deflate stream, so the work divides by entry; the writer takes
-// them in the archive's order and does everything that depends on where an
-// entry lies (its header, the stub's decoder run on it in the output, a
-// file larger than a piece streamed through), so the image does not depend
-// on which thread made what, or when.
+// independent deflate stream, so the work divides by entry, the stub's
+// decoder run on the stream included; the writer takes them in the
+// archive's order and does everything that depends on where an entry lies
+// (its header, a file larger than a piece streamed through and checked in
+// the output), so the image does not depend on which thread made what, or
+// when.
 //
 // A thread takes the next entry only while their content fits in jobs x
 // kChunkSize bytes and fewer than kEntriesAThread x jobs are in flight; the

@@ -1,8 +1,12 @@
 // Writing an image straight into the output file, an entry at a time: each
-// input read in pieces, its stream written where it belongs in the image and
-// decoded there by the stub's decoder, its local header filled in afterwards.
+// input read in pieces, its stream written where it belongs in the image,
+// its local header filled in afterwards. The stub's decoder checks the
+// stream of a file of one piece in memory as it is prepared, and that of a
+// larger file in the image.
 #include <errno.h>
 #include <string.h>
+
+#include <sstream>
 
 #include <zlib.h>
 
@@ -15,7 +19,8 @@ namespace pack {
 namespace {
 
 // In the image the next header follows a stream, and the decoder may look a
-// byte or so past its end: zeros stand there while a stream is checked.
+// byte or so past its end: zeros stand there while a stream is checked
+// (as they do after a stream checked in memory).
 constexpr size_t kSlack = 8;
 
 // One input file, read in pieces. It must be the file the walk saw, opened
@@ -141,8 +146,16 @@ PreparedEntry PrepareEntry(const InputItem &item, int level)
     InputFile file(item);
     prepared.content = std::move(file.Next());
     prepared.crc = (uint32_t)crc32(0, prepared.content.data(), (uInt)prepared.content.size());
-    if (level != 0 && !prepared.content.empty())
-        prepared.stream = Deflate(prepared.content, {Coder::Libdeflate, level});
+    if (level != 0 && !prepared.content.empty()) {
+        // The stream the image will hold, decoded here from memory as it
+        // would be from the image: the zeros of kSlack after it.
+        const Bytes &content = prepared.content;
+        std::ostringstream warnings;
+        prepared.stream = CompressAccepted(content, level, Printable(item.utf8), warnings, [&](const Bytes &s) {
+            return StubDecodes(s, content, prepared.crc);
+        }, &prepared.coder);
+        prepared.warnings = warnings.str();
+    }
     prepared.whole = true;
     return prepared;
 }
@@ -155,22 +168,15 @@ void ImageWriter::WriteData(ZipEntry &entry, const InputItem &item, PreparedEntr
     const Bytes &content = prepared.content;
     entry.crc = prepared.crc;
     entry.uncompressedSize = (uint32_t)item.size;
-    if (level != 0 && !content.empty()) {
-        // One piece: compressed whole, exactly as in memory.
-        const char *coder = nullptr;
-        Bytes stream = CompressAccepted(content, level, Printable(item.utf8), log, [&](const Bytes &s) {
-            out_.Truncate(dataAt);
-            out_.Append(s);
-            entry.method = 8;
-            entry.compressedSize = (uint32_t)s.size();
-            return Decodes(dataAt, entry);
-        }, &coder, &prepared.stream);
-        if (!stream.empty()) {
-            entry.coder = coder;
-            return;
-        }
+    log << prepared.warnings;
+    if (!prepared.stream.empty()) {
+        // One piece: compressed whole and checked as it was prepared.
+        out_.Append(prepared.stream);
+        entry.method = 8;
+        entry.compressedSize = (uint32_t)prepared.stream.size();
+        entry.coder = prepared.coder;
+        return;
     }
-    out_.Truncate(dataAt);
     out_.Append(content);
     CheckImageSize(out_.size());
     entry.method = 0;
