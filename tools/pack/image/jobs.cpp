@@ -10,10 +10,10 @@
 // kChunkSize bytes and fewer than kEntriesAThread x jobs are in flight; the
 // next entry the writer needs is always let through, so the writer never
 // waits on a limit. The bytes are what bound the memory; the count only
-// bounds the records of empty files and folders. It is not small: while
-// one thread makes the stream of a file of some MB, which the writer waits
-// for, the others go on with dozens of the small files after it (two
-// entries a thread left a thread idle behind each such file).
+// bounds the records of empty files and folders. It is large: while one
+// thread makes the stream of a file of some MB, which the writer waits for,
+// the others go on with the hundreds of small files after it; a bound of a
+// few dozen a thread left a thread idle behind each such file.
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -25,7 +25,7 @@
 
 namespace pack {
 
-constexpr size_t kEntriesAThread = 32;
+constexpr size_t kEntriesAThread = 1024;
 
 struct EntryPool::State {
     State(const std::vector<InputItem> &items, int level, unsigned jobs)
