@@ -326,10 +326,12 @@ def main():
                      statistics.median(console), c / s, paired, min(busy[image]), min(busy[zlib_run[-1]]),
                      stub_peak, zlib_peak))
             if options.baseline:
-                b = wall[baseline]
+                b, bb = wall[baseline], busy[baseline]
                 print("  %-17s baseline stub %5.2f s (median %5.2f): this stub takes %.3fx its best time, "
-                      "%.3fx the median of the rounds' own" % ("", min(b), statistics.median(b), s / min(b),
-                                                              statistics.median(t / u for t, u in zip(stub, b))))
+                      "%.3fx the median of the rounds' own; median busy time %.2f s against %.2f s"
+                      % ("", min(b), statistics.median(b), s / min(b),
+                         statistics.median(t / u for t, u in zip(stub, b)), statistics.median(busy[image]),
+                         statistics.median(bb)))
     finally:
         if keeper:
             stop_desktop(keeper)
