@@ -132,10 +132,10 @@ static void PlaceConfig(const ImagePlan &plan, Bytes &prefix, BuiltImage &built)
 
 // ---- The archive ---------------------------------------------------------------------
 
-static void PutLocalHeader(Bytes &out, const ZipEntry &entry)
+// The fields a local header and its central record share, from the version
+// needed to extract through the extra field's length.
+static void PutSharedFields(Bytes &out, const ZipEntry &entry)
 {
-    out.reserve(out.size() + LOCAL_HEADER_SIZE + entry.name.size() + entry.extra.size());
-    out.insert(out.end(), kLocalSignature, kLocalSignature + 4);
     Put16(out, 20);  // version needed: 2.0 (deflate, folders)
     Put16(out, entry.flags);  // sizes and CRC here, no data descriptor; bit 11 for a UTF-8 name
     Put16(out, entry.method);
@@ -146,6 +146,13 @@ static void PutLocalHeader(Bytes &out, const ZipEntry &entry)
     Put32(out, entry.uncompressedSize);
     Put16(out, (uint32_t)entry.name.size());
     Put16(out, (uint32_t)entry.extra.size());
+}
+
+static void PutLocalHeader(Bytes &out, const ZipEntry &entry)
+{
+    out.reserve(out.size() + LOCAL_HEADER_SIZE + entry.name.size() + entry.extra.size());
+    out.insert(out.end(), kLocalSignature, kLocalSignature + 4);
+    PutSharedFields(out, entry);
     out.insert(out.end(), entry.name.begin(), entry.name.end());
     out.insert(out.end(), entry.extra.begin(), entry.extra.end());
 }
@@ -154,16 +161,7 @@ static void PutCentralHeader(Bytes &out, const ZipEntry &entry, uint32_t localOf
 {
     Put32(out, 0x02014B50);
     Put16(out, 20);  // made by: MS-DOS (FAT) attributes, version 2.0
-    Put16(out, 20);
-    Put16(out, entry.flags);
-    Put16(out, entry.method);
-    Put16(out, entry.time);
-    Put16(out, entry.date);
-    Put32(out, entry.crc);
-    Put32(out, entry.compressedSize);
-    Put32(out, entry.uncompressedSize);
-    Put16(out, (uint32_t)entry.name.size());
-    Put16(out, (uint32_t)entry.extra.size());
+    PutSharedFields(out, entry);
     Put16(out, 0);  // comment length
     Put16(out, 0);  // disk number
     Put16(out, 0);  // internal attributes
