@@ -57,7 +57,7 @@ TEST(Jobs, TheImageIsTheSameForAnyNumberOfThreads)
     }
 }
 
-// No more than 32 entries a thread, nor more than a piece of content a
+// No more than 1,024 entries a thread, nor more than a piece of content a
 // thread, are read ahead of the writer: what the pool reports prepared
 // before the first entry is taken stays within both.
 TEST(Jobs, EntriesAheadOfTheWriterStayWithinTheirLimits)
@@ -66,7 +66,7 @@ TEST(Jobs, EntriesAheadOfTheWriterStayWithinTheirLimits)
         size_t files, size;
         unsigned jobs;
         size_t most;  // entries the limits let through
-    } cases[] = {{100, 1000, 2, 64}, {5, 12u << 20, 2, 2}};
+    } cases[] = {{2100, 100, 2, 2048}, {5, 12u << 20, 2, 2}};
     for (const Case &c : cases) {
         TempDir dir;
         for (size_t i = 0; i < c.files; i++)
