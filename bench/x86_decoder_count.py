@@ -44,8 +44,24 @@ HARNESS_FLAGS = ["-O2", "-fno-exceptions", "-fno-rtti", "-fno-asynchronous-unwin
 
 
 def run(command, **kw):
-    return subprocess.run(command, check=True, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                          text=True, **kw)
+    done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
+    if done.returncode != 0:
+        sys.stderr.write(done.stdout)
+        raise subprocess.CalledProcessError(done.returncode, command)
+    return done
+
+
+def builds_i386(work):
+    """Whether the host's compiler and linker make i386 programs."""
+    source = os.path.join(work, "probe.cpp")
+    with open(source, "w") as f:
+        f.write('extern "C" void _start() { for (;;) {} }\n')
+    try:
+        run(I386 + ["-c", source, "-o", source + ".o"])
+        run(["ld", "-m", "elf_i386", "-static", "-o", source + ".out", source + ".o"])
+    except (OSError, subprocess.CalledProcessError):
+        return False
+    return True
 
 
 def decoder_commands(tree, work):
@@ -142,6 +158,9 @@ def main():
         print("x86 stub's decoder: valgrind is not installed")
         return 0
     os.makedirs(WORK, exist_ok=True)
+    if not builds_i386(WORK):
+        print("x86 stub's decoder: the host's g++ and ld make no i386 programs")
+        return 0
     shim = os.path.join(WORK, "shim")
     os.makedirs(shim, exist_ok=True)
     # The SSE headers include mm_malloc.h, which wants the C library's
@@ -149,7 +168,7 @@ def main():
     open(os.path.join(shim, "mm_malloc.h"), "w").close()
 
     if options.stream:
-        stream, crc, size = options.stream, None, os.path.getsize(options.stream)
+        stream, crc, size = options.stream, None, None
         label = os.path.basename(stream)
     else:
         stream, crc, size = large_stream(WORK)
@@ -174,8 +193,10 @@ def main():
             except OSError:
                 print("  this machine runs no i386 programs")
                 return 0
-            if done.returncode != 0 or (crc is not None and int(done.stdout, 16) != crc):
+            got_crc, got_size = done.stdout.split()
+            if done.returncode != 0 or (crc is not None and (int(got_crc, 16), int(got_size)) != (crc, size)):
                 raise SystemExit("x86_decoder_count: %s decodes the stream wrongly" % name)
+            size = int(got_size)
             total, crc_part, own = count(program, stream, work)
             counts.append((total, own))
             print("  %-12s %14s instructions, %6.2f per output byte (the CRC-32: %s)" % (

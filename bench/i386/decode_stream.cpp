@@ -4,8 +4,8 @@
 // to this file, so that callgrind counts the instructions of the code the x86
 // stub runs, which the host's x86-64 build does not show.
 //
-//   decode_stream FILE      prints the CRC-32 of the output, in hex; exit code
-//                           the decoder's result (0: the stream is good)
+//   decode_stream FILE      prints the CRC-32 of the output in hex and its
+//                           size; exit code the decoder's result (0: good)
 //
 // The stream is mapped whole and served from memory through the decoder's
 // input buffer; the output is counted and dropped, as the file sink would
@@ -134,12 +134,20 @@ extern "C" [[noreturn]] __attribute__((used)) void Start(int argc, char **argv)
     InputBudget = 0;  // no budget: the stream ends where it says
     uint16_t result = InflateStream();
 
-    char line[9];
+    // "crc size": the CRC-32 in hex, the output's size in decimal.
+    char line[24];
     uint32_t crc = ~RunningCrc;
     for (int i = 0; i < 8; i++)
         line[i] = "0123456789abcdef"[(crc >> (28 - 4 * i)) & 15];
-    line[8] = '\n';
-    Call(SYS_WRITE, 1, (long)line, sizeof line);
+    char *end = line + sizeof line;
+    *--end = '\n';
+    uint32_t made = sink.Count;
+    do
+        *--end = (char)('0' + made % 10);
+    while (made /= 10);
+    *--end = ' ';
+    CopyBytes(line + 8, end, (uint32_t)(line + sizeof line - end));
+    Call(SYS_WRITE, 1, (long)line, 8 + (line + sizeof line - end));
     Exit(result);
 }
 
