@@ -4,7 +4,8 @@
 #   make test   build everything and run every test, host and Win32 (under
 #               Wine, on the architecture this machine runs: see below)
 #   make demo   build, pack the sample folder, run the result under Wine
-#   make bench  inflater benchmarks against zlib and libdeflate; the packer's
+#   make bench  inflater benchmarks against zlib and libdeflate; the x86
+#               stub's decoder counted on one large file; the packer's
 #               time and peak memory on 1, 2 and every thread, on a many-file tree
 #               and a 1 GiB folder, beside zip and 7z; end-to-end
 #               extraction under Wine against a zlib console extractor
@@ -109,6 +110,7 @@ demo: all
 bench: test-arch all
 	@cmake --build $(BUILD)/host --target bench-inflate bench-inflate-stub -j $(JOBS)
 	@$(BUILD)/host/bench/bench-inflate
+	@python3 bench/x86_decoder_count.py
 	@python3 bench/pack_bench.py
 	@python3 bench/e2e_bench.py
 

@@ -138,13 +138,21 @@ def tree_size(folder):
     return count, total
 
 
-def make_inputs():
-    rng = random.Random(7)
+def make_large(rng=None):
+    """The folder of one large file: 100 MB of word-like text."""
+    rng = rng or random.Random(7)
     large = os.path.join(WORK, "large")
     if not os.path.exists(large):
-        os.makedirs(large)
-        with open(os.path.join(large, "data.bin"), "wb") as f:
+        os.makedirs(large + ".part")
+        with open(os.path.join(large + ".part", "data.bin"), "wb") as f:
             f.write(text_like(rng, 100 * 1000 * 1000))
+        os.rename(large + ".part", large)
+    return large
+
+
+def make_inputs():
+    rng = random.Random(7)
+    large = make_large(rng)
     many = os.path.join(WORK, "many")
     if not os.path.exists(many):
         block = text_like(rng, 4 * 1000 * 1000)
@@ -169,8 +177,8 @@ def make_inputs():
             ("small", "small %d files" % small_count, small)], (count, total)
 
 
-def pack(name, folder, dest, stub=sfxtest.STUB):
-    image = os.path.join(WORK, name + ".exe")
+def pack(name, folder, dest, stub=sfxtest.STUB, image=None):
+    image = image or os.path.join(WORK, name + ".exe")
     subprocess.run([sfxtest.PACK, "-o", image, "--force", "--stub", stub, "--arch", sfxtest.ARCH, "--flat", "--level", "9",
                     "--autostart", "--overwrite", "--dest", "fixed:" + sfxtest.win_path(dest),
                     folder], check=True, stdout=subprocess.DEVNULL)

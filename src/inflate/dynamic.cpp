@@ -36,7 +36,8 @@ uint16_t DecodeDynamicBlock()
     unsigned have = 0;
     uint16_t previous = 0;
     while (have < total) {
-        FillBits(clWidth);
+        if (BitCount < clWidth)  // most symbols need no fill: no call then
+            FillBits(clWidth);
         const CodeEntry &entry = clTable[BitBuffer & BitMask(clWidth)];
         DropBits(entry.bits);
         unsigned symbol = entry.value;
