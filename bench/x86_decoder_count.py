@@ -193,10 +193,11 @@ def main():
             except OSError:
                 print("  this machine runs no i386 programs")
                 return 0
-            got_crc, got_size = done.stdout.split()
-            if done.returncode != 0 or (crc is not None and (int(got_crc, 16), int(got_size)) != (crc, size)):
+            got = done.stdout.split()
+            if done.returncode != 0 or len(got) != 2 or (
+                    crc is not None and (int(got[0], 16), int(got[1])) != (crc, size)):
                 raise SystemExit("x86_decoder_count: %s decodes the stream wrongly" % name)
-            size = int(got_size)
+            size = int(got[1])
             total, crc_part, own = count(program, stream, work)
             counts.append((total, own))
             print("  %-12s %14s instructions, %6.2f per output byte (the CRC-32: %s)" % (

@@ -135,19 +135,20 @@ extern "C" [[noreturn]] __attribute__((used)) void Start(int argc, char **argv)
     uint16_t result = InflateStream();
 
     // "crc size": the CRC-32 in hex, the output's size in decimal.
-    char line[24];
+    char line[24], digits[10];
+    int n = 0, d = 0;
     uint32_t crc = ~RunningCrc;
-    for (int i = 0; i < 8; i++)
-        line[i] = "0123456789abcdef"[(crc >> (28 - 4 * i)) & 15];
-    char *end = line + sizeof line;
-    *--end = '\n';
+    for (int shift = 28; shift >= 0; shift -= 4)
+        line[n++] = "0123456789abcdef"[(crc >> shift) & 15];
+    line[n++] = ' ';
     uint32_t made = sink.Count;
     do
-        *--end = (char)('0' + made % 10);
+        digits[d++] = (char)('0' + made % 10);
     while (made /= 10);
-    *--end = ' ';
-    CopyBytes(line + 8, end, (uint32_t)(line + sizeof line - end));
-    Call(SYS_WRITE, 1, (long)line, 8 + (line + sizeof line - end));
+    while (d)
+        line[n++] = digits[--d];
+    line[n++] = '\n';
+    Call(SYS_WRITE, 1, (long)line, n);
     Exit(result);
 }
 
